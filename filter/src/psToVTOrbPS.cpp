@@ -1,0 +1,2 @@
+// Placeholder entry until the job driver lands.
+int main() { return 0; }
