@@ -1,4 +1,316 @@
-// Placeholder until the poster imposition lands.
-#include "Impose.h"
+// Poster imposition: each page of spool file A enlarged over several tiles,
+// with covers, interleave sheets and cut lines, written to standard output.
+#include "ImposePoster.h"
 
-void vConvertPoster(int, cups_option_t *) {}
+#include <cerrno>
+#include <cstring>
+
+#include "CoverPages.h"
+#include "DscIndex.h"
+#include "FilterGlobals.h"
+#include "Filter_Debug.h"
+#include "ImposeBooklet.h"
+#include "JobTicketAccess.h"
+#include "PSGeometry.h"
+#include "SpoolUtil.h"
+
+namespace {
+
+bool IsLandscape(int orientation) { return orientation == 2 || orientation == 4; }
+
+// Document pages a printed cover carries: one for Single, two for Double.
+int PrintedCoverPages(int coverCode) {
+  return coverCode == kCoverSingle ? 1 : coverCode == kCoverDouble ? 2 : 0;
+}
+
+// Tray and media selection for the coming sheets of a media kind.
+void SelectMedia(FILE *out, int num_options, cups_option_t *options, int kind) {
+  WritePS_MediaPosition_BottomHalf(out, num_options, options, kind);
+  WritePS_MediaType_InsertPage_BottomHalf(out, num_options, options, kind);
+}
+
+}  // namespace
+
+int iPosterTilesPerPage(int posterKind) {
+  switch (posterKind) {
+    case 1: return 2;
+    case 2: return 4;
+    case 3: return 9;
+    case 4: return 16;
+    default: return 1;
+  }
+}
+
+void vConvertPoster(int num_options, cups_option_t *options) {
+  const int hint = iGetBeginPages(num_options, options);
+  const int back = iGetBackCoverPage(num_options, options);
+  const int border = iGetPMBorderLine(num_options, options);
+  // A faces value below one (a rows or columns option of "0") would divide
+  // by zero below; such a layout prints one page per sheet.
+  int faces = iGetNupFaces(num_options, options);
+  if (faces < 1) faces = 1;
+  PaperPair size{0, 0};
+  vGetPaperSize(num_options, options, &size);
+  const int tiles = iPosterTilesPerPage(iGetPoster(num_options, options));
+
+  FILE *in = cpSpoolFileAwithPID ? std::fopen(cpSpoolFileAwithPID, "rb") : nullptr;
+  if (!in) {
+    int err = errno;
+    vErrorMessage("[Filter] - <FATAL> can't open input file \n");
+    vDebugMessage("spool file %s: %s", cpSpoolFileAwithPID ? cpSpoolFileAwithPID : "(no name)",
+                  std::strerror(err));
+    giJobFailed = 1;
+    return;
+  }
+  FILE *out = stdout;
+
+  PageIndex index;
+  if (!bBuildPageIndex(in, &index, hint)) {
+    if (!giJobFailed) vErrorMessage("[Filter] - <FATAL> can't index the spooled document\n");
+    giJobFailed = 1;
+    vFreePageIndex(&index);
+    std::fclose(in);
+    return;
+  }
+  const int pageCount = index.count;
+  const int64_t sheets = (int64_t{faces} + pageCount - 1) / faces;
+  const int64_t totalPages = sheets * faces;
+
+  vWriteHeader(static_cast<int>(sheets), in, out, index.pagesCommentPos, index.headerEnd);
+  if (gFilterType == kFilterCgpdftops && faces == 1 && border == 0) {
+    std::fputs("userdict/ESPshowpage/showpage load put\n", out);
+    std::fputs("userdict/showpage{}put\n", out);
+  }
+  vWriteProlog(index.setupEnd, in, out);
+  if (gFilterType == kFilterPictwpstops) vWriteEspRectProcs(out);
+  vWriteSetup(index.offsets, in, out);
+
+  vConvertPosterEveryCirculation(num_options, options, back, out,
+                                 static_cast<int>(totalPages > INT32_MAX ? INT32_MAX : totalPages),
+                                 pageCount, in, index.offsets, tiles, static_cast<float>(size.a),
+                                 static_cast<float>(size.b));
+
+  if (gFilterType == kFilterPictwpstops) std::fputs("userdict/showpage/ESPshowpage load put\n", out);
+  vWriteTrailer(in, out, index.offsets, index.count);
+  vFreePageIndex(&index);
+  std::fclose(in);
+  bCheckImposedStream(out, "standard output");
+}
+
+void vConvertPosterEveryCirculation(int num_options, cups_option_t *options, int backCover,
+                                    FILE *out, int totalPages, int pageCount, FILE *in,
+                                    const int64_t *offsets, int tilesPerPage, float W, float H) {
+  const int front = iGetFrontCoverPage(num_options, options);
+  const int duplex = iGetDuplex(num_options, options);
+  const int interleave = iGetTransparencyInterleave(num_options, options);
+  const bool twoSided = duplex == 2 || duplex == 3;
+
+  int pagesWritten = 0;
+  int callCount = 0;
+  int ordinal = 0;
+
+  // A blank front cover: an empty sheet (both sides when duplex) from the
+  // front cover tray before anything else.
+  if (front == kCoverBlank) {
+    SelectMedia(out, num_options, options, kMediaKindFrontCover);
+    vAddEmptyPage(out);
+    if (twoSided) vAddEmptyPage(out);
+    SelectMedia(out, num_options, options, kMediaKindRestore);
+  }
+
+  // Pages past the end of the document (an N-up layout rounds the sheet
+  // count up) have nothing to tile; they would only print blank sheets.
+  const int lastPage = totalPages < pageCount ? totalPages : pageCount;
+  int pageIndex = 0;
+  bool frontCoverDone = false;
+  while (totalPages > 0 && pageIndex < lastPage && !giJobFailed) {
+    if ((front == kCoverSingle || front == kCoverDouble) && !frontCoverDone) {
+      frontCoverDone = true;
+      SelectMedia(out, num_options, options, kMediaKindFrontCover);
+      WritePS_ModifyToCoverPageDuplex_BottomHalf(out, num_options, options, front);
+      const int k = PrintedCoverPages(front);
+      for (int i = 0; i < k; ++i)
+        vPrintPosterPage(pageCount, in, out, num_options, options, offsets, &pagesWritten,
+                         &callCount, &ordinal, pageIndex + i, W, H);
+      pageIndex += k;
+      SelectMedia(out, num_options, options, kMediaKindRestore);
+      WritePS_RestoreDuplex_BottomHalf(out, num_options, options);
+      if (pageIndex >= lastPage) break;
+    }
+
+    // The reprint of an interleave sheet runs on counters of its own that
+    // follow the tiles, so it repeats each tile's position and page number.
+    int reprintWritten = pagesWritten;
+    int reprintCalls = callCount;
+    int reprintOrdinal = ordinal;
+    for (int t = 0; t < tilesPerPage && !giJobFailed; ++t) {
+      vPrintPosterPage(pageCount, in, out, num_options, options, offsets, &pagesWritten,
+                       &callCount, &ordinal, pageIndex, W, H);
+      if (interleave == 1 || interleave == 2) {
+        SelectMedia(out, num_options, options, kMediaKindInterleave);
+        if (interleave == 2)
+          vPrintPosterPage(pageCount, in, out, num_options, options, offsets, &reprintWritten,
+                           &reprintCalls, &reprintOrdinal, pageIndex, W, H);
+        else
+          vAddEmptyPage(out);
+        SelectMedia(out, num_options, options, kMediaKindRestore);
+      }
+    }
+    ++pageIndex;
+  }
+
+  if (backCover != kCoverNone && !giJobFailed) {
+    if (bNeedToAddEmptyPageWithBackCoverPage(num_options, options)) vAddEmptyPage(out);
+    SelectMedia(out, num_options, options, kMediaKindBackCover);
+    if (backCover == kCoverBlank) {
+      vAddEmptyPage(out);
+      if (twoSided) vAddEmptyPage(out);
+    } else if (backCover == kCoverSingle || backCover == kCoverDouble) {
+      WritePS_ModifyToCoverPageDuplex_BottomHalf(out, num_options, options, backCover);
+      const int k = PrintedCoverPages(backCover);
+      for (int i = 0; i < k; ++i)
+        vPrintPosterPage(pageCount, in, out, num_options, options, offsets, &pagesWritten,
+                         &callCount, &ordinal, pageIndex + i, W, H);
+    }
+    SelectMedia(out, num_options, options, kMediaKindRestore);
+    if (backCover == kCoverSingle || backCover == kCoverDouble)
+      WritePS_RestoreDuplex_BottomHalf(out, num_options, options);
+  }
+}
+
+void vPrintPosterPage(int pageCount, FILE *in, FILE *out, int num_options, cups_option_t *options,
+                      const int64_t *offsets, int *pagesWritten, int *callCount, int *ordinal,
+                      int pageIndex, float W, float H) {
+  const bool hasBody = pageIndex >= 0 && pageIndex < pageCount;
+  char label[kDscLineSize];
+  std::memset(label, 0, sizeof label);
+  if (hasBody) vSeekPage(pageIndex, in, offsets, label);
+  vWritePageHeader(label, ordinal, out);
+  ++*callCount;
+
+  const int kind = iGetPoster(num_options, options);
+  const int orientation = iGetOrient(num_options, options);
+  const bool landscape = IsLandscape(orientation);
+
+  std::fputs("userdict/ESPsave save put\n", out);
+  std::fprintf(out, "%.1f %.1f translate\n", 12.0, 12.0);
+  if ((kind == 1 && !landscape) || (kind >= 2 && kind <= 4 && landscape))
+    std::fprintf(out, "%.1f %.1f translate %d rotate\n", 0.0, 0.0, 90);
+
+  const int position = *pagesWritten - PrintedCoverPages(iGetFrontCoverPage(num_options, options));
+  float tx = 0.0f, ty = 0.0f, sx = 1.0f, sy = 1.0f;
+  if (!bGetRotate180(num_options, options))
+    vCreateOffsetWithPoster(&tx, &ty, &sx, &sy, position, num_options, options);
+  std::fprintf(out, "%.1f %.1f translate %.03f %.03f scale\n", static_cast<double>(tx),
+               static_cast<double>(ty), static_cast<double>(sx), static_cast<double>(sy));
+  std::fprintf(out, "0 0 %.1f %.1f ESPrc\n", static_cast<double>(landscape ? H : W),
+               static_cast<double>(landscape ? W : H));
+
+  if (hasBody) {
+    vWritePageBody(pageIndex, offsets, in, out);
+    ++*pagesWritten;
+  }
+  std::fputs("userdict /ESPsave get restore\n", out);
+
+  const double closeX = landscape ? 0.0 : static_cast<double>(W);
+  const double closeY = landscape ? -static_cast<double>(H) : static_cast<double>(H);
+  const int angle = landscape ? 90 : 180;
+  if (bGetBorderLine(num_options, options)) {
+    std::fprintf(out, "gsave\n%.1f %.1f translate %d rotate\nESPwl\ngrestore\n", closeX, closeY,
+                 angle);
+    PaperPair margin{0, 0};
+    vGetPaperMargin(num_options, options, &margin);
+    vWriteFramePoster(out, 5, W, H, static_cast<float>(margin.a), static_cast<float>(margin.b));
+    std::fputs("ESPshowpage\n", out);
+  } else {
+    std::fprintf(out, "gsave\n%.1f %.1f translate %d rotate\nESPwl\ngrestore\nESPshowpage\n",
+                 closeX, closeY, angle);
+  }
+}
+
+void vCreateOffsetWithPoster(float *tx, float *ty, float *sx, float *sy, int position,
+                             int num_options, cups_option_t *options) {
+  // A printed front cover comes here before any body tile, with a position
+  // below zero; it shows the first tile.
+  if (position < 0) position = 0;
+
+  PaperPair size{0, 0};
+  PaperPair margin{0, 0};
+  vGetPaperSize(num_options, options, &size);
+  vGetPaperMargin(num_options, options, &margin);
+  const float W = static_cast<float>(size.a);
+  const float H = static_cast<float>(size.b);
+  const float mx = static_cast<float>(margin.a);
+  const float my = static_cast<float>(margin.b);
+
+  const int kind = iGetPoster(num_options, options);
+  const int orientation = iGetOrient(num_options, options);
+  const bool landscape = IsLandscape(orientation);
+  const bool odd = position % 2 == 1;
+
+  if (kind == 1) {
+    float X = 1.0f;
+    float Y = 1.0f;
+    if (landscape) {
+      *sx = W / (W + 2.0f * mx) * (2.0f * W / H);
+      *sy = H / (H + 2.0f * my) * (H / W);
+      Y = odd ? 2.0f : 1.0f;
+      *tx = (2.0f * mx - W) * (Y - 1.0f);
+      *ty = 0.0f;
+    } else {
+      *sx = H / (H + 2.0f * my) * (H / W);
+      *sy = W / (W + 2.0f * mx) * (2.0f * W / H);
+      if (gFilterType == kFilterPictwpstops)
+        X = odd ? 2.0f : 1.0f;
+      else if (gFilterType == kFilterCgpdftops)
+        X = odd ? 1.0f : 2.0f;
+      *tx = 0.0f;
+      *ty = (2.0f * mx - W) * X;
+    }
+    return;
+  }
+
+  float X = 1.0f;
+  float Y = 1.0f;
+  if (kind >= 2 && kind <= 4) {
+    const int n = kind;
+    *sx = static_cast<float>(n) * W / (2.0f * mx + W);
+    *sy = static_cast<float>(n) * H / (2.0f * my + H);
+    // Upright, the tiles run along each row from the left, rows from the top.
+    if (gFilterType == kFilterCgpdftops || gFilterType == kFilterPictwpstops) {
+      const int t = position % (n * n);
+      X = static_cast<float>(n - t / n);
+      Y = static_cast<float>(t % n + 1);
+    }
+  } else {
+    *sx = 1.0f;
+    *sy = 1.0f;
+  }
+  if (orientation == 1) {
+    *tx = (2.0f * mx - W) * (Y - 1.0f);
+    *ty = (2.0f * my - H) * (X - 1.0f);
+  } else {
+    *tx = (2.0f * my - H) * (Y - 1.0f);
+    *ty = (2.0f * mx - W) * X;
+  }
+}
+
+void vWriteFramePoster(FILE *out, int style, float W, float H, float mx, float my) {
+  const float width = 0.12f;
+  const float x = mx + 0.24f;
+  const float y = my + 0.24f;
+  const float w = W - 2.0f * x;
+  const float h = H - 2.0f * y;
+  if (style == 5) {
+    std::fprintf(out,
+                 "gsave\n[2.5 2.5] 0 setdash\n%.2f setlinewidth 0 setgray newpath\n"
+                 "%.2f %.2f %.2f %.2f ESPrs\ngrestore\n",
+                 static_cast<double>(width), static_cast<double>(x), static_cast<double>(y),
+                 static_cast<double>(w), static_cast<double>(h));
+  } else if (style == 1 || style == 3) {
+    std::fprintf(out,
+                 "gsave\n%.2f setlinewidth 0 setgray newpath\n%.2f %.2f %.2f %.2f ESPrs\ngrestore\n",
+                 static_cast<double>(width), static_cast<double>(x), static_cast<double>(y),
+                 static_cast<double>(w), static_cast<double>(h));
+  }
+}
