@@ -1,33 +1,312 @@
-// Page index and copy operations (being filled in).
+// The page index of a spooled DSC document and the copies that pull its
+// pieces by position. The imposition runs build the index once per spool
+// file, then write the header (with its page count rewritten), prolog, setup,
+// any page and the trailer, inserting their own PostScript at the seams.
+//
+// Positions are 64-bit from the scan to the copies: a spool file holding
+// scanned pages can pass 2 GiB, and a position cut to 32 bits would copy the
+// wrong bytes.
 #include "DscIndex.h"
 
-#include <cstdlib>
+#include <sys/types.h>
 
-void vSearchPositions(FILE *, int *count, int64_t **offsets, int64_t *headerEnd,
-                      int64_t *pagesCommentPos, int64_t *setupEnd, int) {
+#include <cctype>
+#include <cinttypes>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "FilterGlobals.h"
+#include "Filter_Debug.h"
+#include "PSUtil.h"
+
+namespace {
+
+int giPagesReported = 0;
+
+// Reads one line (or a 4095-byte piece of a longer one) into buffer;
+// returns its byte count, 0 at end of input.
+int iReadLine(char *buffer, FILE *in) {
+  int length = kDscLineSize;
+  if (psgets(buffer, &length, in) == nullptr) return 0;
+  return length;
+}
+
+bool bKeyword(const char *keyword, int keywordLength, const char *text) {
+  const int n = static_cast<int>(strlen(text));
+  return keywordLength >= n && memcmp(keyword, text, n) == 0;
+}
+
+}  // namespace
+
+void vImpositionFailed(const char *debugText) {
+  vDebugMessage("%s", debugText);
+  vErrorMessage("%s", debugText);
+  giJobFailed = 1;
+}
+
+int bImposedOutputWritten(FILE *out) {
+  if (fflush(out) != 0 || ferror(out)) {
+    vImpositionFailed("[Filter] - <FATAL> I/O error writing the imposed job\n");
+    return 0;
+  }
+  return 1;
+}
+
+void vSearchPositions(FILE *in, int *count, int64_t **offsets, int64_t *headerEnd,
+                      int64_t *pagesCommentPos, int64_t *setupEnd, int capacityHint) {
   *count = 0;
-  *offsets = nullptr;
-  *headerEnd = *pagesCommentPos = *setupEnd = 0;
+  *headerEnd = 0;
+  *pagesCommentPos = 0;
+  *setupEnd = 0;
+  size_t capacity = capacityHint > 1 ? static_cast<size_t>(capacityHint) : 1;
+  int64_t *table = static_cast<int64_t *>(malloc(capacity * sizeof(int64_t)));
+  *offsets = table;
+  if (table == nullptr) {
+    vImpositionFailed("[Filter] - <FATAL> out of memory\n");
+    return;
+  }
+  if (fseeko(in, 0, SEEK_SET) != 0) {
+    table[0] = 0;
+    return;
+  }
+
+  char line[kDscLineSize];
+  int depth = 0;
+  int pages = 0;
+  int64_t position = 0;  // start of the line being read
+  bool atTrailer = false;
+  for (;;) {
+    const int length = iReadLine(line, in);
+    if (length == 0) break;
+    const int64_t next = position + length;
+    const char *keyword = line + 2;
+    const int keywordLength = length - 2;
+    if (length >= 2 && line[0] == '%' && line[1] == '%') {
+      if (depth == 0 && bKeyword(keyword, keywordLength, "Page:")) {
+        if (static_cast<size_t>(pages) >= capacity - 1) {
+          if (capacity > SIZE_MAX / (2 * sizeof(int64_t)) || pages == INT_MAX - 1) {
+            free(table);
+            *offsets = nullptr;
+            *count = 0;
+            vImpositionFailed("[Filter] - <FATAL> out of memory\n");
+            return;
+          }
+          int64_t *grown = static_cast<int64_t *>(realloc(table, capacity * 2 * sizeof(int64_t)));
+          if (grown == nullptr) {
+            free(table);
+            *offsets = nullptr;
+            *count = 0;
+            vImpositionFailed("[Filter] - <FATAL> out of memory\n");
+            return;
+          }
+          table = grown;
+          *offsets = table;
+          capacity *= 2;
+        }
+        table[pages++] = position;
+        position = next;
+        continue;
+      }
+      if (*headerEnd == 0) {
+        if (bKeyword(keyword, keywordLength, "Pages:")) {
+          *pagesCommentPos = position;
+          position = next;
+          continue;
+        }
+        if (bKeyword(keyword, keywordLength, "EndComments")) {
+          *headerEnd = next;
+          position = next;
+          continue;
+        }
+      }
+      if (bKeyword(keyword, keywordLength, "BeginDocument") ||
+          bKeyword(keyword, keywordLength, "BeginBinary") ||
+          bKeyword(keyword, keywordLength, "BeginFile")) {
+        ++depth;
+      } else if (bKeyword(keyword, keywordLength, "EndDocument") ||
+                 bKeyword(keyword, keywordLength, "EndBinary") ||
+                 bKeyword(keyword, keywordLength, "EndFile")) {
+        // A stray end comment must not hide every later page.
+        if (depth > 0) --depth;
+      }
+      if (depth == 0) {
+        if (bKeyword(keyword, keywordLength, "EndSetup")) {
+          *setupEnd = position;
+        } else if (bKeyword(keyword, keywordLength, "BeginProlog")) {
+          *headerEnd = next;
+        } else if (bKeyword(keyword, keywordLength, "Trailer") ||
+                   bKeyword(keyword, keywordLength, "EOF")) {
+          fseeko(in, position, SEEK_SET);
+          atTrailer = true;
+          break;
+        }
+      }
+    } else if (line[0] == '%' && (length < 2 || line[1] != '!')) {
+      if (*headerEnd == 0) *headerEnd = position;
+    } else if (line[0] != '%') {
+      if (*headerEnd == 0) *headerEnd = position;
+    }
+    position = next;
+  }
+  (void)atTrailer;
+  table[pages] = position;
+  *count = pages;
+  if (*setupEnd == 0 || *setupEnd > table[0]) *setupEnd = table[0];
+  // The header never reaches into the first page: a document whose header
+  // comments run straight into "%%Page:" would otherwise have its first page
+  // copied into the header as well.
+  if (*headerEnd > table[0]) *headerEnd = table[0];
+  if (*pagesCommentPos >= table[0]) *pagesCommentPos = 0;
 }
-int bBuildPageIndex(FILE *, PageIndex *index, int) {
-  *index = PageIndex{};
-  return 0;
+
+int bBuildPageIndex(FILE *in, PageIndex *index, int capacityHint) {
+  int count = 0;
+  vSearchPositions(in, &count, &index->offsets, &index->headerEnd, &index->pagesCommentPos,
+                   &index->setupEnd, capacityHint);
+  index->count = count;
+  return index->offsets != nullptr;
 }
+
 void vFreePageIndex(PageIndex *index) {
   free(index->offsets);
   index->offsets = nullptr;
+  index->count = 0;
 }
-void vWriteHeader(int, FILE *, FILE *, int64_t, int64_t) {}
-void vWriteProlog(int64_t, FILE *, FILE *) {}
-void vWriteSetup(const int64_t *, FILE *, FILE *) {}
-void vSeekPage(int, FILE *, const int64_t *, char *) {}
-void vWritePageHeader(const char *, int *outPageNo, FILE *) { ++*outPageNo; }
-void vWritePageComment(const char *, int *outPageNo, FILE *) { ++*outPageNo; }
-void vWritePageBody(int, const int64_t *, FILE *, FILE *) {}
-void vWritePage(int, FILE *, FILE *, const int64_t *, int *outPageNo) { ++*outPageNo; }
-void vWriteTrailer(FILE *, FILE *, const int64_t *, int) {}
-int iCopyPartOfFile(int64_t, FILE *, FILE *) { return 0; }
-PageInfo *pstCreatePageInfo() { return nullptr; }
-void vFreePageInfoList(PageInfo *) {}
-void vReportPageProgress() {}
-int iPagesReported() { return 0; }
+
+int iCopyPartOfFile(int64_t end, FILE *in, FILE *out) {
+  int64_t position = ftello(in);
+  if (position < 0) return 0;
+  if (position >= end) return 1;
+  char line[kDscLineSize];
+  for (;;) {
+    const int length = iReadLine(line, in);
+    if (length == 0) return 0;
+    if (fwrite(line, 1, static_cast<size_t>(length), out) != static_cast<size_t>(length)) return 0;
+    position += length;
+    if (position >= end) return 1;
+  }
+}
+
+void vWriteHeader(int pageCount, FILE *in, FILE *out, int64_t pagesCommentPos, int64_t headerEnd) {
+  if (fseeko(in, 0, SEEK_SET) != 0) {
+    vDebugMessage("[Filter] - <FATAL> I/O error in header\n");
+    return;
+  }
+  if (pagesCommentPos != 0) {
+    char line[kDscLineSize];
+    if (!iCopyPartOfFile(pagesCommentPos, in, out) || iReadLine(line, in) == 0) {
+      vDebugMessage("[Filter] - <FATAL> I/O error in header\n");
+      return;
+    }
+    fprintf(out, "%%%%Pages: %d 0\n", pageCount);
+  }
+  if (!iCopyPartOfFile(headerEnd, in, out)) vDebugMessage("[Filter] - <FATAL> I/O error in header\n");
+}
+
+void vWriteProlog(int64_t setupEnd, FILE *in, FILE *out) {
+  if (!iCopyPartOfFile(setupEnd, in, out)) vDebugMessage("[Filter] - <FATAL> I/O error in prolog\n");
+}
+
+void vWriteSetup(const int64_t *offsets, FILE *in, FILE *out) {
+  if (!iCopyPartOfFile(offsets[0], in, out)) vDebugMessage("[Filter] - <FATAL> I/O error in prologue\n");
+}
+
+void vSeekPage(int pageIndex, FILE *in, const int64_t *offsets, char *labelOut) {
+  char line[kDscLineSize];
+  memset(line, 0, sizeof line);
+  int length = 0;
+  if (fseeko(in, offsets[pageIndex], SEEK_SET) != 0 || (length = iReadLine(line, in)) == 0 ||
+      length < 7 || memcmp(line, "%%Page:", 7) != 0) {
+    vDebugMessage("[Filter] - <FATAL> I/O error seeking page \n");
+    return;
+  }
+  int start = 7;
+  while (start < length && isspace(static_cast<unsigned char>(line[start]))) ++start;
+  int end = start;
+  if (start < length && line[start] == '(') {
+    int depth = 1;
+    end = start + 1;
+    while (end < length && depth > 0) {
+      if (line[end] == '(') ++depth;
+      else if (line[end] == ')') --depth;
+      ++end;
+    }
+    if (depth > 0) {
+      vDebugMessage("[Filter] - <FATAL> Bad page label while seeking page \n");
+      end = length;
+      while (end > start && (line[end - 1] == '\n' || line[end - 1] == '\r')) --end;
+    }
+  } else {
+    while (end < length && !isspace(static_cast<unsigned char>(line[end]))) ++end;
+  }
+  // end - start <= 4095, so the label and its NUL fit the caller's buffer.
+  memcpy(labelOut, line + start, static_cast<size_t>(end - start));
+  labelOut[end - start] = '\0';
+}
+
+void vWritePageComment(const char *label, int *outPageNo, FILE *out) {
+  fprintf(out, "%%%%Page: %s %d\n", label, *outPageNo + 1);
+  ++*outPageNo;
+}
+
+void vWritePageHeader(const char *label, int *outPageNo, FILE *out) {
+  vWritePageComment(label, outPageNo, out);
+  if (out == stdout) vReportPageProgress();
+}
+
+void vWritePageBody(int pageIndex, const int64_t *offsets, FILE *in, FILE *out) {
+  if (!iCopyPartOfFile(offsets[pageIndex + 1], in, out))
+    vDebugMessage("[Filter] - <FATAL> I/O error writing page \n");
+}
+
+void vWritePage(int pageIndex, FILE *in, FILE *out, const int64_t *offsets, int *outPageNo) {
+  char label[kDscLineSize];
+  memset(label, 0, sizeof label);
+  vSeekPage(pageIndex, in, offsets, label);
+  vWritePageHeader(label, outPageNo, out);
+  vWritePageBody(pageIndex, offsets, in, out);
+}
+
+void vWriteTrailer(FILE *in, FILE *out, const int64_t *offsets, int count) {
+  if (fseeko(in, offsets[count], SEEK_SET) != 0) return;
+  char line[kDscLineSize];
+  for (;;) {
+    const int length = iReadLine(line, in);
+    if (length == 0) return;
+    if (fwrite(line, 1, static_cast<size_t>(length), out) != static_cast<size_t>(length)) return;
+  }
+}
+
+PageInfo *pstCreatePageInfo() {
+  PageInfo *info = static_cast<PageInfo *>(malloc(sizeof(PageInfo)));
+  if (info == nullptr) {
+    vImpositionFailed("[Filter] - <FATAL> out of memory\n");
+    return nullptr;
+  }
+  info->reversed = 0;
+  info->pageNumber = 0;
+  info->flags = 0;
+  info->next = nullptr;
+  info->rotation = 0;
+  info->x = 0.0;
+  info->y = 0.0;
+  info->scale = 1.0;
+  return info;
+}
+
+void vFreePageInfoList(PageInfo *head) {
+  while (head != nullptr) {
+    PageInfo *next = head->next;
+    free(head);
+    head = next;
+  }
+}
+
+void vReportPageProgress() {
+  ++giPagesReported;
+  fprintf(stderr, "PAGE: 1 1\n");
+  fprintf(stderr, "ATTR: job-impressions-completed=%d\n", giPagesReported);
+}
+
+int iPagesReported() { return giPagesReported; }

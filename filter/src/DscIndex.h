@@ -82,6 +82,14 @@ PageInfo *pstCreatePageInfo();
 // Frees a whole cell list.
 void vFreePageInfoList(PageInfo *head);
 
+// Ends the job: the diagnostic text (one of the "[Filter] - <FATAL> ..."
+// texts) goes to the log and, as an ERROR line, to the user; giJobFailed is
+// set so main exits with status 1.
+void vImpositionFailed(const char *debugText);
+// Flushes the imposed output; on a write error ends the job as above.
+// Returns 1 when everything was written.
+int bImposedOutputWritten(FILE *out);
+
 // Tells CUPS that one more sheet side has been written: "PAGE: 1 1" and the
 // running "ATTR: job-impressions-completed=n" on standard error.
 void vReportPageProgress();
