@@ -1,5 +1,7 @@
-// Placeholder globals until the filter spine lands.
+// Job-wide state of the print filter; see FilterGlobals.h.
 #include "FilterGlobals.h"
+
+#include "CommonUtil.h"
 
 int gFilterType = 0;
 int giCupsBanner = 0;
@@ -7,4 +9,6 @@ int gPageCount = 0;
 ppd_file_t *gPpdFileT = nullptr;
 int giJobFailed = 0;
 
-bool bSystemOlderThan105() { return false; }
+bool bSystemOlderThan105() {
+  return CompareVersionStr(GetSystemVersionStr(), "10.5.0") == -1;
+}

@@ -9,8 +9,25 @@ extern char *cpSpoolFileAwithPID;  // path of spool file A, or null
 extern char *cpSpoolFileBwithPID;  // path of spool file B, or null
 extern int giSpoolHandle;          // descriptor of spool file A, or -1
 
+// Names spool files A and B after the process id, in the CUPS temporary
+// folder.
 void vCreateSpoolFileName();
+// Names the spool files, removes a stale file A and creates A afresh,
+// exclusively and without following a link. When that fails the job cannot
+// print: giJobFailed is set with an ERROR line.
 void vCreateSpoolFile();
 void vCloseSpoolFile();
+// Writes size * count bytes to spool file A (spool == 1) or to stream. A
+// failed or short write sets giJobFailed with an ERROR line; once the job has
+// failed, nothing more is written.
 void vWrappedFwrite(const void *data, size_t size, size_t count, FILE *stream, int spool);
+// Writes the text's bytes as they are (no format conversion), like
+// vWrappedFwrite.
 void vWrappedFprintf(FILE *stream, const char *text, int spool);
+
+// Removes both spool files and frees their names (end of job).
+void vRemoveSpoolFiles();
+
+// CUPS cancels a job with SIGTERM: installs a handler that removes the spool
+// files and ends the process at once (exit status 1).
+void vInstallCancelHandler();

@@ -1,2 +1,183 @@
-// Placeholder entry until the job driver lands.
-int main() { return 0; }
+// psToVTOrbPS: the CUPS filter of the VANTORA Q610 family. Reads the job's
+// PostScript and writes the stream the printer receives: the PJL job
+// framing and header, the document with the printer's setup injected, and,
+// for booklet, poster, cover and interleave jobs, the re-imposed sheets.
+//
+//   psToVTOrbPS job-id user title copies options [file]
+//
+// Exit status 0 when the job printed, 1 when it did not.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "FilterGlobals.h"
+#include "Filter_Debug.h"
+#include "Impose.h"
+#include "JobTicketAccess.h"
+#include "PSUtil.h"
+#include "Scanner.h"
+#include "SpoolUtil.h"
+#include "VtPaths.h"
+#include "plistAccess.h"
+
+namespace {
+const char kHelperPath[] =
+    "/Library/Application Support/VANTORA/Q610/Helpers/Q610Helper.app/Contents/MacOS/Q610Helper";
+
+// Has the printer woken over the network by the driver's helper application
+// and waits for it, so printing starts only once it has finished. Returns
+// false when the helper could not be started at all (fork failed).
+bool WakePrinter(const char *macAddress) {
+  std::string helper = VtRootPath(kHelperPath);
+  std::fflush(stdout);
+  pid_t pid = fork();
+  if (pid < 0) return false;
+  if (pid == 0) {
+    char *args[] = {const_cast<char *>(helper.c_str()), const_cast<char *>("SendMagicPacket_XPC"),
+                    const_cast<char *>("NULL"), const_cast<char *>(macAddress),
+                    const_cast<char *>("NULL"), const_cast<char *>("OFF"), nullptr};
+    execvp(helper.c_str(), args);
+    _exit(255);
+  }
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return true;
+}
+
+// Copies spool file A to standard output unchanged (CUPS banner pages, and
+// poster jobs from a converter the imposition does not know).
+void PassSpoolFileThrough() {
+  FILE *spoolFile = cpSpoolFileAwithPID ? std::fopen(cpSpoolFileAwithPID, "rb") : nullptr;
+  if (!spoolFile) {
+    vErrorMessage("unable to open print file.");
+    giJobFailed = 1;
+    return;
+  }
+  char block[65536];
+  size_t n;
+  while ((n = std::fread(block, 1, sizeof block, spoolFile)) > 0) {
+    if (std::fwrite(block, 1, n, stdout) != n) {
+      vErrorMessage("unable to write print data.");
+      giJobFailed = 1;
+      break;
+    }
+  }
+  if (!giJobFailed && std::ferror(spoolFile)) {
+    vErrorMessage("unable to read print file.");
+    giJobFailed = 1;
+  }
+  std::fclose(spoolFile);
+}
+}  // namespace
+
+int main(int argc, char *argv[]) {
+  if (argc != 6 && argc != 7) {
+    vDebugMessage("[Filter] - ERROR: psToVTOrbPS job-id user title copies options [file]\n");
+    vErrorMessage("psToVTOrbPS job-id user title copies options [file]");
+    return 1;
+  }
+  vInstallCancelHandler();
+
+  FILE *input = stdin;
+  if (argc == 7) {
+    input = std::fopen(argv[6], "rb");
+    if (!input) {
+      vErrorMessage("unable to open print file.");
+      return 1;
+    }
+  }
+
+  ScanState state;
+  vInitScanState(&state);
+
+  cups_option_t *options = nullptr;
+  int num_options = cupsParseOptions(argv[5], 0, &options);
+
+  int status = 0;
+  int tablesLoaded = 0;
+  const char *ppdPath = std::getenv("PPD");
+  gPpdFileT = ppdPath ? ppdOpenFile(ppdPath) : nullptr;
+  if (!gPpdFileT) {
+    // Without its PPD the job cannot be printed as the printer expects;
+    // CUPS must not report it printed.
+    vDebugMessage("[Filter] - ERROR: ppeOpenFile()\n ");
+    vErrorMessage("unable to open the PPD file%s%s.", ppdPath ? " " : "", ppdPath ? ppdPath : "");
+    status = 1;
+  } else {
+    ppdMarkDefaults(gPpdFileT);
+    cupsMarkOptions(gPpdFileT, num_options, options);
+    tablesLoaded = ossFilterCreatePsPjlTables(&ctrl1st, "Q610") == 0;
+
+    const char *mac = cupsGetOption("DestMacAddr", num_options, options);
+    if (bGetWakeOnLan(num_options, options) && mac) {
+      if (!WakePrinter(mac)) {
+        vDebugMessage("[Filter] - ERROR: pid < 0\n ");
+        vErrorMessage("unable to start the wake-on-LAN helper.");
+        std::exit(1);
+      }
+    }
+
+    LinePassJob job{};
+    job.argv = argv;
+    job.num_options = num_options;
+    job.options = options;
+    job.tablesLoaded = tablesLoaded;
+    job.spool = bSpoolSetting(num_options, options);
+    job.layoutNup = bSystemOlderThan105() ? bGetLayoutNup(num_options, options) : 0;
+    job.rotate180 = bGetRotate180(num_options, options);
+    job.bookletKind = iGetBooklet(num_options, options);
+    job.borderType = iGetPMBorderLine(num_options, options);
+    job.nupFaces = iGetNupFaces(num_options, options);
+    int posterKind = iGetPoster(num_options, options);
+
+    if (job.spool) vCreateSpoolFile();
+    if (!giJobFailed) vRunLinePass(input, job, &state);
+
+    // The filter opened the PJL job, so it closes it.
+    if (!giJobFailed && state.bFilterOpenedJob) {
+      char work[4096] = {};
+      std::snprintf(work, sizeof work, "%s\n", UEL "@PJL EOJ");
+      vWrappedFprintf(stdout, work, job.spool);
+      std::snprintf(work, sizeof work, "%s\n", bSystemOlderThan105() ? "@PJL ECHO EOJ" : UEL);
+      vWrappedFprintf(stdout, work, job.spool);
+    }
+
+    if (job.spool) {
+      vCloseSpoolFile();
+      if (posterKind != 0 && gFilterType == kFilterUnknown) giCupsBanner = 1;
+      if (giJobFailed) {
+        // Nothing more to print.
+      } else if (giCupsBanner) {
+        PassSpoolFileThrough();
+      } else if (job.bookletKind != 0) {
+        vConvertBooklet1stPhase(num_options, options);
+        if (!giJobFailed) vConvertBooklet2ndPhase(num_options, options);
+      } else if (posterKind != 0) {
+        vConvertPoster(num_options, options);
+      } else {
+        vConvertInsertPage2ndPhase(num_options, options);
+      }
+    }
+    if (std::fflush(stdout) != 0 && !giJobFailed) {
+      vErrorMessage("unable to write print data.");
+      giJobFailed = 1;
+    }
+    if (giJobFailed) status = 1;
+  }
+
+  if (tablesLoaded) ossFilterFreePsPjlTables(&ctrl1st);
+  vRemoveSpoolFiles();
+  if (input != stdin) std::fclose(input);
+  cupsFreeOptions(num_options, options);
+  if (gPpdFileT) {
+    ppdClose(gPpdFileT);
+    gPpdFileT = nullptr;
+  }
+  return status;
+}
