@@ -303,10 +303,6 @@ void vFreePageInfoList(PageInfo *head) {
   }
 }
 
-void vReportPageProgress() {
-  ++giPagesReported;
-  fprintf(stderr, "PAGE: 1 1\n");
-  fprintf(stderr, "ATTR: job-impressions-completed=%d\n", giPagesReported);
-}
+void vReportPageProgress() { vProgressPage(++giPagesReported); }
 
 int iPagesReported() { return giPagesReported; }

@@ -90,8 +90,9 @@ void vImpositionFailed(const char *debugText);
 // Returns 1 when everything was written.
 int bImposedOutputWritten(FILE *out);
 
-// Tells CUPS that one more sheet side has been written: "PAGE: 1 1" and the
-// running "ATTR: job-impressions-completed=n" on standard error.
+// Tells CUPS that one more sheet side has been written: "PAGE: n 1" and
+// "ATTR: job-impressions-completed=n" on standard error, n counting the
+// sides written so far.
 void vReportPageProgress();
 // The running count reported so far (for tests).
 int iPagesReported();
