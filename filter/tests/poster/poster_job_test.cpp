@@ -1,0 +1,220 @@
+// Poster jobs through the real filter: the tiles of every page, their
+// placement and cut lines, covers and layouts, the rendered tiles, and the
+// spool file.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "../booklet/ImposedOutput.h"
+#include "FilterGlobals.h"
+#include "ImposePoster.h"
+
+using imposetest::CellsOf;
+using imposetest::Count;
+using imposetest::MarkedDocument;
+using imposetest::Sides;
+using Cells = std::vector<std::vector<int>>;
+
+namespace {
+
+// Placement of the four tiles of a "2x2" poster on a Letter sheet with
+// 12-point margins: scales 2 x 612 / 636 and 2 x 792 / 816; tile t shows
+// the top left, top right, bottom left and bottom right quarter in turn.
+const char *const kTile2x2[4] = {
+    "-0.0 -768.0 translate 1.925 1.941 scale\n0 0 612.0 792.0 ESPrc\n",
+    "-588.0 -768.0 translate 1.925 1.941 scale\n0 0 612.0 792.0 ESPrc\n",
+    "-0.0 -0.0 translate 1.925 1.941 scale\n0 0 612.0 792.0 ESPrc\n",
+    "-588.0 -0.0 translate 1.925 1.941 scale\n0 0 612.0 792.0 ESPrc\n",
+};
+const char kTileStart[] = "userdict/ESPsave save put\n12.0 12.0 translate\n";
+const char kPortraitClose[] =
+    "userdict /ESPsave get restore\ngsave\n612.0 792.0 translate 180 rotate\nESPwl\ngrestore\n";
+const char kCutLine[] =
+    "gsave\n[2.5 2.5] 0 setdash\n0.12 setlinewidth 0 setgray newpath\n"
+    "12.24 12.24 587.52 767.52 ESPrs\ngrestore\n";
+
+Cells OnePageEach(std::vector<int> pages) {
+  Cells cells;
+  for (int p : pages) cells.push_back({p});
+  return cells;
+}
+
+}  // namespace
+
+TEST(PosterJob, ThreePagesTwoByTwo) {
+  FilterJob job;
+  job.usePpd();
+  FilterResult r = job.print(MarkedDocument(3), "Combination=2x2");
+  ASSERT_EQ(r.status, 0) << r.err;
+
+  // The header counts document pages (one per sheet of a 1-up layout).
+  EXPECT_NE(r.out.find("%%Pages: 3 0\n"), std::string::npos);
+  std::vector<imposetest::Side> sides = Sides(r.out);
+  EXPECT_EQ(CellsOf(sides), OnePageEach({0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2}));
+  ASSERT_EQ(sides.size(), 12u);
+  for (int i = 0; i < 12; ++i) {
+    SCOPED_TRACE("tile " + std::to_string(i));
+    EXPECT_EQ(sides[i].label, "(p" + std::to_string(i / 4) + ")");
+    EXPECT_EQ(sides[i].number, i + 1);
+    // Tile numbers run on across pages: the fifth tile is tile 0 again.
+    EXPECT_NE(sides[i].text.find(std::string(kTileStart) + kTile2x2[i % 4]), std::string::npos)
+        << sides[i].text;
+    EXPECT_NE(sides[i].text.find(std::string(kPortraitClose) + "ESPshowpage\n"),
+              std::string::npos);
+    EXPECT_EQ(Count(sides[i].text, "setdash"), 0);
+  }
+  EXPECT_LT(r.out.find("userdict/ESPshowpage/showpage load put\nuserdict/showpage{}put\n"),
+            r.out.find("/vtMarkedProlog"));
+  EXPECT_TRUE(job.spoolFiles().empty());
+
+  // Each sheet's centre shows its quarter of the page.
+  std::vector<imposetest::Image> images;
+  std::string log;
+  ASSERT_TRUE(imposetest::Render(job, r.out, &images, &log)) << log;
+  ASSERT_EQ(images.size(), 12u);
+  for (int i = 0; i < 12; ++i) {
+    int quarter = -1;
+    EXPECT_EQ(images[i].PageAt(306, 396, &quarter), i / 4) << "tile " << i;
+    EXPECT_EQ(quarter, i % 4) << "tile " << i;
+  }
+}
+
+TEST(PosterJob, CutLinesSitJustInsideTheMargins) {
+  FilterJob job;
+  job.usePpd();
+  FilterResult r = job.print(MarkedDocument(3), "Combination=2x2 VTBorderLine=True");
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::vector<imposetest::Side> sides = Sides(r.out);
+  EXPECT_EQ(CellsOf(sides), OnePageEach({0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2}));
+  for (const imposetest::Side &side : sides) {
+    EXPECT_NE(side.text.find(std::string(kPortraitClose) + kCutLine + "ESPshowpage\n"),
+              std::string::npos)
+        << side.text;
+  }
+  EXPECT_EQ(Count(r.out, kCutLine), 12);
+  EXPECT_TRUE(job.spoolFiles().empty());
+
+  std::vector<imposetest::Image> images;
+  std::string log;
+  ASSERT_TRUE(imposetest::Render(job, r.out, &images, &log)) << log;
+  EXPECT_EQ(images.size(), 12u);
+}
+
+TEST(PosterJob, Rotate180PrintsEveryTileUnscaled) {
+  FilterJob job;
+  job.usePpd();
+  FilterResult r = job.print(MarkedDocument(3), "Combination=2x2 Rotate180=true");
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::vector<imposetest::Side> sides = Sides(r.out);
+  EXPECT_EQ(CellsOf(sides), OnePageEach({0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2}));
+  EXPECT_EQ(Count(r.out, std::string(kTileStart) +
+                             "0.0 0.0 translate 1.000 1.000 scale\n0 0 612.0 792.0 ESPrc\n"),
+            12);
+  EXPECT_EQ(Count(r.out, " scale\n"), 12);
+  EXPECT_TRUE(job.spoolFiles().empty());
+
+  std::vector<imposetest::Image> images;
+  std::string log;
+  ASSERT_TRUE(imposetest::Render(job, r.out, &images, &log)) << log;
+  EXPECT_EQ(images.size(), 12u);
+}
+
+// A printed front cover comes before any tile has been written: it shows
+// the first tile, and the body's tiles start again from the first.
+TEST(PosterJob, PrintedFrontCoverShowsTheFirstTile) {
+  FilterJob job;
+  job.usePpd();
+  FilterResult r = job.print(
+      MarkedDocument(3),
+      "Combination=2x2 FrontCoverPage=True FrontCoverOption=PrintedSingle FrontCoverTray=Tray2");
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::vector<imposetest::Side> sides = Sides(r.out);
+  EXPECT_EQ(CellsOf(sides), OnePageEach({0, 1, 1, 1, 1, 2, 2, 2, 2}));
+  ASSERT_EQ(sides.size(), 9u);
+  EXPECT_NE(sides[0].text.find(kTile2x2[0]), std::string::npos) << sides[0].text;
+  for (int i = 1; i < 9; ++i)
+    EXPECT_NE(sides[i].text.find(kTile2x2[(i - 1) % 4]), std::string::npos) << sides[i].text;
+  // Tray 2 is the printer's position 0; one side only, not duplexed.
+  EXPECT_LT(r.out.find("/MediaPosition 0>>setpagedevice"), r.out.find("%%Page:"));
+  EXPECT_LT(r.out.find("<</Duplex false>>setpagedevice\n<</Tumble false>>setpagedevice\n"),
+            r.out.find("%%Page:"));
+}
+
+// An N-up layout rounds the sheet count up; pages the document does not
+// have are not tiled into blank sheets.
+TEST(PosterJob, LayoutRoundingPrintsNoTilesForMissingPages) {
+  FilterJob job;
+  job.usePpd();
+  FilterResult r = job.print(MarkedDocument(3),
+                             "Combination=2x2 com.apple.print.PrintSettings.PMLayoutRows..n.=1 "
+                             "com.apple.print.PrintSettings.PMLayoutColumns..n.=2");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("%%Pages: 2 0\n"), std::string::npos);
+  EXPECT_EQ(CellsOf(Sides(r.out)), OnePageEach({0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2}));
+
+  // A layout of no columns at all prints one page per sheet.
+  FilterResult zero = job.print(MarkedDocument(2),
+                                "Combination=2x2 com.apple.print.PrintSettings.PMLayoutRows..n.=2 "
+                                "com.apple.print.PrintSettings.PMLayoutColumns..n.=0");
+  ASSERT_EQ(zero.status, 0) << zero.err;
+  EXPECT_NE(zero.out.find("%%Pages: 2 0\n"), std::string::npos);
+  EXPECT_EQ(CellsOf(Sides(zero.out)), OnePageEach({0, 0, 0, 0, 1, 1, 1, 1}));
+}
+
+TEST(PosterJob, InterleaveReprintsEachTileWithItsPlacementAndNumber) {
+  FilterJob job;
+  job.usePpd();
+  FilterResult r = job.print(MarkedDocument(2),
+                             "Combination=1x2 OHPInterleave=True OHPInterOption=PrintedSingle "
+                             "OHPOpTray=Tray3");
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::vector<imposetest::Side> sides = Sides(r.out);
+  EXPECT_EQ(CellsOf(sides), OnePageEach({0, 0, 0, 0, 1, 1, 1, 1}));
+  ASSERT_EQ(sides.size(), 8u);
+  for (int i = 0; i < 8; i += 2) {
+    EXPECT_EQ(sides[i].number, sides[i + 1].number);
+    EXPECT_EQ(sides[i].number, i / 2 + 1);
+    // The reprint follows the interleave tray (Tray 3, position 1).
+    EXPECT_NE(sides[i].text.find("/MediaPosition 1>>setpagedevice"), std::string::npos);
+    std::string placed = sides[i].text.substr(sides[i].text.find("scale\n") - 40, 40);
+    EXPECT_NE(sides[i + 1].text.find(placed), std::string::npos) << placed;
+  }
+  std::vector<imposetest::Image> images;
+  std::string log;
+  ASSERT_TRUE(imposetest::Render(job, r.out, &images, &log)) << log;
+  EXPECT_EQ(images.size(), 8u);
+}
+
+// The tile placement in its own right: positions below zero and the tile
+// table's bounds.
+TEST(PosterPlacement, ATilePositionBelowZeroShowsTheFirstTile) {
+  // A 3x3 poster of a converter whose tiles follow the tile table, on a
+  // Letter-sized custom sheet.
+  const int savedType = gFilterType;
+  gFilterType = kFilterCgpdftops;
+  cups_option_t *options = nullptr;
+  int n = cupsParseOptions("Combination=3x3 media=Custom.612x792", 0, &options);
+  float tx0, ty0, sx0, sy0, tx, ty, sx, sy;
+  vCreateOffsetWithPoster(&tx0, &ty0, &sx0, &sy0, 0, n, options);
+  for (int position : {-1, -2, -9, -2147483647 - 1}) {
+    vCreateOffsetWithPoster(&tx, &ty, &sx, &sy, position, n, options);
+    EXPECT_EQ(tx, tx0);
+    EXPECT_EQ(ty, ty0);
+    EXPECT_EQ(sx, sx0);
+    EXPECT_EQ(sy, sy0);
+  }
+  // Position 0 is the top left tile: shifted down by two printable heights.
+  EXPECT_FLOAT_EQ(tx0, 0.0f);
+  EXPECT_FLOAT_EQ(ty0, 2.0f * (24.0f - 792.0f));
+  EXPECT_FLOAT_EQ(sx0, 3.0f * 612.0f / 636.0f);
+  // The ninth position is the bottom right tile, the tenth the first again.
+  vCreateOffsetWithPoster(&tx, &ty, &sx, &sy, 8, n, options);
+  EXPECT_FLOAT_EQ(tx, 2.0f * (24.0f - 612.0f));
+  EXPECT_FLOAT_EQ(ty, 0.0f);
+  vCreateOffsetWithPoster(&tx, &ty, &sx, &sy, 9, n, options);
+  EXPECT_EQ(tx, tx0);
+  EXPECT_EQ(ty, ty0);
+  cupsFreeOptions(n, options);
+  gFilterType = savedType;
+}
