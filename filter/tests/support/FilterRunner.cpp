@@ -3,10 +3,12 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -146,6 +148,32 @@ void FilterJob::usePpdText(const std::string &text) {
   ppdPath_ = text.empty() ? std::string() : writeFile("job.ppd", text);
 }
 
+namespace {
+// In the child: the job's environment, then the filter itself.
+[[noreturn]] void ExecFilter(const FilterJob &job, const std::string &ppdPath,
+                             const std::vector<std::string> &args,
+                             const std::map<std::string, std::string> &extraEnv) {
+  setenv("VT_TEST_ROOT", job.root().c_str(), 1);
+  setenv("VT_TEST_SPOOL_DIR", job.spool().c_str(), 1);
+  if (ppdPath.empty())
+    unsetenv("PPD");
+  else
+    setenv("PPD", ppdPath.c_str(), 1);
+  for (const auto &[k, v] : extraEnv) setenv(k.c_str(), v.c_str(), 1);
+  std::vector<char *> argv;
+  std::string exe = VT_FILTER_EXE;
+  argv.push_back(const_cast<char *>(exe.c_str()));
+  for (const auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+  argv.push_back(nullptr);
+  execv(exe.c_str(), argv.data());
+  _exit(127);
+}
+
+int ExitStatus(int status) {
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+}  // namespace
+
 FilterResult FilterJob::run(const std::vector<std::string> &args, const std::string &stdinData,
                             const std::map<std::string, std::string> &extraEnv) const {
   FilterResult result;
@@ -163,27 +191,120 @@ FilterResult FilterJob::run(const std::vector<std::string> &args, const std::str
     dup2(in, 0);
     dup2(out, 1);
     dup2(err, 2);
-    setenv("VT_TEST_ROOT", root().c_str(), 1);
-    setenv("VT_TEST_SPOOL_DIR", spool().c_str(), 1);
-    if (ppdPath_.empty())
-      unsetenv("PPD");
-    else
-      setenv("PPD", ppdPath_.c_str(), 1);
-    for (const auto &[k, v] : extraEnv) setenv(k.c_str(), v.c_str(), 1);
-    std::vector<char *> argv;
-    std::string exe = VT_FILTER_EXE;
-    argv.push_back(const_cast<char *>(exe.c_str()));
-    for (const auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(exe.c_str(), argv.data());
-    _exit(127);
+    ExecFilter(*this, ppdPath_, args, extraEnv);
   }
   int status = 0;
   waitpid(pid, &status, 0);
   result.pid = pid;
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  result.status = ExitStatus(status);
   result.out = ReadFile(outPath);
   result.err = ReadFile(errPath);
+  return result;
+}
+
+FilterResult FilterJob::runWith(const std::vector<std::string> &args, const std::string &stdinData,
+                                const RunOptions &conditions) const {
+  FilterResult result;
+  std::string inPath = writeFile("stdin.bin", stdinData);
+  std::string outPath = conditions.stdoutPath.empty() ? dir_ + "/stdout.bin" : conditions.stdoutPath;
+  std::string errPath = dir_ + "/stderr.txt";
+  pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    int in = open(inPath.c_str(), O_RDONLY);
+    int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || out < 0 || err < 0) _exit(127);
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    if (conditions.fileSizeLimit >= 0) {
+      std::signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails with EFBIG
+      struct rlimit limit;
+      limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(conditions.fileSizeLimit);
+      setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ExecFilter(*this, ppdPath_, args, {});
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  result.pid = pid;
+  result.status = ExitStatus(status);
+  if (conditions.stdoutPath.empty()) result.out = ReadFile(outPath);
+  result.err = ReadFile(errPath);
+  return result;
+}
+
+FilterJob::Running FilterJob::start(const std::vector<std::string> &args) const {
+  Running running;
+  running.outPath_ = dir_ + "/stdout.bin";
+  running.errPath_ = dir_ + "/stderr.txt";
+  int fds[2];
+  if (pipe(fds) != 0) throw std::runtime_error("pipe failed");
+  pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    int out = open(running.outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int err = open(running.errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (out < 0 || err < 0) _exit(127);
+    dup2(fds[0], 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    close(fds[0]);
+    close(fds[1]);
+    ExecFilter(*this, ppdPath_, args, {});
+  }
+  close(fds[0]);
+  running.pid_ = pid;
+  running.inputFd_ = fds[1];
+  return running;
+}
+
+FilterJob::Running::Running(Running &&other) noexcept
+    : pid_(other.pid_), inputFd_(other.inputFd_), outPath_(std::move(other.outPath_)),
+      errPath_(std::move(other.errPath_)) {
+  other.pid_ = -1;
+  other.inputFd_ = -1;
+}
+
+FilterJob::Running::~Running() {
+  closeInput();
+  if (pid_ > 0) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+}
+
+bool FilterJob::Running::feed(const std::string &data) {
+  std::signal(SIGPIPE, SIG_IGN);
+  size_t done = 0;
+  while (done < data.size()) {
+    ssize_t n = ::write(inputFd_, data.data() + done, data.size() - done);
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+void FilterJob::Running::closeInput() {
+  if (inputFd_ >= 0) close(inputFd_);
+  inputFd_ = -1;
+}
+
+void FilterJob::Running::signal(int sig) const {
+  if (pid_ > 0) kill(pid_, sig);
+}
+
+FilterResult FilterJob::Running::wait() {
+  FilterResult result;
+  closeInput();
+  int status = 0;
+  if (pid_ > 0) waitpid(pid_, &status, 0);
+  result.pid = pid_;
+  pid_ = -1;
+  result.status = ExitStatus(status);
+  result.out = ReadFile(outPath_);
+  result.err = ReadFile(errPath_);
   return result;
 }
 

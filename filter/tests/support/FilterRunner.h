@@ -8,6 +8,12 @@
 #include <string>
 #include <vector>
 
+// Extra conditions for a run.
+struct RunOptions {
+  std::string stdoutPath;       // standard output goes here instead (e.g. "/dev/full")
+  long long fileSizeLimit = -1; // RLIMIT_FSIZE in bytes for the filter (SIGXFSZ ignored)
+};
+
 struct FilterResult {
   int status = -1;      // exit status, or 128 + signal
   std::string out;      // standard output, byte for byte
@@ -47,6 +53,33 @@ class FilterJob {
   FilterResult run(const std::vector<std::string> &args,
                    const std::string &stdinData = std::string(),
                    const std::map<std::string, std::string> &extraEnv = {}) const;
+
+  // Like run(), under the given conditions.
+  FilterResult runWith(const std::vector<std::string> &args, const std::string &stdinData,
+                       const RunOptions &conditions) const;
+
+  // A filter started with standard input on a pipe, for tests that act while
+  // it runs (e.g. cancel it). Standard output and error go to files.
+  class Running {
+   public:
+    Running(Running &&other) noexcept;
+    ~Running();
+    int pid() const { return pid_; }
+    // Writes to the filter's standard input; false when it no longer reads.
+    bool feed(const std::string &data);
+    void closeInput();
+    void signal(int sig) const;
+    // Waits for the filter to end and collects what it wrote.
+    FilterResult wait();
+
+   private:
+    friend class FilterJob;
+    Running() = default;
+    int pid_ = -1;
+    int inputFd_ = -1;
+    std::string outPath_, errPath_;
+  };
+  Running start(const std::vector<std::string> &args) const;
 
   // Convenience: a 6-entry argv job reading the document from stdin.
   FilterResult print(const std::string &document, const std::string &options = "") const;
