@@ -18,7 +18,7 @@ cmake -S . -B build-demo -G Ninja -DCMAKE_BUILD_TYPE=Release -DVT_BUILD_TESTS=OF
       -DVT_ROOT="$root" -DVT_SPOOL_DIR="$spool" >/dev/null
 cmake --build build-demo -j"$(nproc)" >/dev/null
 
-options=${VT_DEMO_OPTIONS:-"VTCollate=True OutputMethod=Normal"}
+options=${VT_DEMO_OPTIONS:-"VTCollate=True OutputMethod=Normal jp.vantora.printers.loginName=demo com.apple.print.JobInfo.PMJobName='Sample document' JimonTextSet=True JimonCharacter=CONFIDENTIAL"}
 PPD=examples/sample.ppd ./build-demo/bin/psToVTOrbPS 42 "$(id -un)" "Sample document" 1 \
     "$options" examples/sample.ps > "$out/sample.prn"
 

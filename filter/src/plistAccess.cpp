@@ -4,6 +4,8 @@
 // whole into its slot or not at all; nothing is cut.
 #include "plistAccess.h"
 
+#include <plist/plist.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -67,11 +69,27 @@ static CFTypeRef LookupTyped(CFTypeRef dict, const char *key, int type) {
   return value;
 }
 
+// The UTF-8 text of a string value. A text holding a zero byte cannot be a
+// C string without being cut, so it counts as no text. (Read through the
+// length-aware accessor: libplist asserts on such strings otherwise.)
+static bool bGetText(CFTypeRef value, std::string &out) {
+  if (CFGetTypeCode(value) != kCFTypeString) return false;
+  uint64_t length = 0;
+  const char *text = plist_get_string_ptr(value, &length);
+  if (!text) return false;
+  if (std::memchr(text, '\0', length) != nullptr) {
+    vDebugMessage("[Filter] - FilterCustomize: text holding a zero byte ignored\n");
+    return false;
+  }
+  out.assign(text, length);
+  return true;
+}
+
 // Copies a string value into a fixed slot when it fits whole; otherwise the
 // slot stays empty (and the loss is logged). Returns true when copied.
 static bool bCopyText(CFTypeRef value, char *slot, size_t slotSize, const char *what) {
   std::string text;
-  if (!CFStringGetUTF8(value, text)) return false;
+  if (!bGetText(value, text)) return false;
   if (text.size() + 1 > slotSize) {
     vDebugMessage("[Filter] - FilterCustomize: %s of %zu bytes is too long, left empty\n", what,
                   text.size());
@@ -85,8 +103,9 @@ static bool bCopyText(CFTypeRef value, char *slot, size_t slotSize, const char *
 // A template in an allocation of its own: its length plus one byte. A
 // template too long to be kept is stored empty, so it never writes a line.
 static char *cpCopyTemplate(CFTypeRef value) {
+  if (CFGetTypeCode(value) != kCFTypeString) return nullptr;
   std::string text;
-  if (!CFStringGetUTF8(value, text)) return nullptr;
+  if (!bGetText(value, text)) text.clear();
   if (text.size() + 1 > VT_TEMPLATE_MAX) {
     vDebugMessage("[Filter] - FilterCustomize: template of %zu bytes is too long, left empty\n",
                   text.size());
@@ -161,7 +180,7 @@ static DictEntry *pstCreateDictEntries(CFTypeRef reserve) {
   CFTypeRef ticketNames = LookupTyped(reserve, "JobTicketName", kCFTypeDictionary);
   for (int32_t i = 0; i < sections; ++i) {
     std::string section;
-    if (!CFStringGetUTF8(CFArrayGetValueAtIndex(names, i), section)) break;
+    if (!bGetText(CFArrayGetValueAtIndex(names, i), section)) break;
     CFTypeRef items = LookupTyped(ticketNames, section.c_str(), kCFTypeArray);
     int32_t count = items ? iArrayCount(items) : 0;
     // A section without names leaves its record empty, which ends the list:
@@ -206,7 +225,7 @@ static void ossCountItems(CFTypeRef components, const DictEntry *entry, int32_t 
     if (!entry->itemNames[i][0]) continue;
     CFTypeRef item = LookupTyped(section, entry->itemNames[i], kCFTypeDictionary);
     std::string type;
-    if (!CFStringGetUTF8(LookupTyped(item, "PDL_Type", kCFTypeString), type)) continue;
+    if (!bGetText(LookupTyped(item, "PDL_Type", kCFTypeString), type)) continue;
     if (type == "PJL") ++*pjlCount;
     else if (type == "PS") ++*psCount;
   }
@@ -304,7 +323,7 @@ static int iStoreDetailFor2nd(CFTypeRef components, const char *sectionName, con
   CFTypeRef section = LookupTyped(components, sectionName, kCFTypeDictionary);
   CFTypeRef item = LookupTyped(section, name, kCFTypeDictionary);
   std::string type;
-  if (!CFStringGetUTF8(LookupTyped(item, "PDL_Type", kCFTypeString), type)) return -1;
+  if (!bGetText(LookupTyped(item, "PDL_Type", kCFTypeString), type)) return -1;
   if (type == "PJL") {
     if (*pjlCursor >= table->pjlCount) return -1;
     vStoreEntry(item, name, &table->pjlItems[(*pjlCursor)++], false);

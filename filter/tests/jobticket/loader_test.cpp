@@ -208,6 +208,23 @@ TEST_F(Loader, TextsThatDoNotFitStayEmpty) {
   EXPECT_STREQ(e->next->templateText, "");
 }
 
+TEST_F(Loader, TextsHoldingZeroBytesAreIgnored) {
+  // XML text may carry a raw zero byte; such a text cannot be kept whole.
+  std::string withZero = std::string("A") + '\0' + "B";
+  std::string file = OneSectionFile(
+      {{"J", PjlItem(1, {Element("v" + withZero, "T" + withZero), Element("w", "kept")})},
+       {"P", PsItem("K" + withZero, {Element("v", "x")})}});
+  ASSERT_EQ(Load(file), 0);
+  ASSERT_EQ(table_.pjlCount, 1);
+  const SyntaxElement *e = table_.pjlItems[0].syntaxList;
+  EXPECT_STREQ(e->value, "");
+  ASSERT_NE(e->templateText, nullptr);
+  EXPECT_STREQ(e->templateText, "");
+  EXPECT_STREQ(e->next->templateText, "kept");
+  ASSERT_EQ(table_.psCount, 1);
+  EXPECT_STREQ(table_.psItems[0].dscText, "");
+}
+
 TEST_F(Loader, ElementForms) {
   std::string file = OneSectionFile({{"J", PjlItem(1, {
       Dict({{"Value", Str("a")}, {"String", Str("no arguments key")}}),
