@@ -1,0 +1,23 @@
+// The service's listener: a Unix stream socket standing in for the XPC
+// listener. Each accepted connection gets its own service object and thread.
+#pragma once
+
+#include <string>
+
+// Binds and listens on a Unix socket at path, mode 0600. A stale socket left
+// by an earlier run is replaced; a live one is not. -1 with error set.
+int OpenListeningSocket(const std::string &path, std::string &error);
+
+// The listening socket handed over by socket activation (LISTEN_PID and
+// LISTEN_FDS naming this process; the socket is descriptor 3), or -1.
+int ListeningSocketFromActivation(std::string &error);
+
+// Only the service's own user, and root, may talk to it.
+bool PeerIsTrusted(int connectionFd);
+
+// Answers the requests of one connection in order until the peer closes it
+// or sends something that is not a request; then closes it.
+void ServeConnection(int connectionFd);
+
+// Accepts connections for ever, each served on a thread of its own.
+[[noreturn]] void ServeForever(int listenFd);

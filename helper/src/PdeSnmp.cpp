@@ -1,0 +1,290 @@
+// snmpget as a function for the helper service, over net-snmp's public calls.
+//
+// Two things the plain library does not do are done here: a session whose
+// retries or timeout carry the library's default marker gets the service's
+// values instead, and the wait for the response checks the cancel flag
+// before every round, in rounds short enough that a cancellation ends the
+// wait promptly. The library keeps process-wide state (option parsing, the
+// default store, the MIB tree), so every library call is made under one lock;
+// only the waiting itself runs outside it.
+#include "PdeSnmp.h"
+
+#include <net-snmp/net-snmp-config.h>
+#include <net-snmp/net-snmp-includes.h>
+#include <net-snmp/library/large_fd_set.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+std::atomic<int64_t> gSnmpTimeout{250};
+std::atomic<int32_t> gSnmpRetries{3};
+std::atomic<int32_t> gCancelFlag{0};
+std::atomic<uint8_t> gtype{0};
+
+namespace {
+
+// snmpget's "do not fix the request after an error" switch: application
+// boolean 0 of the library's default store.
+constexpr int kDontFixPdus = 0;
+// Longest single wait round; a cancellation is noticed within one round.
+constexpr long kWaitRoundMicroseconds = 20000;
+
+std::mutex gSnmpLibrary;
+
+// The application options of snmpget: -C f toggles the do-not-fix switch.
+void optProc(int argc, char *const *argv, int opt) {
+  if (opt != 'C') return;
+  for (const char *p = optarg; p && *p; ++p) {
+    if (*p == 'f') {
+      netsnmp_ds_toggle_boolean(NETSNMP_DS_APPLICATION_ID, kDontFixPdus);
+    } else {
+      std::fprintf(stderr, "snmpget: unknown flag passed to -C: %c\n", *p);
+    }
+  }
+}
+
+// getopt keeps a pointer into the last argument vector it scanned; start it
+// afresh so that a request never reads the freed words of an earlier one.
+void ResetOptionScanner() {
+  char name[] = "snmpget";
+  char *none[] = {name, nullptr};
+  optind = 0;
+  opterr = 0;
+  while (getopt(1, none, "") != -1) {
+  }
+  opterr = 1;
+}
+
+struct WaitState {
+  bool waiting = false;
+  int status = STAT_ERROR;
+  netsnmp_pdu *response = nullptr;
+};
+
+// Called by the library (under gSnmpLibrary) when the request is answered,
+// has timed out or failed.
+int ResponseArrived(int op, netsnmp_session *session, int reqid, netsnmp_pdu *pdu, void *magic) {
+  auto *state = static_cast<WaitState *>(magic);
+  if (!state->waiting) return 1;
+  state->waiting = false;
+  if (op == NETSNMP_CALLBACK_OP_RECEIVED_MESSAGE && pdu && pdu->command == SNMP_MSG_RESPONSE) {
+    state->response = snmp_clone_pdu(pdu);
+    state->status = state->response ? STAT_SUCCESS : STAT_ERROR;
+    session->s_snmp_errno = SNMPERR_SUCCESS;
+  } else if (op == NETSNMP_CALLBACK_OP_TIMED_OUT) {
+    state->status = STAT_TIMEOUT;
+    session->s_snmp_errno = SNMPERR_TIMEOUT;
+  } else {
+    state->status = STAT_ERROR;
+    if (session->s_snmp_errno == SNMPERR_SUCCESS) session->s_snmp_errno = SNMPERR_GENERR;
+  }
+  return 1;
+}
+
+// Sends pdu (which the library then owns) and waits for its response. Before
+// each wait round, a cancel flag of 1 ends the wait with STAT_ERROR.
+int SynchResponse(void *sessp, netsnmp_pdu *pdu, netsnmp_pdu **response,
+                  const std::atomic<int32_t> *cancelFlag) {
+  WaitState state;
+  *response = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(gSnmpLibrary);
+    if (snmp_sess_async_send(sessp, pdu, ResponseArrived, &state) == 0) {
+      snmp_free_pdu(pdu);
+      return STAT_ERROR;
+    }
+    state.waiting = true;
+  }
+
+  netsnmp_large_fd_set fds;
+  netsnmp_large_fd_set_init(&fds, FD_SETSIZE);
+  for (;;) {
+    std::unique_lock<std::mutex> lock(gSnmpLibrary);
+    if (!state.waiting) break;
+    if (cancelFlag && cancelFlag->load() == 1) {
+      state.waiting = false;
+      state.status = STAT_ERROR;
+      snmp_sess_session(sessp)->s_snmp_errno = SNMPERR_ABORT;
+      break;
+    }
+    int numfds = 0;
+    int block = 0;
+    timeval timeout{};
+    NETSNMP_LARGE_FD_ZERO(&fds);
+    snmp_sess_select_info2_flags(sessp, &numfds, &fds, &timeout, &block, NETSNMP_SELECT_NOALARMS);
+    lock.unlock();
+
+    // A round lasts until the library's next timeout, but never longer than
+    // kWaitRoundMicroseconds, so the cancel flag is looked at often.
+    if (block == 1 || timeout.tv_sec > 0 || timeout.tv_usec > kWaitRoundMicroseconds) {
+      timeout.tv_sec = 0;
+      timeout.tv_usec = kWaitRoundMicroseconds;
+    }
+    const int count = netsnmp_large_fd_set_select(numfds, &fds, nullptr, nullptr, &timeout);
+    const int savedErrno = errno;
+
+    lock.lock();
+    if (count > 0) {
+      snmp_sess_read2(sessp, &fds);
+    } else if (count == 0) {
+      snmp_sess_timeout(sessp);  // resends or times out only when due
+    } else if (savedErrno != EINTR) {
+      state.waiting = false;
+      state.status = STAT_ERROR;
+      snmp_sess_session(sessp)->s_snmp_errno = SNMPERR_GENERR;
+    }
+  }
+  netsnmp_large_fd_set_cleanup(&fds);
+  *response = state.response;
+  return state.status;
+}
+
+// Copies text into the result area, cut to fit (the printer's values are
+// ASCII, so a cut never matters for a valid UTF-8 boundary).
+void StoreText(SnmpResultArea *result, const std::string &text) {
+  const size_t n = text.size() < kSnmpResultSize - 1 ? text.size() : kSnmpResultSize - 1;
+  std::memcpy(result->string, text.data(), n);
+  result->string[n] = '\0';
+}
+
+// Takes the first variable of a good response into the result area; returns
+// 0, or kSnmpUsageError for a value of another type or form.
+int TakeValue(const netsnmp_variable_list *vars, int expectedType, int charFlag,
+              SnmpResultArea *result, uint8_t &fetchedType) {
+  if (vars == nullptr || vars->type != expectedType) return kSnmpUsageError;
+  switch (vars->type) {
+    case ASN_INTEGER:
+      if (vars->val.integer == nullptr) return kSnmpUsageError;
+      fetchedType = ASN_INTEGER;
+      result->integer = static_cast<int32_t>(*vars->val.integer);
+      return 0;
+    case ASN_OCTET_STR: {
+      const auto *bytes = vars->val.string;
+      if (charFlag != 0) {
+        // A physical address has six bytes; a shorter value is none.
+        if (bytes == nullptr || vars->val_len < 6) return kSnmpUsageError;
+        fetchedType = ASN_OCTET_STR;
+        std::snprintf(result->string, kSnmpResultSize, "%02x:%02x:%02x:%02x:%02x:%02x", bytes[0],
+                      bytes[1], bytes[2], bytes[3], bytes[4], bytes[5]);
+        return 0;
+      }
+      fetchedType = ASN_OCTET_STR;
+      const char *text = bytes ? reinterpret_cast<const char *>(bytes) : "";
+      StoreText(result, std::string(text, bytes ? vars->val_len : 0));
+      return 0;
+    }
+    case ASN_OBJECT_ID: {
+      fetchedType = ASN_OBJECT_ID;
+      const size_t count = vars->val.objid ? vars->val_len / sizeof(oid) : 0;
+      std::string text;
+      char part[32];
+      for (size_t i = 0; i < count; ++i) {
+        std::snprintf(part, sizeof part, i + 1 < count ? "%lu." : "%lu",
+                      static_cast<unsigned long>(vars->val.objid[i]));
+        text += part;
+      }
+      StoreText(result, text);
+      return 0;
+    }
+    default:
+      return kSnmpUsageError;
+  }
+}
+
+}  // namespace
+
+void PdeSnmpInit() {
+  std::lock_guard<std::mutex> lock(gSnmpLibrary);
+  init_snmp("snmpapp");
+}
+
+int PdeSnmpGet(int argc, char **argv, SnmpResultArea *result, int expectedType,
+               const std::atomic<int32_t> *cancelFlag, int charFlag, uint8_t *valueType) {
+  uint8_t fetchedType = 0;
+  if (valueType) *valueType = 0;
+  if (argc < 1 || argv == nullptr || result == nullptr) return kSnmpUsageError;
+
+  std::unique_lock<std::mutex> lock(gSnmpLibrary);
+  netsnmp_session session;
+  // The do-not-fix switch belongs to this request's command line only.
+  netsnmp_ds_set_boolean(NETSNMP_DS_APPLICATION_ID, kDontFixPdus, 0);
+  ResetOptionScanner();
+  const int arg = snmp_parse_args(argc, argv, &session, "C:", optProc);
+  const bool dontFix = netsnmp_ds_get_boolean(NETSNMP_DS_APPLICATION_ID, kDontFixPdus) != 0;
+  netsnmp_ds_set_boolean(NETSNMP_DS_APPLICATION_ID, kDontFixPdus, 0);
+  if (arg == NETSNMP_PARSE_ARGS_SUCCESS_EXIT) return 0;
+  if (arg < 0 || arg >= argc) return kSnmpUsageError;
+
+  if (session.retries == SNMP_DEFAULT_RETRIES) session.retries = gSnmpRetries.load();
+  if (session.timeout == SNMP_DEFAULT_TIMEOUT) session.timeout = static_cast<long>(gSnmpTimeout.load());
+
+  void *sessp = snmp_sess_open(&session);
+  if (sessp == nullptr) {
+    snmp_sess_perror("snmpget", &session);
+    return kSnmpTimeoutError;
+  }
+
+  netsnmp_pdu *pdu = snmp_pdu_create(SNMP_MSG_GET);
+  int failures = 0;
+  for (int i = arg; i < argc; ++i) {
+    oid name[MAX_OID_LEN];
+    size_t nameLength = MAX_OID_LEN;
+    if (!snmp_parse_oid(argv[i], name, &nameLength)) {
+      snmp_perror(argv[i]);
+      ++failures;
+    } else {
+      snmp_add_null_var(pdu, name, nameLength);
+    }
+  }
+  if (failures > 0) {
+    snmp_free_pdu(pdu);
+    snmp_sess_close(sessp);
+    return kSnmpBadObjectError;
+  }
+  lock.unlock();
+
+  int status_result = 0;
+  netsnmp_pdu *response = nullptr;
+  for (;;) {
+    const int status = SynchResponse(sessp, pdu, &response, cancelFlag);
+    pdu = nullptr;
+    lock.lock();
+    if (status == STAT_TIMEOUT) {
+      status_result = kSnmpTimeoutError;
+    } else if (status != STAT_SUCCESS) {
+      snmp_sess_perror("snmpget", snmp_sess_session(sessp));
+      status_result = kSnmpOtherError;
+    } else if (response->errstat != SNMP_ERR_NOERROR) {
+      status_result = response->errstat == SNMP_ERR_NOSUCHNAME ? kSnmpNoSuchNameError
+                                                               : kSnmpBadObjectError;
+      if (!dontFix) {
+        // Ask again without the variable that failed, if any is left.
+        pdu = snmp_fix_pdu(response, SNMP_MSG_GET);
+        if (pdu != nullptr) {
+          snmp_free_pdu(response);
+          response = nullptr;
+          lock.unlock();
+          continue;
+        }
+      }
+    } else {
+      const int taken = TakeValue(response->variables, expectedType, charFlag, result, fetchedType);
+      // A value after a fix-and-retry keeps the error of the first response.
+      if (status_result == 0) status_result = taken;
+    }
+    break;
+  }
+  if (response) snmp_free_pdu(response);
+  snmp_sess_close(sessp);
+  lock.unlock();
+
+  if (fetchedType != 0) {
+    gtype.store(fetchedType);
+    if (valueType) *valueType = fetchedType;
+  }
+  return status_result;
+}
