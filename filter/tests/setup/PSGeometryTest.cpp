@@ -112,6 +112,36 @@ TEST_F(PaperGeometry, AbsurdPpdDimensionsAreClampedNotOverflowed) {
   vConvertNupScale(&size, &margin, &sx, &sy, &oa, &ob, 3);
 }
 
+TEST_F(PaperGeometry, CustomMediaTakesItsSizeAndThePpdsCustomMargins) {
+  // The PPD also marks A4 (margins 12.5): the custom branch wins for both.
+  open(MinimalPpd("*HWMargins: 18.9 20.7 18 36\n", "A4"), "media=Custom.200.7x300.2mm");
+  PaperPair size{0, 0}, margin{0, 0};
+  vGetPaperSize(opts_.num, opts_.options, &size);
+  vGetPaperMargin(opts_.num, opts_.options, &margin);
+  EXPECT_EQ(size.a, 200);
+  EXPECT_EQ(size.b, 300);
+  EXPECT_EQ(margin.a, 18);
+  EXPECT_EQ(margin.b, 20);
+
+  // Without custom margins in the PPD they are zero.
+  ppd_.close();
+  open(MinimalPpd("", "A4"), "media=Custom.595.28x841.89");
+  vGetPaperSize(opts_.num, opts_.options, &size);
+  vGetPaperMargin(opts_.num, opts_.options, &margin);
+  EXPECT_EQ(size.a, 595);
+  EXPECT_EQ(size.b, 841);
+  EXPECT_EQ(margin.a, 0);
+  EXPECT_EQ(margin.b, 0);
+
+  // A media value naming a regular size is not custom.
+  ppd_.close();
+  open(MinimalPpd("*HWMargins: 18 20 18 36\n", "Letter"), "media=A4");
+  vGetPaperSize(opts_.num, opts_.options, &size);
+  vGetPaperMargin(opts_.num, opts_.options, &margin);
+  EXPECT_EQ(size.a, 595);
+  EXPECT_EQ(margin.a, 12);
+}
+
 TEST(NupScale, TwoUpOnLetterWithTwelvePointMargins) {
   // aw = 588, ah = 768: s = min((396 - 24) / 588, (612 - 24) / 768).
   PaperPair size{612, 792}, margin{12, 12};
