@@ -1,0 +1,190 @@
+// The running service, talked to over its socket as the print dialog does:
+// the file requests, the cancel-file write, the wire and who may connect.
+#include <gtest/gtest.h>
+
+#include <pwd.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+#include "HelperTestSupport.h"
+#include "OrbRequests.h"
+#include "OrbWire.h"
+
+namespace {
+
+constexpr const char *kWritable = "isFilePathWritable_XPC:reply:";
+constexpr const char *kWritePlist = "writeDictionaryToPlistFile_XPC:reply:";
+constexpr const char *kCancelWrite = "cancelFileWrite_XPC:reply:";
+
+class ServiceFiles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!service_.running()) GTEST_FAIL() << service_.whyNot();
+  }
+  std::string Call(const char *selector, const std::string &request) {
+    const auto reply = service_.Call(selector, request);
+    return reply ? *reply : "(no reply)";
+  }
+  TempDir dir_;
+  ServiceProcess service_{dir_};
+};
+
+}  // namespace
+
+TEST_F(ServiceFiles, WritableFreshPathLeavesNothingBehind) {
+  const std::string path = dir_ / "fresh.txt";
+  EXPECT_EQ(Call(kWritable, path), "TRUE");
+  EXPECT_FALSE(PathExists(path));
+}
+
+TEST_F(ServiceFiles, WritableExistingFileIsUnchanged) {
+  const std::string path = dir_ / "settings.txt";
+  ASSERT_TRUE(WriteWholeFile(path, "keep me\n"));
+  chmod(path.c_str(), 0640);
+  EXPECT_EQ(Call(kWritable, path), "TRUE");
+  EXPECT_EQ(ReadWholeFile(path), "keep me\n");
+  struct stat st;
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+TEST_F(ServiceFiles, NotWritableCases) {
+  EXPECT_EQ(Call(kWritable, dir_ / "no-such-folder/file"), "FALSE");
+  EXPECT_EQ(Call(kWritable, dir_.path()), "FALSE");  // a folder is no file
+  EXPECT_EQ(Call(kWritable, ""), "FALSE");
+  // Too long for the 256-byte buffer the path is read into.
+  EXPECT_EQ(Call(kWritable, dir_ / std::string(250, 'a')), "FALSE");
+  EXPECT_FALSE(PathExists(dir_ / "no-such-folder"));
+}
+
+TEST_F(ServiceFiles, PlistArrivesByteForByte) {
+  const std::string plist =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n"
+      "\t<key>Name</key>\n\t<string>Caf\xc3\xa9 :AddURL:END \xe2\x82\xac</string>\n</dict>\n</plist>\n";
+  const std::string path = dir_ / "Printer Settings.plist";
+  EXPECT_EQ(Call(kWritePlist, "file://" + dir_.path() + "/Printer%20Settings.plist:AddURL:END" + plist), "TRUE");
+  EXPECT_EQ(ReadWholeFile(path), plist);
+  // Written again, shorter: the old bytes do not linger.
+  EXPECT_EQ(Call(kWritePlist, "file://" + path + ":AddURL:END<plist/>"), "TRUE");
+  EXPECT_EQ(ReadWholeFile(path), "<plist/>");
+}
+
+TEST_F(ServiceFiles, PlistWriteFailures) {
+  EXPECT_EQ(Call(kWritePlist, "file://" + dir_.path() + "/missing/a.plist:AddURL:END<plist/>"), "FALSE");
+  EXPECT_EQ(Call(kWritePlist, "http://localhost/a.plist:AddURL:END<plist/>"), "FALSE");
+  EXPECT_EQ(Call(kWritePlist, "file://" + dir_.path() + "/a.plist"), "FALSE");  // no marker
+  EXPECT_FALSE(PathExists(dir_ / "a.plist"));
+}
+
+TEST_F(ServiceFiles, CancelFileWriteAppendsOneByteToAnExistingFile) {
+  const std::string path = dir_ / "cancel";
+  ASSERT_TRUE(WriteWholeFile(path, ""));
+  EXPECT_EQ(Call(kCancelWrite, path + ":CancelFileName:whatever follows"), "TRUE");
+  EXPECT_EQ(ReadWholeFile(path), std::string(1, '\x01'));
+  // Never creates the file.
+  EXPECT_EQ(Call(kCancelWrite, dir_ / "absent:CancelFileName:"), "FALSE");
+  EXPECT_FALSE(PathExists(dir_ / "absent"));
+  EXPECT_EQ(Call(kCancelWrite, path), "FALSE");  // no marker
+}
+
+TEST_F(ServiceFiles, SeveralRequestsOnOneConnectionAnsweredInOrder) {
+  const int fd = service_.Connect();
+  ASSERT_GE(fd, 0);
+  std::string batch;
+  for (const std::string &path : {dir_ / "a", dir_ / "missing/b", dir_ / "c"}) {
+    const std::string body = EncodeRequestFrame(kWritable, path);
+    batch += FrameLengthPrefix(body.size()) + body;
+  }
+  ASSERT_EQ(send(fd, batch.data(), batch.size(), MSG_NOSIGNAL), static_cast<ssize_t>(batch.size()));
+  std::string reply;
+  for (const char *expected : {"TRUE", "FALSE", "TRUE"}) {
+    ASSERT_EQ(ReadFrame(fd, reply), FrameStatus::kOk);
+    EXPECT_EQ(reply, expected);
+  }
+  close(fd);
+}
+
+TEST_F(ServiceFiles, GarbageClosesOnlyThatConnection) {
+  const std::string good = EncodeRequestFrame(kWritable, dir_ / "x");
+  const std::vector<std::pair<const char *, std::string>> garbage = {
+      {"unknown selector", FrameLengthPrefix(12) + std::string("noSuchThing\0", 12)},
+      {"no zero byte", FrameLengthPrefix(5) + "abcde"},
+      {"over 1 MiB", FrameLengthPrefix(kMaxFrameLength + 1) + "x"},
+      {"huge length", std::string("\xff\xff\xff\xff", 4)},
+      {"cut short", FrameLengthPrefix(100) + "isFilePathWritable"},
+      {"not UTF-8", FrameLengthPrefix(31) + std::string("isFilePathWritable_XPC:reply:\0\xff", 31)},
+  };
+  // A connection that is kept open meanwhile goes on being served.
+  const int bystander = service_.Connect();
+  ASSERT_GE(bystander, 0);
+  for (const auto &[what, bytes] : garbage) {
+    const int fd = service_.Connect();
+    ASSERT_GE(fd, 0) << what;
+    send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    if (std::string(what) == "cut short") shutdown(fd, SHUT_WR);
+    std::string reply;
+    EXPECT_NE(ReadFrame(fd, reply), FrameStatus::kOk) << what;
+    close(fd);
+    std::string answer;
+    ASSERT_TRUE(CallService(bystander, kWritable, dir_ / "x", answer)) << "after " << what;
+    EXPECT_EQ(answer, "TRUE");
+  }
+  close(bystander);
+  // A whole 1 MiB frame is still accepted.
+  const std::string big = dir_ / std::string(1, 'b');
+  std::string request = "file://" + big + ":AddURL:END";
+  request += std::string(kMaxFrameLength - std::string(kWritePlist).size() - 1 - request.size(), 'z');
+  const auto reply = service_.Call(kWritePlist, request);
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(*reply, "TRUE");
+}
+
+TEST_F(ServiceFiles, SocketIsTheOwnersOnly) {
+  struct stat st;
+  ASSERT_EQ(stat(service_.socketPath().c_str(), &st), 0);
+  EXPECT_TRUE(S_ISSOCK(st.st_mode));
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST_F(ServiceFiles, StrangersAreDisconnectedWithoutReply) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to connect as another user";
+  const passwd *nobody = getpwnam("nobody");
+  if (!nobody) GTEST_SKIP() << "no user 'nobody' to act as a stranger";
+  // Open the socket file to everyone, so that only the credential check stands.
+  ASSERT_EQ(chmod(dir_.path().c_str(), 0711), 0);
+  ASSERT_EQ(chmod(service_.socketPath().c_str(), 0666), 0);
+  const std::string target = dir_ / "stranger-was-here";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0) _exit(10);
+    const int fd = ConnectToService(service_.socketPath());
+    if (fd < 0) _exit(11);
+    std::string reply;
+    _exit(CallService(fd, kWritable, target, reply) ? 12 : 0);
+  }
+  EXPECT_EQ(WaitForExit(pid), 0) << "10: cannot become nobody, 11: cannot connect, 12: got a reply";
+  // The owner is still served.
+  EXPECT_EQ(Call(kWritable, dir_ / "owner"), "TRUE");
+}
+
+TEST(OrbCall, PrintsTheReply) {
+  TempDir dir;
+  ServiceProcess service(dir);
+  ASSERT_TRUE(service.running()) << service.whyNot();
+  const std::string command = std::string(VT_ORB_CALL_EXE) + " --socket " + service.socketPath() +
+                              " isFilePathWritable_XPC:reply: " + (dir / "probe");
+  FILE *out = popen(command.c_str(), "r");
+  ASSERT_TRUE(out);
+  char line[64] = {};
+  ASSERT_TRUE(fgets(line, sizeof line, out));
+  EXPECT_STREQ(line, "TRUE\n");
+  EXPECT_EQ(WEXITSTATUS(pclose(out)), 0);
+
+  const std::string bad = std::string(VT_ORB_CALL_EXE) + " --socket " + service.socketPath() + " nonsense x 2>/dev/null";
+  EXPECT_EQ(WEXITSTATUS(system(bad.c_str())), 2);
+}
