@@ -1,0 +1,239 @@
+// N-up jobs with covers and transparency interleave, through the real
+// filter program: the sheets it writes, in order, for documents whose every
+// page carries a marker of its own.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "FilterRunner.h"
+
+namespace {
+
+const std::string kNup4 =
+    "com.apple.print.PrintSettings.PMLayoutRows..n.=2 "
+    "com.apple.print.PrintSettings.PMLayoutColumns..n.=2 ";
+
+std::string Total(int pages) {
+  return "com.apple.print.PrintSettings.PMTotalBeginPages..n.=" + std::to_string(pages) + " ";
+}
+
+// A DSC document whose page i (from 1) has the label i and the body line
+// "(body i) pop".
+std::string Document(int pages) {
+  std::string doc =
+      "%!PS-Adobe-3.0\n%%Creator: imposition test\n%%Pages: " + std::to_string(pages) +
+      "\n%%EndComments\n%%BeginProlog\n/mark-page { pop } def\n%%EndProlog\n"
+      "%%BeginSetup\n%%EndSetup\n";
+  for (int i = 1; i <= pages; ++i) {
+    doc += "%%Page: " + std::to_string(i) + " " + std::to_string(i) + "\n";
+    doc += "(body " + std::to_string(i) + ") pop\nshowpage\n";
+  }
+  return doc + "%%Trailer\n%%EOF\n";
+}
+
+const std::string kBlankPage =
+    "userdict/ESPsave save put\nshowpage\nuserdict /ESPsave get restore\n"
+    "gsave\ngrestore\nESPshowpage\n";
+
+// The imposed part of the output (from the first page comment or sheet
+// switch on) as a sequence of tokens: "[label#n]" page comments, "body i",
+// "|" sheet ends, "BLANK" blank pages, "tray x", "plain", "duplex x",
+// "tumble x", "@tx,ty" placements.
+std::string Sheets(const std::string &out) {
+  std::string text = out;
+  for (size_t at; (at = text.find(kBlankPage)) != std::string::npos;)
+    text.replace(at, kBlankPage.size(), "BLANK\n");
+  std::istringstream lines(text);
+  std::string line;
+  std::vector<std::string> tokens;
+  bool inSetup = true;
+  static const std::regex pageComment(R"(%%Page: (.*) (\d+))");
+  static const std::regex body(R"(\(body (\d+)\) pop)");
+  static const std::regex place(R"(([-\d.]+) ([-\d.]+) translate ([\d.]+) [\d.]+ scale)");
+  static const std::regex position(R"(\s*/MediaPosition (\d+)>>setpagedevice)");
+  static const std::regex duplex(R"(<</(Duplex|Tumble) (\w+)>>setpagedevice)");
+  std::smatch m;
+  while (std::getline(lines, line)) {
+    if (line == "%%EndSetup") {
+      inSetup = false;
+      continue;
+    }
+    if (inSetup || line == "%%Trailer") continue;
+    if (std::regex_match(line, m, pageComment)) {
+      tokens.push_back("[" + m[1].str() + "#" + m[2].str() + "]");
+    } else if (std::regex_match(line, m, body)) {
+      tokens.push_back("body " + m[1].str());
+    } else if (line == "ESPshowpage") {
+      tokens.push_back("|");
+    } else if (line == "BLANK") {
+      tokens.push_back("BLANK");
+    } else if (std::regex_match(line, m, position)) {
+      tokens.push_back("tray " + m[1].str());
+    } else if (line == "<</ManualFeed false /TraySwitch true /MediaPosition null>>setpagedevice") {
+      tokens.push_back("tray null");
+    } else if (line == "<</ManualFeed true /MediaPosition 3>>setpagedevice") {
+      tokens.push_back("tray manual");
+    } else if (line == "<</MediaType (plain)>>setpagedevice") {
+      tokens.push_back("plain");
+    } else if (std::regex_match(line, m, duplex)) {
+      tokens.push_back((m[1] == "Duplex" ? "duplex " : "tumble ") + m[2].str());
+    } else if (std::regex_match(line, m, place)) {
+      tokens.push_back("@" + m[1].str() + "," + m[2].str());
+    }
+  }
+  std::string joined;
+  for (const auto &t : tokens) joined += (joined.empty() ? "" : " ") + t;
+  return joined;
+}
+
+int Count(const std::string &text, const std::string &needle) {
+  int n = 0;
+  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
+  return n;
+}
+
+class NupJob : public ::testing::Test {
+ protected:
+  FilterResult Print(int pages, const std::string &options) {
+    job_.usePpd();
+    FilterResult r = job_.print(Document(pages), options);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(job_.spoolFiles().empty()) << "spool files left behind";
+    return r;
+  }
+  FilterJob job_;
+};
+
+// 4-up Letter cells: 0.48 of 612 x 792 is 293.76 x 380.16.
+const std::string kCell1 = "@0.0,380.2", kCell2 = "@293.8,380.2", kCell3 = "@0.0,0.0",
+                  kCell4 = "@293.8,0.0";
+
+TEST_F(NupJob, FourUpWithABlankInterleaveSheetAfterEverySheet) {
+  FilterResult r = Print(6, kNup4 + Total(6) +
+                                "OHPInterleave=True OHPInterOption=BlankPrinter OHPOpTray=Tray2");
+  EXPECT_NE(r.out.find("%%Pages: 2 0\n"), std::string::npos);
+  EXPECT_EQ(Sheets(r.out),
+            "[1#1] " + kCell1 + " body 1 [2#2] " + kCell2 + " body 2 [3#3] " + kCell3 +
+                " body 3 [4#4] " + kCell4 + " body 4 | tray 0 plain BLANK tray null "
+                "[5#5] " + kCell1 + " body 5 [6#6] " + kCell2 + " body 6 | tray 0 plain BLANK tray null");
+  // One progress report per sheet side: two body sheets, two interleaves.
+  EXPECT_EQ(Count(r.err, "PAGE: "), 4) << r.err;
+  EXPECT_NE(r.err.find("ATTR: job-impressions-completed=4"), std::string::npos);
+}
+
+TEST_F(NupJob, InterleaveReprintsEachSheetWithTheSamePageNumbers) {
+  FilterResult r = Print(5, kNup4 + Total(5) +
+                                "OHPInterleave=true OHPInterOption=PrintedSingle OHPOpTray=Tray5");
+  EXPECT_EQ(Sheets(r.out),
+            "[1#1] " + kCell1 + " body 1 [2#2] " + kCell2 + " body 2 [3#3] " + kCell3 +
+                " body 3 [4#4] " + kCell4 + " body 4 | tray 38 plain "
+                "[1#1] " + kCell1 + " body 1 [2#2] " + kCell2 + " body 2 [3#3] " + kCell3 +
+                " body 3 [4#4] " + kCell4 + " body 4 | tray null "
+                "[5#5] " + kCell1 + " body 5 | tray 38 plain [5#5] " + kCell1 + " body 5 | tray null");
+}
+
+TEST_F(NupJob, FrontCoverPrintedOnBothSidesWithLongEdgeDuplex) {
+  FilterResult r = Print(6, kNup4 + Total(6) +
+                                "VTDuplex=Duplex Binding=LongEdge FrontCoverPage=True "
+                                "FrontCoverOption=PrintedDouble FrontCoverTray=Tray3 VTInputSlot=Tray1");
+  // The first two pages one per side, whole, from the cover tray; the body
+  // then starts in the first cell of a fresh sheet.
+  EXPECT_EQ(Sheets(r.out),
+            "tray 1 plain duplex true tumble false [1#1] body 1 | [2#2] body 2 | "
+            "tray 3 duplex true tumble false "
+            "[3#3] " + kCell1 + " body 3 [4#4] " + kCell2 + " body 4 [5#5] " + kCell3 +
+                " body 5 [6#6] " + kCell4 + " body 6 |");
+  // A cover page is unscaled: nothing between its save and its body.
+  EXPECT_NE(r.out.find("%%Page: 1 1\nuserdict/ESPsave save put\n(body 1) pop\n"), std::string::npos);
+}
+
+TEST_F(NupJob, PrintedBackCoverAfterABlankPageSoItStartsASheet) {
+  // Duplex, 5 pages, the last one the back cover: the body is one sheet
+  // side, so a blank side comes first.
+  FilterResult r = Print(5, kNup4 + Total(5) +
+                                "VTDuplex=Duplex Binding=LongEdge BackCoverPage=True "
+                                "BackCoverOption=PrintedSingle BackCoverTray=Tray4");
+  EXPECT_EQ(Sheets(r.out),
+            "[1#1] " + kCell1 + " body 1 [2#2] " + kCell2 + " body 2 [3#3] " + kCell3 +
+                " body 3 [4#4] " + kCell4 + " body 4 | BLANK tray 2 plain duplex false tumble false "
+                "[5#5] body 5 | tray null duplex true tumble false");
+}
+
+TEST_F(NupJob, PrintedBackCoverWithoutBlankWhenTheBodySidesAreEven) {
+  FilterResult r = Print(3, Total(3) +
+                                "VTDuplex=Duplex Binding=ShortEdge BackCoverPage=True "
+                                "BackCoverOption=PrintedSingle BackCoverTray=Tray1");
+  EXPECT_EQ(Sheets(r.out),
+            "[1#1] body 1 | [2#2] body 2 | tray 3 plain duplex false tumble false [3#3] body 3 | "
+            "tray null duplex true tumble true");
+}
+
+TEST_F(NupJob, BlankFrontCoverFromTheManualFeed) {
+  FilterResult r = Print(2, kNup4 + Total(2) +
+                                "VTDuplex=Duplex Binding=LongEdge FrontCoverPage=True "
+                                "FrontCoverOption=BlankPrinter FrontCoverTray=Manual");
+  // Both sides of the cover sheet blank; no duplex switch for a blank cover.
+  EXPECT_EQ(Sheets(r.out), "tray manual plain BLANK BLANK tray null "
+                           "[1#1] " + kCell1 + " body 1 [2#2] " + kCell2 + " body 2 |");
+}
+
+TEST_F(NupJob, BlankCoversSimplexTakeOneBlankPageEach) {
+  FilterResult r = Print(1, Total(1) +
+                                "FrontCoverPage=True FrontCoverOption=BlankPrinter "
+                                "BackCoverPage=True BackCoverOption=BlankPrinter BackCoverTray=Tray2");
+  EXPECT_EQ(Sheets(r.out), "tray null plain BLANK tray null [1#1] body 1 | tray 0 plain BLANK tray null");
+}
+
+TEST_F(NupJob, RotatedFourUpStartsBottomRight) {
+  FilterResult s = Print(4, kNup4 + Total(4) +
+                                "Rotate180=True BackCoverPage=True BackCoverOption=BlankPrinter");
+  EXPECT_EQ(Sheets(s.out), "[1#1] " + kCell4 + " body 1 [2#2] " + kCell3 + " body 2 [3#3] " +
+                               kCell2 + " body 3 [4#4] " + kCell1 + " body 4 | tray null plain BLANK tray null");
+}
+
+TEST_F(NupJob, LastPartialSheetEndsAndHasNoEmptyCells) {
+  FilterResult r = Print(3, kNup4 + Total(3) + "BackCoverPage=True BackCoverOption=BlankPrinter");
+  EXPECT_EQ(Count(r.out, "%%Page:"), 3);
+  EXPECT_NE(r.out.find("%%Pages: 1 0\n"), std::string::npos);
+}
+
+TEST_F(NupJob, MoreTotalPagesThanTheDocumentHasGiveEmptyCells) {
+  // The total-pages option says 6; the spool file holds 3 pages: the sheet
+  // is filled with cells that carry a page comment with an empty label and
+  // no body. The empty cell takes the slot after the last page written.
+  FilterResult r = Print(3, kNup4 + Total(6) + "BackCoverPage=True BackCoverOption=BlankPrinter");
+  EXPECT_EQ(Sheets(r.out), "[1#1] " + kCell1 + " body 1 [2#2] " + kCell2 + " body 2 [3#3] " +
+                               kCell3 + " body 3 [#4] " + kCell4 + " | tray null plain BLANK tray null");
+  EXPECT_NE(r.out.find("%%Page:  4\n"), std::string::npos);
+}
+
+TEST_F(NupJob, WithoutTheTotalPagesOptionTheDocumentsOwnPagesPrint) {
+  FilterResult r = Print(2, kNup4 + "BackCoverPage=True BackCoverOption=PrintedSingle");
+  EXPECT_EQ(Sheets(r.out), "[1#1] " + kCell1 + " body 1 | tray null plain duplex false tumble false "
+                           "[2#2] body 2 | tray null duplex false tumble false");
+}
+
+TEST_F(NupJob, FramesAreDrawnInEveryCell) {
+  FilterResult r = Print(2, kNup4 + Total(2) +
+                                "com.apple.print.PrintSettings.PMBorder..b.=true "
+                                "com.apple.print.PrintSettings.PMBorderType..n.=1 "
+                                "BackCoverPage=True BackCoverOption=BlankPrinter");
+  EXPECT_EQ(Count(r.out, "4.70 4.70 602.60 782.60 ESPrs\n"), 2);
+}
+
+TEST_F(NupJob, AWriteErrorOnStandardOutputFailsTheJob) {
+  job_.usePpd();
+  RunOptions full;
+  full.stdoutPath = "/dev/full";
+  FilterResult r = job_.runWith({"1", "user", "title", "1",
+                                 kNup4 + Total(4) + "BackCoverPage=True BackCoverOption=BlankPrinter"},
+                                Document(4), full);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("ERROR:"), std::string::npos) << r.err;
+  EXPECT_TRUE(job_.spoolFiles().empty());
+}
+
+}  // namespace
