@@ -9,7 +9,7 @@ packages=(
   googletest libgtest-dev libbenchmark-dev
   clang libclang-rt-14-dev libfuzzer-14-dev
   libjpeg62-turbo-dev libturbojpeg0-dev
-  g++-mingw-w64-i686 wine wine32:i386
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64
   cups cups-client cups-filters cups-bsd
   snmpd snmp iproute2 iputils-ping
   ghostscript poppler-utils imagemagick
