@@ -1,0 +1,168 @@
+// Imposed jobs rendered by Ghostscript: every page of the document paints
+// its own grey over its whole cell, and the rendered sheets are probed at
+// the centre of each cell.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "FilterRunner.h"
+
+namespace {
+
+constexpr int kDpi = 18;
+
+// Page i (from 1) fills its clip with grey level i / 10.
+std::string GreyDocument(int pages) {
+  std::string doc =
+      "%!PS-Adobe-3.0\n%%Creator: render test\n%%Pages: " + std::to_string(pages) +
+      "\n%%EndComments\n%%BeginProlog\n/paint { setgray clippath fill } bind def\n%%EndProlog\n"
+      "%%BeginSetup\n%%EndSetup\n";
+  for (int i = 1; i <= pages; ++i) {
+    doc += "%%Page: " + std::to_string(i) + " " + std::to_string(i) + "\n";
+    doc += "0." + std::to_string(i) + " paint\nshowpage\n";
+  }
+  return doc + "%%Trailer\n%%EOF\n";
+}
+
+struct Image {
+  int width = 0, height = 0;
+  std::vector<unsigned char> pixels;
+  // Grey value at a point given in points from the sheet's lower left corner.
+  int at(double x, double y) const {
+    const int px = static_cast<int>(x * kDpi / 72.0);
+    const int py = height - 1 - static_cast<int>(y * kDpi / 72.0);
+    return pixels.at(static_cast<size_t>(py) * width + px);
+  }
+};
+
+bool ReadPgm(const std::string &path, Image *image) {
+  std::ifstream in(path, std::ios::binary);
+  std::string magic;
+  in >> magic;
+  if (magic != "P5") return false;
+  auto next = [&in]() {
+    in >> std::ws;
+    while (in.peek() == '#') {
+      std::string comment;
+      std::getline(in, comment);
+      in >> std::ws;
+    }
+    int v = 0;
+    in >> v;
+    return v;
+  };
+  image->width = next();
+  image->height = next();
+  const int maxval = next();
+  in.get();
+  if (maxval != 255 || image->width <= 0 || image->height <= 0) return false;
+  image->pixels.resize(static_cast<size_t>(image->width) * image->height);
+  in.read(reinterpret_cast<char *>(image->pixels.data()),
+          static_cast<std::streamsize>(image->pixels.size()));
+  return static_cast<bool>(in);
+}
+
+bool HaveGhostscript() { return system("gs --version > /dev/null 2>&1") == 0; }
+
+// Renders the PostScript part of the filter's output after the prelude;
+// returns the sheets, and the interpreter's messages in *log.
+std::vector<Image> Render(const FilterJob &job, const std::string &filterOutput, std::string *log) {
+  // The PostScript document runs from "%!" to the end-of-job PJL, if any.
+  std::string ps = filterOutput.substr(filterOutput.find("%!"));
+  const size_t uel = ps.find("\x1b%-12345X");
+  if (uel != std::string::npos) ps.resize(uel);
+  const std::string psPath = job.writeFile("imposed.ps", ps);
+  const std::string command = "gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pgmraw -r" +
+                              std::to_string(kDpi) + " -sOutputFile=" + job.dir() +
+                              "/sheet%03d.pgm " + VT_SOURCE_DIR "/filter/tests/impose/prelude.ps " +
+                              psPath + " > " + job.dir() + "/gs.log 2>&1";
+  const int status = system(command.c_str());
+  *log = ReadFile(job.dir() + "/gs.log");
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << *log;
+  std::vector<Image> sheets;
+  for (int i = 1;; ++i) {
+    char name[32];
+    snprintf(name, sizeof name, "/sheet%03d.pgm", i);
+    Image image;
+    if (!ReadPgm(job.dir() + name, &image)) break;
+    sheets.push_back(std::move(image));
+  }
+  return sheets;
+}
+
+int Grey(int page) { return (255 * page + 5) / 10; }
+
+// Centre of a 4-up cell on Letter with 12-point margins: cells are
+// 0.48 x (612 x 792) = 293.76 x 380.16 points.
+double CellX(int col) { return 12.0 + (col - 0.5) * 293.76; }
+double CellY(int row) { return 12.0 + (row - 0.5) * 380.16; }
+
+class Rendering : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!HaveGhostscript()) GTEST_SKIP() << "Ghostscript not installed";
+    job_.usePpd();
+  }
+  FilterJob job_;
+};
+
+TEST_F(Rendering, FourUpWithBlankInterleaveSheets) {
+  const FilterResult r = job_.print(GreyDocument(6),
+                                    "com.apple.print.PrintSettings.PMLayoutRows..n.=2 "
+                                    "com.apple.print.PrintSettings.PMLayoutColumns..n.=2 "
+                                    "com.apple.print.PrintSettings.PMTotalBeginPages..n.=6 "
+                                    "OHPInterleave=True OHPInterOption=BlankPrinter OHPOpTray=Tray2");
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::string log;
+  const std::vector<Image> sheets = Render(job_, r.out, &log);
+  EXPECT_EQ(log.find("Error"), std::string::npos) << log;
+  ASSERT_EQ(sheets.size(), 4u) << log;
+  // Sheet 1: pages 1-4 left to right, then down. Sheet 3: pages 5, 6 on top.
+  const struct {
+    size_t sheet;
+    int col, row, page;  // page 0: paper white
+  } probes[] = {{0, 1, 2, 1}, {0, 2, 2, 2}, {0, 1, 1, 3}, {0, 2, 1, 4},
+                {2, 1, 2, 5}, {2, 2, 2, 6}, {2, 1, 1, 0}, {2, 2, 1, 0}};
+  for (const auto &p : probes) {
+    const int expected = p.page ? Grey(p.page) : 255;
+    EXPECT_NEAR(sheets[p.sheet].at(CellX(p.col), CellY(p.row)), expected, 3)
+        << "sheet " << p.sheet + 1 << " cell " << p.col << "," << p.row;
+  }
+  // The interleave sheets are blank.
+  for (size_t s : {1u, 3u})
+    for (int col = 1; col <= 2; ++col)
+      for (int row = 1; row <= 2; ++row) EXPECT_EQ(sheets[s].at(CellX(col), CellY(row)), 255);
+}
+
+TEST_F(Rendering, RotatedFourUpWithAPrintedFrontCover) {
+  const FilterResult r = job_.print(GreyDocument(5),
+                                    "com.apple.print.PrintSettings.PMLayoutRows..n.=2 "
+                                    "com.apple.print.PrintSettings.PMLayoutColumns..n.=2 "
+                                    "com.apple.print.PrintSettings.PMTotalBeginPages..n.=5 "
+                                    "Rotate180=True FrontCoverPage=True "
+                                    "FrontCoverOption=PrintedSingle FrontCoverTray=Tray1");
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::string log;
+  const std::vector<Image> sheets = Render(job_, r.out, &log);
+  EXPECT_EQ(log.find("Error"), std::string::npos) << log;
+  ASSERT_EQ(sheets.size(), 2u) << log;
+  // The cover carries page 1 over the whole sheet.
+  EXPECT_NEAR(sheets[0].at(306, 396), Grey(1), 3);
+  EXPECT_NEAR(sheets[0].at(100, 700), Grey(1), 3);
+  // The body turned by 180 degrees: page 2 bottom right, then right to left
+  // and up.
+  const struct {
+    int col, row, page;
+  } probes[] = {{2, 1, 2}, {1, 1, 3}, {2, 2, 4}, {1, 2, 5}};
+  for (const auto &p : probes)
+    EXPECT_NEAR(sheets[1].at(CellX(p.col), CellY(p.row)), Grey(p.page), 3)
+        << "cell " << p.col << "," << p.row;
+}
+
+}  // namespace
