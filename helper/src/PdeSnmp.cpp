@@ -69,6 +69,8 @@ struct WaitState {
 // has timed out or failed.
 int ResponseArrived(int op, netsnmp_session *session, int reqid, netsnmp_pdu *pdu, void *magic) {
   auto *state = static_cast<WaitState *>(magic);
+  // A resend or a connection notice is news, not the end of the wait.
+  if (op == NETSNMP_CALLBACK_OP_RESEND || op == NETSNMP_CALLBACK_OP_CONNECT) return 1;
   if (!state->waiting) return 1;
   state->waiting = false;
   if (op == NETSNMP_CALLBACK_OP_RECEIVED_MESSAGE && pdu && pdu->command == SNMP_MSG_RESPONSE) {
