@@ -136,15 +136,6 @@ TEST(CgpdftopsSpooled, APageStartWithoutPageCommentGetsOne) {
   EXPECT_EQ(r.state.bSawEp + r.state.bSawEnd + r.state.bSawRestore, 0);
 }
 
-TEST(CgpdftopsSpooled, ARealPageCommentInBetweenIsEnough) {
-  HandledLines r = Cgpdftops({"ep\n", "end\n", "userdict /ESPsave get restore\n", "%%Page: 2 2\n",
-                     "userdict/ESPsave save put\n", "body\n"},
-                    1, "", 0, 0, 2, 0);
-  EXPECT_EQ(r.kept, "ep\nend\n%%Page: 2 2\nbody\n");
-  // The next page start without a comment of its own is marked again.
-  EXPECT_EQ(r.state.bPageMarkNeeded, 1);
-}
-
 TEST(CgpdftopsSpooled, TheSequenceMustBeInOrderAndExact) {
   // "end" before "ep", and lines that only contain the texts, do nothing.
   HandledLines r = Cgpdftops({"end\n", "ep\n", "userdict /ESPsave get restore\n", "  end\n", "end \n",
@@ -154,15 +145,6 @@ TEST(CgpdftopsSpooled, TheSequenceMustBeInOrderAndExact) {
             "end\nep\nuserdict /ESPsave get restore\n  end\nend \nuserdict/ESPsave save put\n");
   EXPECT_EQ(r.state.bSawEp, 1);
   EXPECT_EQ(r.state.bSawEnd, 0);
-}
-
-TEST(CgpdftopsSpooled, CrLfLinesAreNotExactMatches) {
-  HandledLines r = Cgpdftops({"ep\r\n", "end\r\n", "userdict /ESPsave get restore\r\n",
-                     "userdict/ESPsave save put\r\n", "body\r\n"},
-                    1, "", 0, 0, 2, 0);
-  EXPECT_EQ(r.kept,
-            "ep\r\nend\r\nuserdict /ESPsave get restore\r\nuserdict/ESPsave save put\r\nbody\r\n");
-  EXPECT_EQ(r.state.bSawEp, 0);
 }
 
 TEST(CgpdftopsSpooled, PlacementAfterAPageCommentIsDropped) {
@@ -194,13 +176,6 @@ TEST(CgpdftopsSpooled, BorderDrawingIsDropped) {
                     1, "", 0, 0, 2, 0);
   EXPECT_EQ(r.kept, "grestore\n5 6 7 8 ESPrs\n");
   EXPECT_EQ(r.state.bInBorder, 0);
-}
-
-TEST(CgpdftopsSpooled, OneUpWithABorderDropsTheShowpage) {
-  EXPECT_EQ(Cgpdftops({"ESPshowpage\n", "x ESPshowpage\n"}, 1, "", 0, 0, 1, 2).kept,
-            "x ESPshowpage\n");
-  EXPECT_EQ(Cgpdftops({"ESPshowpage\n"}, 1, "", 0, 0, 1, 0).kept, "ESPshowpage\n");
-  EXPECT_EQ(Cgpdftops({"ESPshowpage\n"}, 1, "", 0, 0, 2, 2).kept, "ESPshowpage\n");
 }
 
 class CgpdftopsOnePass : public ::testing::Test {
@@ -238,8 +213,6 @@ TEST_F(CgpdftopsOnePass, LeftAloneUnlessTurnedNup) {
   EXPECT_EQ(Cgpdftops(lines, 0, "", 0, 1, 4, 0).kept, all);  // no rotate
   EXPECT_EQ(Cgpdftops(lines, 0, "", 1, 0, 4, 0).kept, all);  // no N-up layout
   EXPECT_EQ(Cgpdftops(lines, 0, "", 1, 1, 1, 0).kept, all);  // 1-up
-  // Spooled jobs strip instead of placing.
-  EXPECT_EQ(Cgpdftops({"ep\n"}, 0, "", 1, 1, 4, 0).state.bSawEp, 0);
 }
 
 TEST_F(CgpdftopsOnePass, ZeroFacesDropsThePlacementWithoutDividing) {

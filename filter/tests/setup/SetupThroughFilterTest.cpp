@@ -208,6 +208,17 @@ TEST_F(OlderSystem, ThreeUpDropsThePlacement) {
   EXPECT_EQ(out, expected);
 }
 
+TEST_F(OlderSystem, APlacementThatIsNotAFiniteNumberIsLeftOut) {
+  const std::string placement = "0 0 translate inf 0.48 scale\n";
+  FilterResult r = job_.print(NupSheet(1, placement), "Rotate180=true" + kLayoutNup + Nup(2, 2));
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(Count(r.out, "translate"), 1u) << r.out;  // only the page turn
+  EXPECT_EQ(Count(r.out, "inf"), 0u);
+  EXPECT_NE(r.err.find("DEBUG: [Filter] - N-up placement of position 1 is not a finite number"),
+            std::string::npos)
+      << r.err;
+}
+
 TEST_F(OlderSystem, NotTurnedWithoutTheLayoutOption) {
   const std::string placement = "10 20 translate 0.48 0.48 scale\n";
   std::string out = print(NupSheet(4, placement), "Rotate180=true" + Nup(2, 2));

@@ -63,15 +63,6 @@ class PageTurn : public ::testing::Test {
   }
 };
 
-TEST_F(PageTurn, OnePassJobsTurnOnlyForKnownCreators) {
-  EXPECT_EQ(turn(kFilterUnknown, "Rotate180=true").out, "");
-  EXPECT_EQ(turn(kFilterPstops, "Rotate180=true").out, "");
-  EXPECT_EQ(turn(kFilterCgpdftops, "Rotate180=true").out, kTurn);
-  EXPECT_EQ(turn(kFilterCgpdftops, "Rotate180=true" + Nup(2, 2)).out, kTurn);
-  EXPECT_EQ(turn(kFilterPictwpstops, "Rotate180=true").out, kTurn);
-  EXPECT_EQ(turn(kFilterPictwpstops, "Rotate180=true" + Nup(2, 2)).out, "");
-}
-
 TEST_F(PageTurn, NothingWithoutRotate) {
   EXPECT_EQ(turn(kFilterCgpdftops, "").out, "");
   EXPECT_EQ(turn(kFilterCgpdftops, "Rotate180=false").out, "");
@@ -98,13 +89,6 @@ TEST_F(PageTurn, SidewaysOrientationsSwapWidthAndHeight) {
   // On 10.5.0 and later N-up sheets are always taken as portrait.
   EXPECT_EQ(turn(kFilterCgpdftops, "Rotate180=true orientation-requested=4" + Nup(2, 2)).out,
             kTurn);
-}
-
-TEST(TrailerHook, WritesNothing) {
-  JobOptions opts("Rotate180=true VTDuplex=BookletL");
-  Written w = CaptureWrites([&] { WritePSOperator_Before_Trailer(opts.num, opts.options, stdout); });
-  EXPECT_EQ(w.out, "");
-  EXPECT_EQ(w.spool, "");
 }
 
 // The turned N-up placement, with the sheet from a PPD written here.
