@@ -183,18 +183,4 @@ TEST_F(Encode, MalformedHexIsRefused) {
   }
 }
 
-TEST_F(Encode, Hex2AsciiWritesUpperCasePairs) {
-  EncodedOptionValue r{};
-  const unsigned char bytes[] = {0x00, 0xAB, 0x7F, 0xFF};
-  r.length = 8;
-  vHex2Ascii(&r, bytes);
-  EXPECT_STREQ(r.value, "00AB7FFF");
-  r.length = 3;  // odd: one pair
-  vHex2Ascii(&r, bytes);
-  EXPECT_STREQ(r.value, "00");
-  r.length = 0;
-  vHex2Ascii(&r, bytes);
-  EXPECT_STREQ(r.value, "");
-}
-
 }  // namespace

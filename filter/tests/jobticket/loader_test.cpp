@@ -114,26 +114,6 @@ TEST_F(Loader, WithoutReserveOnlyBuiltInNamesAreRead) {
   EXPECT_STREQ(table_.psItems[0].dscText, "HFNum");
 }
 
-TEST_F(Loader, BuiltInSectionListMatchesThePrinterDialog) {
-  const char *sections[] = {"GENERAL", "Output", "Finishing", "Tray",
-                            "Cover",   "PerPage", "Image",   "Stamp"};
-  const int counts[] = {3, 8, 4, 0, 0, 30, 0, 27};
-  int i = 0;
-  for (const DictEntry *e = stDictEntries; e->sectionName; ++e, ++i) {
-    ASSERT_LT(i, 8);
-    EXPECT_STREQ(e->sectionName, sections[i]);
-    EXPECT_EQ(e->count, counts[i]);
-    // Each block ends with an empty slot right after its names.
-    EXPECT_STREQ(e->itemNames[e->count], "");
-    for (int j = 0; j < e->count; ++j) EXPECT_STRNE(e->itemNames[j], "");
-  }
-  EXPECT_EQ(i, 8);
-  EXPECT_STREQ(stDictEntries[0].itemNames[0], "jp.vantora.printers.loginName");
-  EXPECT_STREQ(stDictEntries[5].itemNames[0], "PP-Enable_01");
-  EXPECT_STREQ(stDictEntries[5].itemNames[29], "PP-Enable_30");
-  EXPECT_STREQ(stDictEntries[7].itemNames[26], "HFNumberingOption_01");
-}
-
 TEST_F(Loader, SectionListFromReserve) {
   auto items = Dict({{"A1", PjlItem(1, {Element("x", "A")})}});
   auto itemsC = Dict({{"C1", PjlItem(2, {Element("x", "C")})}});

@@ -197,3 +197,39 @@ TEST_F(Program, DroppedLinesAreLoggedByOptionName) {
 }
 
 }  // namespace
+
+namespace {
+
+// The bundled sample customisation file with the demo's options.
+TEST(BundledSample, WritesItsHeader) {
+  FilterJob job;
+  job.usePpd();
+  job.setCustomization(ReadFile(std::string(VT_SOURCE_DIR) + "/examples/FilterCustomize.plist"));
+  FilterResult r = job.print(kDocument,
+                             "VTCollate=True OutputMethod=Normal jp.vantora.printers.loginName=demo "
+                             "com.apple.print.JobInfo.PMJobName='Sample document' "
+                             "JimonTextSet=True JimonCharacter=CONFIDENTIAL");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.substr(0, r.out.find("%!PS")),
+            kUel + "@PJL JOB\n"
+                   "@PJL SET USERNAME = \"demo\"\n"
+                   "@PJL SET JOBNAME = \"Sample document\"\n"
+                   "@PJL SET COLLATE = ON\n"
+                   "@PJL SET HOLD = OFF\n"
+                   "@PJL SET STAMP = ON\n"
+                   "@PJL SET STAMPTEXT = \"CONFIDENTIAL\"\n"
+                   "@PJL ENTER LANGUAGE = POSTSCRIPT\n");
+
+  // Secure print: the PIN comes back as upper-case hexadecimal; the job
+  // owner stands in for a missing login name only when the item is selected.
+  r = job.print(kDocument, "OutputMethod=Secure VTSecurePIN=0a1b2c "
+                           "com.apple.print.JobInfo.PMJobOwner=alice");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.substr(0, r.out.find("%!PS")),
+            kUel + "@PJL JOB\n"
+                   "@PJL SET HOLD = ON\n"
+                   "@PJL SET HOLDKEY = \"0A1B2C\"\n"
+                   "@PJL ENTER LANGUAGE = POSTSCRIPT\n");
+}
+
+}  // namespace
