@@ -7,8 +7,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include <vector>
-
 #include "jpegcodec.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
@@ -38,17 +36,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (full > (1u << 20)) full = 1u << 20;
     uint32_t srcSize = static_cast<uint32_t>(full);
     srcSize = srcTrim & 0x8000 ? srcSize - (srcTrim & 0x7FFF) % (srcSize + 1) : srcSize;
-    std::vector<uint8_t> src(srcSize);
-    for (uint32_t i = 0; i < srcSize; ++i) src[i] = size ? data[i % size] : static_cast<uint8_t>(i);
     uint8_t *srcBlock = static_cast<uint8_t *>(malloc(srcSize ? srcSize : 1));
-    memcpy(srcBlock, src.data(), srcSize);
+    for (uint32_t i = 0; i < srcSize; ++i) srcBlock[i] = size ? data[i % size] : static_cast<uint8_t>(i);
     p.srcBuffer = srcSize ? srcBlock : nullptr;
     p.srcSize = srcSize;
 
     // The pass byte comes from the input for a few calls, else both passes.
     if ((mode & 0xF) == 0xF) {
-        const uint32_t before = 0xC0FFEE;
-        p.dstSize = before;
         uint8_t *out = static_cast<uint8_t *>(malloc(64));
         p.dstBuffer = out;
         p.dstSize = 64;
