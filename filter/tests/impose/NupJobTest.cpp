@@ -224,6 +224,19 @@ TEST_F(NupJob, FramesAreDrawnInEveryCell) {
   EXPECT_EQ(Count(r.out, "4.70 4.70 602.60 782.60 ESPrs\n"), 2);
 }
 
+TEST_F(NupJob, ALayoutThatWastesMostOfTheSheetIsReportedButPrinted) {
+  const std::string cover = "BackCoverPage=True BackCoverOption=BlankPrinter ";
+  const std::string message = "can't find acceptable layout for Nup";
+  // Seven pages in a row fit no arrangement of Letter without waste.
+  FilterResult seven = Print(7, Total(7) + cover +
+                                    "com.apple.print.PrintSettings.PMLayoutRows..n.=1 "
+                                    "com.apple.print.PrintSettings.PMLayoutColumns..n.=7");
+  EXPECT_NE(seven.err.find(message), std::string::npos) << seven.err;
+  EXPECT_EQ(Count(seven.out, "%%Page:"), 7);
+  FilterResult four = Print(4, kNup4 + Total(4) + cover);
+  EXPECT_EQ(four.err.find(message), std::string::npos) << four.err;
+}
+
 TEST_F(NupJob, AWriteErrorOnStandardOutputFailsTheJob) {
   job_.usePpd();
   RunOptions full;

@@ -1,0 +1,173 @@
+// One N-up run over a spool file, in process: what the run adds around the
+// document for each creator, the placement and sheet-end lines of each
+// layout and orientation, and the failures that end the job.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "CommonUtil.h"
+#include "DscIndex.h"
+#include "FilterGlobals.h"
+#include "FilterRunner.h"
+#include "Impose.h"
+#include "ImposeNup.h"
+#include "ImposeTestUtil.h"
+#include "SpoolUtil.h"
+
+namespace {
+
+const char kRows[] = "com.apple.print.PrintSettings.PMLayoutRows..n.";
+const char kColumns[] = "com.apple.print.PrintSettings.PMLayoutColumns..n.";
+const char kTotal[] = "com.apple.print.PrintSettings.PMTotalBeginPages..n.";
+
+const std::string kDoc =
+    "%!PS-Adobe-3.0\n%%Pages: 2\n%%EndComments\n%%BeginProlog\n%%EndProlog\n"
+    "%%BeginSetup\nsetup\n%%EndSetup\n"
+    "%%Page: 1 1\nbody-1\n%%Page: 2 2\nbody-2\n%%Trailer\n%%EOF\n";
+
+int Count(const std::string &text, const std::string &needle) {
+  return static_cast<int>(FindAll(text, needle).size());
+}
+
+class NupRun : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    gFilterType = kFilterUnknown;
+    giJobFailed = 0;
+  }
+  // Runs the imposition with a cell list of N cells and returns its output.
+  std::string Run(const Options &o, int N) {
+    FILE *in = fopen(dir_.write("spool", kDoc).c_str(), "rb");
+    EXPECT_NE(in, nullptr);
+    PageInfo *head = nullptr;
+    PageInfo **tail = &head;
+    for (int i = 0; i < N; ++i) {
+      *tail = pstCreatePageInfo();
+      (*tail)->pageNumber = i;
+      (*tail)->flags = 0x2 | (i + 1 < N ? kPageInfoAddNext : 0);
+      tail = &(*tail)->next;
+    }
+    Capture out;
+    vRearrangeNupWithoutBooklet(head, in, out.stream(), o.count(), o.array());
+    vFreePageInfoList(head);
+    fclose(in);
+    return out.text();
+  }
+  ScopedPpd ppd_{MinimalPpd()};
+  TempDir dir_;
+};
+
+TEST_F(NupRun, AFourUpCellAsThePrinterReceivesIt) {
+  Options o{{kRows, "2"}, {kColumns, "2"}, {kTotal, "2"}};
+  EXPECT_EQ(Run(o, 4),
+            "%!PS-Adobe-3.0\n%%Pages: 1 0\n%%EndComments\n%%BeginProlog\n%%EndProlog\n"
+            "%%BeginSetup\nsetup\n%%EndSetup\n"
+            "%%Page: 1 1\nuserdict/ESPsave save put\n12.0 12.0 translate\n"
+            "0.0 380.2 translate 0.480 0.480 scale\n0 0 612.0 792.0 ESPrc\nbody-1\n"
+            "userdict /ESPsave get restore\n"
+            "%%Page: 2 2\nuserdict/ESPsave save put\n12.0 12.0 translate\n"
+            "293.8 380.2 translate 0.480 0.480 scale\n0 0 612.0 792.0 ESPrc\nbody-2\n"
+            "userdict /ESPsave get restore\n"
+            "gsave\n612.0 792.0 translate 180 rotate\nESPwl\ngrestore\nESPshowpage\n"
+            "%%Trailer\n%%EOF\n");
+}
+
+TEST_F(NupRun, OneUpPortraitAndLandscapeSheets) {
+  Options portrait{{kTotal, "2"}};
+  const std::string p = Run(portrait, 1);
+  EXPECT_NE(p.find("%%Page: 1 1\nuserdict/ESPsave save put\nbody-1\nuserdict /ESPsave get restore\n"
+                   "gsave\n612.0 792.0 translate 180 rotate\nESPwl\ngrestore\nESPshowpage\n"),
+            std::string::npos)
+      << p;
+  Options landscape{{kTotal, "2"}, {"orientation-requested", "4"}};
+  const std::string l = Run(landscape, 1);
+  EXPECT_NE(l.find("%%Page: 2 2\nuserdict/ESPsave save put\n0.0 768.0 translate -90 rotate\n"
+                   "body-2\nuserdict /ESPsave get restore\n"
+                   "gsave\n0.0 792.0 translate -90 rotate\nESPwl\ngrestore\nESPshowpage\n"),
+            std::string::npos)
+      << l;
+}
+
+TEST_F(NupRun, TwoUpPortraitTurnsItsPages) {
+  Options o{{kRows, "1"}, {kColumns, "2"}, {kTotal, "2"}};
+  const std::string text = Run(o, 2);
+  // Both cells turned; the sheet ends turned back.
+  EXPECT_EQ(Count(text, "12.0 12.0 translate\n0.0 768.0 translate -90 rotate\n"), 2) << text;
+  EXPECT_NE(text.find("0.678 0.678 scale\n0 0 612.0 792.0 ESPrc\n"), std::string::npos);
+  EXPECT_NE(text.find("gsave\n0.0 792.0 translate -90 rotate\nESPwl\ngrestore\nESPshowpage\n"),
+            std::string::npos);
+  EXPECT_EQ(Count(text, "ESPshowpage"), 1);
+}
+
+TEST_F(NupRun, CgpdftopsOneUpDefersShowpageBeforeTheProlog) {
+  gFilterType = kFilterCgpdftops;
+  Options o{{kTotal, "2"}};
+  const std::string text = Run(o, 1);
+  // Right after the header, which runs through "%%BeginProlog".
+  EXPECT_NE(text.find("%%BeginProlog\nuserdict/ESPshowpage/showpage load put\nuserdict/showpage{}put\n"
+                      "%%EndProlog\n"),
+            std::string::npos)
+      << text;
+  // Not for N-up or with frames.
+  Options nup{{kRows, "2"}, {kColumns, "2"}, {kTotal, "2"}};
+  EXPECT_EQ(Run(nup, 4).find("userdict/showpage{}put"), std::string::npos);
+  Options framed{{kTotal, "2"},
+                 {"com.apple.print.PrintSettings.PMBorder..b.", "true"},
+                 {"com.apple.print.PrintSettings.PMBorderType..n.", "3"}};
+  EXPECT_EQ(Run(framed, 1).find("userdict/showpage{}put"), std::string::npos);
+}
+
+TEST_F(NupRun, PictwpstopsGetsItsProceduresBeforeEndSetupAndShowpageBackAtTheEnd) {
+  gFilterType = kFilterPictwpstops;
+  Options o{{kTotal, "2"}};
+  const std::string text = Run(o, 1);
+  const size_t procs = text.find("setup\n% x y w h ESPrc - Clip to a rectangle.\n");
+  ASSERT_NE(procs, std::string::npos) << text;
+  EXPECT_NE(text.find("userdict/ESPwl{}bind put\nuserdict/ESPshowpage/showpage load put\n"
+                      "userdict/showpage{}put\n%%EndSetup\n"),
+            std::string::npos);
+  EXPECT_NE(text.find("ESPshowpage\nuserdict/showpage/ESPshowpage load put\n%%Trailer\n"),
+            std::string::npos);
+  EXPECT_EQ(Count(text, "ESPshowpage\n%%Page:"), 1);  // each 1-up sheet still ends
+}
+
+TEST_F(NupRun, AnUnreadableSpoolFileFailsTheJob) {
+  char *saved = cpSpoolFileAwithPID;
+  std::string missing = dir_.path() + "/no-such-spool";
+  cpSpoolFileAwithPID = missing.data();
+  Options o{{"BackCoverPage", "True"}, {"BackCoverOption", "BlankPrinter"}};
+  vConvertInsertPage2ndPhase(o.count(), o.array());
+  EXPECT_EQ(giJobFailed, 1);
+  cpSpoolFileAwithPID = saved;
+}
+
+TEST_F(NupRun, AnAbsurdCellCountFailsTheJobInsteadOfBuildingMillionsOfCells) {
+  char *saved = cpSpoolFileAwithPID;
+  std::string spool = dir_.write("spool", kDoc);
+  cpSpoolFileAwithPID = spool.data();
+  Options o{{kRows, "5000"}, {kColumns, "5000"}, {kTotal, "2"}};
+  vConvertInsertPage2ndPhase(o.count(), o.array());
+  EXPECT_EQ(giJobFailed, 1);
+  cpSpoolFileAwithPID = saved;
+}
+
+TEST_F(NupRun, ACellCountBelowOneCountsAsOne) {
+  char *saved = cpSpoolFileAwithPID;
+  std::string spool = dir_.write("spool", kDoc);
+  cpSpoolFileAwithPID = spool.data();
+  Options o{{kRows, "0"}, {kColumns, "3"}, {kTotal, "2"}};
+  FILE *keep = stdout;
+  Capture out;
+  stdout = out.stream();
+  vConvertInsertPage2ndPhase(o.count(), o.array());
+  stdout = keep;
+  EXPECT_EQ(giJobFailed, 0);
+  const std::string text = out.text();
+  EXPECT_NE(text.find("%%Pages: 2 0\n"), std::string::npos) << text;
+  EXPECT_EQ(Count(text, "ESPshowpage"), 2);
+  cpSpoolFileAwithPID = saved;
+}
+
+}  // namespace
