@@ -91,7 +91,7 @@ ErrorLog $logs/error_log
 AccessLog $logs/access_log
 PageLog $logs/page_log
 FileDevice Yes
-Printcap
+Printcap $tmp/printcap
 SetEnv VT_TEST_ROOT $dest$vtroot
 SetEnv VT_TEST_SPOOL_DIR $spool/tmp
 EOF
@@ -140,5 +140,211 @@ if ! lpadmin -p Q610 -E -v "file://$device" -P "$ppd" >"$tmp/lpadmin.log" 2>&1; 
 fi
 pass "queue Q610 added from the installed PPD"
 
-echo "--- error log ---"; tail -30 "$logs/error_log"
+# ---- the document: a real PDF with a large number on every page ------------
+pages=6
+cat > "$tmp/sample.ps" <<EOF
+%!PS-Adobe-3.0
+%%Pages: $pages
+%%EndComments
+1 1 $pages {
+  /i exch def
+  << /PageSize [612 792] >> setpagedevice
+  0.85 setgray 36 36 540 720 rectfill 0 setgray
+  4 setlinewidth 36 36 540 720 rectstroke
+  /Helvetica-Bold 200 selectfont 240 320 moveto i 2 string cvs show
+  /Helvetica 36 selectfont 150 200 moveto (Sample page ) show i 2 string cvs show
+  showpage
+} for
+EOF
+pdf=$tmp/sample.pdf
+gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -sOutputFile="$pdf" "$tmp/sample.ps" ||
+  { echo "FAIL: Ghostscript could not make the sample PDF"; exit 1; }
+chmod 0644 "$pdf"
+
+# print_job NAME OPTION...: submits the PDF, waits until the job has left the
+# queue, and copies what reached the device to $out/NAME.prn. Sets $job.
+job=
+print_job() {
+  local name=$1; shift
+  local args=() o reply waited=0
+  for o in "$@"; do args+=(-o "$o"); done
+  rm -f "$device"
+  if ! reply=$(lp -d Q610 -t "$name" "${args[@]}" "$pdf" 2>&1); then
+    fail "$name: lp refused the job: $reply"; return 1
+  fi
+  job=$(sed -n 's/^request id is Q610-\([0-9]*\).*/\1/p' <<<"$reply")
+  while lpstat -o Q610 2>/dev/null | grep -q "^Q610-$job "; do
+    sleep 0.2; waited=$((waited + 1))
+    if [ $waited -gt 600 ]; then
+      cancel "Q610-$job" 2>/dev/null; fail "$name: job $job did not finish in 120 s"; return 1
+    fi
+  done
+  if ! grep -q "\[Job $job\] Job completed" "$logs/error_log"; then
+    grep "\[Job $job\]" "$logs/error_log" | grep -E 'ERROR|stopped|aborted|crashed|exited' | tail -10
+    fail "$name: job $job did not complete"; return 1
+  fi
+  cp "$device" "$out/$name.prn" 2>/dev/null || : > "$out/$name.prn"
+  return 0
+}
+
+# ---- checks on what reached the device --------------------------------------
+uel=$'\033%-12345X'
+
+# The PJL in front of the PostScript, byte for byte: the job opened by the
+# filter, the header lines the sample customisation file makes of the job's
+# options, and the switch to PostScript.
+check_header() {  # name expected-lines...
+  local name=$1; shift
+  local expected got
+  expected=$(printf '%s@PJL JOB\n' "$uel"; [ -f "$customize" ] && [ $# -gt 0 ] && printf '%s\n' "$@"
+             printf '@PJL ENTER LANGUAGE = POSTSCRIPT\n%%!PS-Adobe-3.0')
+  got=$(head -c ${#expected} "$out/$name.prn" 2>/dev/null)
+  if [ "$got" = "$expected" ]; then pass "$name: PJL job header"
+  else fail "$name: PJL job header differs"; diff <(cat -v <<<"$expected") <(cat -v <<<"$got") | head -20; fi
+  # The filter opened the job, so it closes it: UEL @PJL EOJ, then a lone UEL.
+  local tail_expected
+  tail_expected=$(printf '%s@PJL EOJ\n%s\n' "$uel" "$uel" | od -An -c)
+  if [ "$(tail -c $(( ${#uel} * 2 + 10 )) "$out/$name.prn" | od -An -c)" = "$tail_expected" ]; then
+    pass "$name: PJL end of job"
+  else fail "$name: the stream does not end with the PJL end of job"; fi
+}
+
+# The "%%Page:" comments of the stream, one per line.
+page_comments() { grep -a '^%%Page:' "$out/$1.prn" | tr -d '\r'; }
+check_pages() {  # name expected-comment...
+  local name=$1; shift
+  local expected
+  expected=$(printf '%s\n' "$@")
+  if [ "$(page_comments "$name")" = "$expected" ]; then pass "$name: sheet comments ($# sides)"
+  else fail "$name: sheet comments differ (expected | got)"; diff -y <(echo "$expected") <(page_comments "$name") | head -30; fi
+}
+
+# Tray, media, duplex and page lines after the setup, in order: what the
+# printer is told for each sheet.
+sheet_skeleton() {
+  sed -n '/^%%EndSetup/,$p' "$out/$1.prn" | tr -d '\r' |
+    grep -a -E '^%%Page:|MediaPosition|MediaType|Duplex|Tumble|^showpage$'
+}
+
+# Renders the PostScript part with Ghostscript through vt-preview; prints
+# the number of sheet sides.
+render() {  # name
+  local name=$1 n
+  if ! VT_PREVIEW_DPI=20 "$build/bin/vt-preview" "$out/$name.prn" "$out/$name.preview" >"$out/$name.preview.log" 2>&1; then
+    fail "$name: Ghostscript could not render the stream"; cat "$out/$name.preview.log" >&2; echo 0; return
+  fi
+  n=$(ls "$out/$name.preview"/sheet-*.png | wc -l)
+  pass "$name: renders in Ghostscript ($n sheet sides)" >&2
+  echo "$n"
+}
+
+# The scheduler's page log: the job's total of impressions, which comes from
+# the filter's "PAGE:" and "ATTR: job-impressions-completed" lines.
+check_page_log() {  # name job total
+  local got
+  got=$(awk -v j="$2" '$3 == j && $6 == "total" { print $7 }' "$logs/page_log" | tail -1)
+  if [ "$got" = "$3" ]; then pass "$1: page log total $3"
+  else fail "$1: page log total is '${got}', expected $3"; fi
+  local reports
+  reports=$(grep -c "\[Job $2\] PAGE: [0-9]* 1" "$logs/error_log")
+  [ "$reports" -eq "$3" ] || fail "$1: $reports PAGE reports in the error log, expected $3"
+}
+
+me=$(id -un)
+rows=com.apple.print.PrintSettings.PMLayoutRows..n.
+columns=com.apple.print.PrintSettings.PMLayoutColumns..n.
+total_pages=com.apple.print.PrintSettings.PMTotalBeginPages..n.
+
+# 1. A plain job with the options of the sample customisation file.
+if print_job plain jp.vantora.printers.loginName=alice com.apple.print.JobInfo.PMJobName=Quarterly \
+     VTCollate=True OutputMethod=Normal JimonTextSet=True JimonCharacter=DRAFT; then
+  check_header plain '@PJL SET USERNAME = "alice"' '@PJL SET JOBNAME = "Quarterly"' \
+    '@PJL SET COLLATE = ON' '@PJL SET HOLD = OFF' '@PJL SET STAMP = ON' '@PJL SET STAMPTEXT = "DRAFT"'
+  check_pages plain '%%Page: 1 1' '%%Page: 2 2' '%%Page: 3 3' '%%Page: 4 4' '%%Page: 5 5' '%%Page: 6 6'
+  grep -aqx '<</PclOrientation 0>> /VTOptions /ProcSet findresource /setVToptions get exec' "$out/plain.prn" &&
+    pass "plain: orientation setup for the printer" || fail "plain: no orientation setup line"
+  [ "$(render plain)" -eq "$pages" ] || fail "plain: expected $pages sheet sides"
+  check_page_log plain "$job" "$pages"
+fi
+
+# 2. A booklet bound on the left: 6 pages fill 8 booklet positions, two to a
+# sheet side; each side's comment names the positions it carries. Also a
+# boolean option set false reaches the header.
+if print_job booklet VTDuplex=BookletL Binding=LongEdge VTCollate=False; then
+  check_header booklet '@PJL SET COLLATE = OFF'
+  check_pages booklet '%%Page: (0,1) 1' '%%Page: (2,3) 2' '%%Page: (4,5) 3' '%%Page: (6,7) 4'
+  n=$(render booklet)
+  echo "note: booklet: Ghostscript shows $n sheet sides for the 4 imposed ones"
+  check_page_log booklet "$job" 4
+fi
+
+# 3. A 2x2 poster. The document reaches the filter from Ghostscript
+# ("%%Creator: GPL Ghostscript ... (ps2write)"), a creator the filter does not
+# know, so the job is passed through without tiles, page for page.
+if print_job poster Combination=2x2 OutputMethod=Hold; then
+  check_header poster '@PJL SET HOLD = STORE'
+  check_pages poster '%%Page: 1 1' '%%Page: 2 2' '%%Page: 3 3' '%%Page: 4 4' '%%Page: 5 5' '%%Page: 6 6'
+  grep -aq 'ESPrc$' "$out/poster.prn" && fail "poster: tiles written for an unknown creator"
+  [ "$(render poster)" -eq "$pages" ] || fail "poster: expected $pages sheet sides"
+  got=$(awk -v j="$job" '$3 == j && $6 == "total" { print $7 }' "$logs/page_log" | tail -1)
+  echo "note: poster: page log total ${got:-none} for the $pages pages passed through"
+fi
+
+# 4. 4-up with a front cover printed on one side from tray 1 and a blank
+# transparency interleave from tray 2 after every sheet. The page count
+# comes with the job, as the print dialog sends it.
+if print_job cover4up "$rows=2" "$columns=2" FrontCoverPage=True FrontCoverOption=PrintedSingle \
+     FrontCoverTray=Tray1 OHPInterleave=True OHPInterOption=BlankPrinter OHPOpTray=Tray2 "$total_pages=$pages"; then
+  check_header cover4up
+  expected=$(cat <<'EOF'
+	/MediaPosition 3>>setpagedevice
+<</MediaType (plain)>>setpagedevice
+<</Duplex false>>setpagedevice
+<</Tumble false>>setpagedevice
+%%Page: 1 1
+<</ManualFeed false /TraySwitch true /MediaPosition null>>setpagedevice
+<</Duplex false>>setpagedevice
+<</Tumble false>>setpagedevice
+%%Page: 2 2
+%%Page: 3 3
+%%Page: 4 4
+%%Page: 5 5
+	/MediaPosition 0>>setpagedevice
+<</MediaType (plain)>>setpagedevice
+showpage
+<</ManualFeed false /TraySwitch true /MediaPosition null>>setpagedevice
+%%Page: 6 6
+	/MediaPosition 0>>setpagedevice
+<</MediaType (plain)>>setpagedevice
+showpage
+<</ManualFeed false /TraySwitch true /MediaPosition null>>setpagedevice
+EOF
+)
+  if [ "$(sheet_skeleton cover4up)" = "$expected" ]; then
+    pass "cover4up: cover, two 4-up sheets and two interleaves with their trays"
+  else
+    fail "cover4up: sheet sequence differs (expected | got)"
+    diff -y <(echo "$expected") <(sheet_skeleton cover4up) | head -40
+  fi
+  n=$(render cover4up)
+  echo "note: cover4up: Ghostscript shows $n sheet sides for the 5 imposed ones"
+  check_page_log cover4up "$job" 5
+fi
+
+# 5. Two pages to a sheet (CUPS's own number-up), turned by 180 degrees: the
+# filter tells the printer the sheet is sideways.
+if print_job rot2up Rotate180=True number-up=2 "$rows=1" "$columns=2"; then
+  check_header rot2up
+  check_pages rot2up '%%Page: 1 1' '%%Page: 2 2' '%%Page: 3 3'
+  grep -aqx '<</PclOrientation 1>> /VTOptions /ProcSet findresource /setVToptions get exec' "$out/rot2up.prn" &&
+    pass "rot2up: sideways orientation setup" || fail "rot2up: no sideways orientation setup"
+  [ "$(render rot2up)" -eq 3 ] || fail "rot2up: expected 3 sheet sides"
+  check_page_log rot2up "$job" 3
+fi
+
+# No spool file of the filter is left in the scheduler's temporary folder.
+leftover=$(ls "$spool/tmp" 2>/dev/null | grep -c '^pstoMacOrb2Spool')
+[ "$leftover" -eq 0 ] && pass "no spool files left behind" || fail "$leftover spool files left in $spool/tmp"
+
+echo "$(( failures == 0 ? 1 : 0 )) passed, $failures failed"
 exit $((failures > 0))
