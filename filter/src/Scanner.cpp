@@ -37,15 +37,28 @@ inline bool Has(const char *line, size_t length, const char (&text)[N]) {
   return memmem(line, length, text, N - 1) != nullptr;
 }
 
-// What a line holds, found with three byte scans so that the many substring
-// searches of a line are skipped when they cannot match: every DSC comment
-// holds '%', every PJL command '@', the UEL an ESC.
+struct HintTable {
+  uint8_t bits[256] = {};
+  constexpr HintTable() {
+    bits[static_cast<unsigned char>('%')] = 1;
+    bits[static_cast<unsigned char>('@')] = 2;
+    bits[0x1b] = 4;
+  }
+  constexpr uint8_t operator[](unsigned char c) const { return bits[c]; }
+};
+constexpr HintTable kHintBits;
+
+// What a line holds, found in one pass over its bytes so that the many
+// substring searches of a line are skipped when they cannot match: every DSC
+// comment holds '%', every PJL command '@', the UEL an ESC.
 struct LineHints {
   bool percent, at, esc;
   void Find(const char *line, size_t length) {
-    percent = memchr(line, '%', length) != nullptr;
-    at = memchr(line, '@', length) != nullptr;
-    esc = memchr(line, 0x1b, length) != nullptr;
+    unsigned seen = 0;
+    for (size_t i = 0; i < length; ++i) seen |= kHintBits[static_cast<unsigned char>(line[i])];
+    percent = seen & 1;
+    at = seen & 2;
+    esc = seen & 4;
   }
 };
 

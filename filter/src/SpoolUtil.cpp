@@ -104,7 +104,8 @@ void vWrappedFwrite(const void *data, size_t size, size_t count, FILE *stream, i
   if (spool == 1) {
     if (giSpoolHandle < 0 || !WriteAll(giSpoolHandle, static_cast<const char *>(data), total))
       FailJob("unable to write print file.");
-  } else if (std::fwrite(data, size, count, stream) != count) {
+  } else if (fwrite_unlocked(data, size, count, stream) != count) {
+    // The filter is single-threaded: no stream lock is needed per line.
     FailJob("unable to write print data.");
   }
 }

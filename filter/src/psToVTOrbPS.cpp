@@ -83,6 +83,9 @@ int main(int argc, char *argv[]) {
     return 1;
   }
   vInstallCancelHandler();
+  // CUPS reads standard output through a pipe: write it in large blocks.
+  static char outputBuffer[1 << 16];
+  std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
 
   FILE *input = stdin;
   if (argc == 7) {
