@@ -24,3 +24,8 @@ PPD=examples/sample.ppd ./build-demo/bin/psToVTOrbPS 42 "$(id -un)" "Sample docu
 
 echo "Print stream written to $out/sample.prn ($(wc -c < "$out/sample.prn") bytes). Its PJL header:"
 grep -a '^@PJL\|%-12345X' "$out/sample.prn" | cat -v | head -40
+
+# What the printer would put on paper: every sheet side rendered by
+# Ghostscript (with a stand-in for the printer's resident procedures) and a
+# contact sheet of all of them.
+./build-demo/bin/vt-preview "$out/sample.prn" "$out/sheets"
