@@ -14,6 +14,7 @@
 
 #include "BookletCoverRules.h"
 #include "FilterGlobals.h"
+#include "Filter_Debug.h"
 #include "ImposeBooklet.h"
 #include "ImposedOutput.h"
 #include "SpoolUtil.h"
@@ -150,6 +151,54 @@ TEST(BookletJob, BackToFrontTakesTheCoverTrayForTheLastTwoSides) {
   EXPECT_EQ(Count(r.out, kBodyTray), 0);
 }
 
+// Turned by 180 degrees the two halves change places and the pages keep the
+// booklet's fixed scale.
+TEST(BookletJob, Rotate180SwapsTheHalves) {
+  FilterJob job;
+  job.usePpd();
+  FilterResult r = job.print(MarkedDocument(5), "VTDuplex=BookletL Rotate180=true");
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::vector<imposetest::Side> sides = Sides(r.out);
+  EXPECT_EQ(CellsOf(sides), (Cells{{-1, 0}, {1, -1}, {-1, 2}, {3, 4}}));
+  ASSERT_EQ(sides.size(), 4u);
+  EXPECT_NE(sides[0].text.find("0.0 768.0 translate -90 rotate\n"
+                               "387.2 51.1 translate 0.678 0.678 scale\n"),
+            std::string::npos)
+      << sides[0].text;
+  EXPECT_NE(sides[0].text.find("0.0 51.1 translate 0.678 0.678 scale\n"), std::string::npos);
+
+  std::vector<imposetest::Image> images;
+  std::string log;
+  ASSERT_TRUE(imposetest::Render(job, r.out, &images, &log)) << log;
+  EXPECT_EQ(RenderedCells(images), (Cells{{0, -1}, {-1, 1}, {2, -1}, {4, 3}}));
+}
+
+// A landscape job keeps the sheet upright: no turn, the clip and the end of
+// the side in landscape terms.
+TEST(BookletJob, LandscapeSheetsAreNotTurned) {
+  FilterJob job;
+  job.usePpd();
+  FilterResult r = job.print(MarkedDocument(4), "VTDuplex=BookletL orientation-requested=4");
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::vector<imposetest::Side> sides = Sides(r.out);
+  EXPECT_EQ(CellsOf(sides), (Cells{{3, 0}, {1, 2}}));
+  for (const imposetest::Side &side : sides) {
+    EXPECT_EQ(Count(side.text, " rotate\n"), 1) << side.text;
+    EXPECT_NE(side.text.find("userdict/ESPsave save put\n12.0 12.0 translate\n"
+                             "51.1 0.0 translate 0.633 0.633 scale\n0 0 792.0 612.0 ESPrc\n"),
+              std::string::npos)
+        << side.text;
+    EXPECT_NE(side.text.find("51.1 387.2 translate 0.633 0.633 scale\n"), std::string::npos);
+    EXPECT_NE(side.text.find("userdict /ESPsave get restore\ngsave\n612.0 792.0 translate 180 "
+                             "rotate\nESPwl\ngrestore\nESPshowpage\n"),
+              std::string::npos);
+  }
+  std::vector<imposetest::Image> images;
+  std::string log;
+  ASSERT_TRUE(imposetest::Render(job, r.out, &images, &log)) << log;
+  EXPECT_EQ(images.size(), 2u);
+}
+
 TEST(BookletJob, BorderFramesEachHalf) {
   FilterJob job;
   job.usePpd();
@@ -239,7 +288,9 @@ TEST(SpoolFileB, AnUncreatableFileFailsTheJob) {
   char *saved = cpSpoolFileBwithPID;
   cpSpoolFileBwithPID = name.data();
   giJobFailed = 0;
+  vSetDiagnosticsEnabled(false);
   EXPECT_EQ(pCreateSpoolFileB(), nullptr);
+  vSetDiagnosticsEnabled(true);
   EXPECT_EQ(giJobFailed, 1);
   giJobFailed = 0;
   cpSpoolFileBwithPID = saved;
