@@ -16,6 +16,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -88,10 +89,13 @@ int ResponseArrived(int op, netsnmp_session *session, int reqid, netsnmp_pdu *pd
 }
 
 // Sends pdu (which the library then owns) and waits for its response. Before
-// each wait round, a cancel flag of 1 ends the wait with STAT_ERROR.
+// each wait round, a cancel flag of 1 ends the wait with STAT_ERROR. A
+// cancelled request stays outstanding until the session is closed, and the
+// library may still call back with its state then: state must outlive the
+// session.
 int SynchResponse(void *sessp, netsnmp_pdu *pdu, netsnmp_pdu **response,
-                  const std::atomic<int32_t> *cancelFlag) {
-  WaitState state;
+                  const std::atomic<int32_t> *cancelFlag, WaitState &state) {
+  state = WaitState{};
   *response = nullptr;
   {
     std::lock_guard<std::mutex> lock(gSnmpLibrary);
@@ -212,19 +216,27 @@ int PdeSnmpGet(int argc, char **argv, SnmpResultArea *result, int expectedType,
 
   std::unique_lock<std::mutex> lock(gSnmpLibrary);
   netsnmp_session session;
+  snmp_sess_init(&session);
   // The do-not-fix switch belongs to this request's command line only.
   netsnmp_ds_set_boolean(NETSNMP_DS_APPLICATION_ID, kDontFixPdus, 0);
   ResetOptionScanner();
-  const int arg = snmp_parse_args(argc, argv, &session, "C:", optProc);
+  // NOZERO: secrets stay in the request's own words instead of being copied
+  // to the heap (and lost there) by the parser.
+  const int arg = netsnmp_parse_args(argc, argv, &session, "C:", optProc, NETSNMP_PARSE_ARGS_NOZERO);
   const bool dontFix = netsnmp_ds_get_boolean(NETSNMP_DS_APPLICATION_ID, kDontFixPdus) != 0;
   netsnmp_ds_set_boolean(NETSNMP_DS_APPLICATION_ID, kDontFixPdus, 0);
-  if (arg == NETSNMP_PARSE_ARGS_SUCCESS_EXIT) return 0;
-  if (arg < 0 || arg >= argc) return kSnmpUsageError;
+  if (arg == NETSNMP_PARSE_ARGS_SUCCESS_EXIT || arg < 0 || arg >= argc) {
+    free(session.community);
+    return arg == NETSNMP_PARSE_ARGS_SUCCESS_EXIT ? 0 : kSnmpUsageError;
+  }
 
   if (session.retries == SNMP_DEFAULT_RETRIES) session.retries = gSnmpRetries.load();
   if (session.timeout == SNMP_DEFAULT_TIMEOUT) session.timeout = static_cast<long>(gSnmpTimeout.load());
 
   void *sessp = snmp_sess_open(&session);
+  // The parser's copy of the community; the open session holds its own.
+  free(session.community);
+  session.community = nullptr;
   if (sessp == nullptr) {
     snmp_sess_perror("snmpget", &session);
     return kSnmpTimeoutError;
@@ -251,8 +263,9 @@ int PdeSnmpGet(int argc, char **argv, SnmpResultArea *result, int expectedType,
 
   int status_result = 0;
   netsnmp_pdu *response = nullptr;
+  WaitState state;  // outlives the session, see SynchResponse
   for (;;) {
-    const int status = SynchResponse(sessp, pdu, &response, cancelFlag);
+    const int status = SynchResponse(sessp, pdu, &response, cancelFlag, state);
     pdu = nullptr;
     lock.lock();
     if (status == STAT_TIMEOUT) {

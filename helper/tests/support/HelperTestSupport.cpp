@@ -22,6 +22,8 @@
 #include <sstream>
 #include <thread>
 
+#include <gtest/gtest.h>
+
 #include "OrbWire.h"
 
 #ifndef VT_SERVICE_EXE
@@ -327,6 +329,11 @@ ServiceProcess::ServiceProcess(const TempDir &dir, bool inOwnNetns, uint16_t udp
 ServiceProcess::~ServiceProcess() {
   if (udpFd_ >= 0) close(udpFd_);
   StopProcess(pid_);
+  // A sanitizer report of the service (in sanitizer builds) fails the test.
+  const std::string err = standardError();
+  if (err.find("Sanitizer") != std::string::npos || err.find("runtime error") != std::string::npos) {
+    ADD_FAILURE() << "the service reported:\n" << err;
+  }
 }
 
 int ServiceProcess::Connect() const { return ConnectToService(socketPath_); }
