@@ -54,6 +54,9 @@ void vWriteEmptyPageBooklet(FILE *out, int *ordinal) {
   std::fprintf(out, "%%%%Page: * %d\n", *ordinal + 1);
   std::fputs("showpage\n", out);
   ++*ordinal;
+  // Blank booklet pages normally go to spool file B; one written straight to
+  // the printer is a sheet side CUPS counts.
+  if (out == stdout) vReportPageProgress();
 }
 
 void vWriteEspRectProcs(FILE *out) {

@@ -80,6 +80,8 @@ TEST(BookletJob, FivePagesLeftToRight) {
   EXPECT_NE(handBack, std::string::npos);
   EXPECT_LT(r.out.find("userdict/showpage{}put\n"), r.out.find("/vtMarkedProlog"));
   EXPECT_TRUE(job.spoolFiles().empty());
+  // CUPS hears of every sheet side once.
+  EXPECT_EQ(Count(r.err, "PAGE: "), 4) << r.err;
 
   std::vector<imposetest::Image> images;
   std::string log;

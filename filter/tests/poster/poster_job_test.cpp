@@ -67,6 +67,7 @@ TEST(PosterJob, ThreePagesTwoByTwo) {
   EXPECT_LT(r.out.find("userdict/ESPshowpage/showpage load put\nuserdict/showpage{}put\n"),
             r.out.find("/vtMarkedProlog"));
   EXPECT_TRUE(job.spoolFiles().empty());
+  EXPECT_EQ(Count(r.err, "PAGE: "), 12) << r.err;
 
   // Each sheet's centre shows its quarter of the page.
   std::vector<imposetest::Image> images;
