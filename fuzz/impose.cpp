@@ -20,6 +20,7 @@
 #include "FilterGlobals.h"
 #include "Filter_Debug.h"
 #include "Impose.h"
+#include "PSUtil.h"
 #include "SpoolUtil.h"
 
 namespace {
@@ -115,6 +116,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (!in) std::abort();
   PageIndex index;
   if (bBuildPageIndex(in, &index, static_cast<int8_t>(data[6]))) {
+    // Without nesting or trailer comments every line the line reader
+    // returns that starts with "%%Page:" is a page, at the same position.
+    const std::string body(reinterpret_cast<const char *>(data + 8), size - 8);
+    if (body.find("%%Begin") == std::string::npos && body.find("%%End") == std::string::npos &&
+        body.find("%%Trailer") == std::string::npos && body.find("%%EOF") == std::string::npos) {
+      FILE *ref = std::fopen(cpSpoolFileAwithPID, "rb");
+      if (!ref) std::abort();
+      char line[kDscLineSize];
+      int64_t at = 0;
+      int page = 0;
+      for (int length = kDscLineSize; psgets(line, &length, ref); length = kDscLineSize) {
+        if (length >= 7 && std::memcmp(line, "%%Page:", 7) == 0) {
+          if (page >= index.count || index.offsets[page] != at) std::abort();
+          ++page;
+        }
+        at += length;
+      }
+      std::fclose(ref);
+      if (page != index.count || index.offsets[page] != at) std::abort();
+    }
     int ordinal = 0;
     vWriteHeader(index.count, in, stdout, index.pagesCommentPos, index.headerEnd);
     vWriteProlog(index.setupEnd, in, stdout);

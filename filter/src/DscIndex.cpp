@@ -15,6 +15,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "FilterGlobals.h"
 #include "Filter_Debug.h"
@@ -36,6 +37,63 @@ bool bKeyword(const char *keyword, int keywordLength, const char *text) {
   const int n = static_cast<int>(strlen(text));
   return keywordLength >= n && memcmp(keyword, text, n) == 0;
 }
+
+// Hands out the lines of a stream exactly as psgets cuts them (LF, CR or
+// CR LF ends a line and stays in it; a longer line comes in pieces of
+// kDscLineSize - 1 bytes), but reads in large blocks and finds line ends
+// with memchr: the index scan reads the whole spool file, which for scanned
+// pages can be gigabytes.
+class LineScanner {
+ public:
+  explicit LineScanner(FILE *in) : in_(in) {}
+
+  // The next line, or false at end of input. The bytes stay valid until the
+  // next call.
+  bool next(const char **line, int *length) {
+    fill();
+    const size_t avail = end_ - begin_;
+    if (avail == 0) return false;
+    const char *p = buffer_ + begin_;
+    const size_t room = kDscLineSize - 1;
+    const size_t limit = avail < room ? avail : room;
+    const char *lf = static_cast<const char *>(memchr(p, '\n', limit));
+    const size_t lfAt = lf ? static_cast<size_t>(lf - p) : limit;
+    const char *cr = static_cast<const char *>(memchr(p, '\r', lfAt));
+    size_t n = limit;
+    if (cr != nullptr) {
+      const size_t k = static_cast<size_t>(cr - p);
+      // CR LF stays together while both fit; a lone CR ends the line.
+      n = (k + 1 < avail && p[k + 1] == '\n' && k + 1 < room) ? k + 2 : k + 1;
+    } else if (lf != nullptr) {
+      n = lfAt + 1;
+    }
+    *line = p;
+    *length = static_cast<int>(n);
+    begin_ += n;
+    return true;
+  }
+
+ private:
+  // Keeps a whole line and one byte after it in the buffer, unless the
+  // input ends first.
+  void fill() {
+    if (end_ - begin_ >= kDscLineSize || eof_) return;
+    memmove(buffer_, buffer_ + begin_, end_ - begin_);
+    end_ -= begin_;
+    begin_ = 0;
+    while (end_ < kDscLineSize && !eof_) {
+      const size_t got = fread(buffer_ + end_, 1, sizeof buffer_ - end_, in_);
+      if (got == 0) eof_ = true;
+      end_ += got;
+    }
+  }
+
+  FILE *in_;
+  char buffer_[1 << 16];
+  size_t begin_ = 0;
+  size_t end_ = 0;
+  bool eof_ = false;
+};
 
 }  // namespace
 
@@ -71,14 +129,19 @@ void vSearchPositions(FILE *in, int *count, int64_t **offsets, int64_t *headerEn
     return;
   }
 
-  char line[kDscLineSize];
+  LineScanner *lines = new (std::nothrow) LineScanner(in);
+  if (lines == nullptr) {
+    free(table);
+    *offsets = nullptr;
+    vImpositionFailed("[Filter] - <FATAL> out of memory\n");
+    return;
+  }
   int depth = 0;
   int pages = 0;
   int64_t position = 0;  // start of the line being read
-  bool atTrailer = false;
-  for (;;) {
-    const int length = iReadLine(line, in);
-    if (length == 0) break;
+  const char *line = nullptr;
+  int length = 0;
+  while (lines->next(&line, &length)) {
     const int64_t next = position + length;
     const char *keyword = line + 2;
     const int keywordLength = length - 2;
@@ -86,6 +149,7 @@ void vSearchPositions(FILE *in, int *count, int64_t **offsets, int64_t *headerEn
       if (depth == 0 && bKeyword(keyword, keywordLength, "Page:")) {
         if (static_cast<size_t>(pages) >= capacity - 1) {
           if (capacity > SIZE_MAX / (2 * sizeof(int64_t)) || pages == INT_MAX - 1) {
+            delete lines;
             free(table);
             *offsets = nullptr;
             *count = 0;
@@ -94,6 +158,7 @@ void vSearchPositions(FILE *in, int *count, int64_t **offsets, int64_t *headerEn
           }
           int64_t *grown = static_cast<int64_t *>(realloc(table, capacity * 2 * sizeof(int64_t)));
           if (grown == nullptr) {
+            delete lines;
             free(table);
             *offsets = nullptr;
             *count = 0;
@@ -137,8 +202,6 @@ void vSearchPositions(FILE *in, int *count, int64_t **offsets, int64_t *headerEn
           *headerEnd = next;
         } else if (bKeyword(keyword, keywordLength, "Trailer") ||
                    bKeyword(keyword, keywordLength, "EOF")) {
-          fseeko(in, position, SEEK_SET);
-          atTrailer = true;
           break;
         }
       }
@@ -149,7 +212,9 @@ void vSearchPositions(FILE *in, int *count, int64_t **offsets, int64_t *headerEn
     }
     position = next;
   }
-  (void)atTrailer;
+  delete lines;
+  // The stream is left at the trailer (or at the end of the input).
+  fseeko(in, position, SEEK_SET);
   table[pages] = position;
   *count = pages;
   if (*setupEnd == 0 || *setupEnd > table[0]) *setupEnd = table[0];

@@ -4,11 +4,14 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "DscIndex.h"
 #include "FilterGlobals.h"
 #include "ImposeTestUtil.h"
+#include "PSUtil.h"
 
 namespace {
 
@@ -308,6 +311,46 @@ TEST(PageInfoList, NewCellsStartEmpty) {
   EXPECT_EQ(cell->scale, 1.0);
   cell->next = pstCreatePageInfo();
   vFreePageInfoList(cell);
+}
+
+// The scan cuts lines exactly where the line reader does: LF, CR and
+// CR LF line ends, a CR LF split by the 4095-byte piece limit, long lines in
+// pieces, NUL bytes. Every piece that starts with "%%Page:" is a page.
+TEST(PageIndex, LineCutsMatchTheLineReader) {
+  const std::string pieces[] = {"%%Page: a 1\n", "%%Page: b\r", "%%Page: c\r\n", "x\r",
+                                "\r\n", "\n", "\r", std::string("\0", 1), "%%Pa", "ge: d\n",
+                                "%%Page:", std::string(4093, 'a'), std::string(4094, 'b'),
+                                std::string(4095, 'c'), std::string(4096, 'd'), "%"};
+  unsigned seed = 12345;
+  auto random = [&seed](unsigned n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) % n;
+  };
+  for (int round = 0; round < 200; ++round) {
+    std::string doc;
+    const unsigned count = 1 + random(40);
+    for (unsigned i = 0; i < count; ++i) doc += pieces[random(std::size(pieces))];
+    // The pages as the line reader sees them.
+    TempDir dir;
+    const std::string path = dir.write("doc", doc);
+    std::vector<int64_t> expected;
+    FILE *ref = fopen(path.c_str(), "rb");
+    ASSERT_NE(ref, nullptr);
+    char line[kDscLineSize];
+    int64_t at = 0;
+    for (int length = kDscLineSize; psgets(line, &length, ref) != nullptr; length = kDscLineSize) {
+      if (length >= 7 && memcmp(line, "%%Page:", 7) == 0) expected.push_back(at);
+      at += length;
+    }
+    fclose(ref);
+    expected.push_back(at);
+
+    Indexed d(doc);
+    ASSERT_EQ(d.index.count + 1, static_cast<int>(expected.size())) << "round " << round;
+    for (size_t i = 0; i < expected.size(); ++i)
+      EXPECT_EQ(d.index.offsets[i], expected[i]) << "round " << round << " entry " << i;
+    EXPECT_EQ(ftello(d.in), at);
+  }
 }
 
 // A spool file with a page beyond 4 GiB: the positions must survive the

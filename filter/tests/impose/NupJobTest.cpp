@@ -135,6 +135,20 @@ TEST_F(NupJob, InterleaveReprintsEachSheetWithTheSamePageNumbers) {
                 "[5#5] " + kCell1 + " body 5 | tray 38 plain [5#5] " + kCell1 + " body 5 | tray null");
 }
 
+TEST_F(NupJob, NoInterleaveSheetWithoutABodySheetBeforeIt) {
+  // The cover takes two pages, so the body fits one sheet although the
+  // document's pages would fill two: the second pass writes no sheet, and
+  // no interleave follows it.
+  FilterResult r = Print(6, kNup4 + Total(6) +
+                                "FrontCoverPage=True FrontCoverOption=PrintedDouble FrontCoverTray=Tray2 "
+                                "OHPInterleave=True OHPInterOption=BlankPrinter OHPOpTray=Tray1");
+  EXPECT_EQ(Sheets(r.out),
+            "tray 0 plain duplex true tumble false [1#1] body 1 | [2#2] body 2 | "
+            "tray null duplex false tumble false "
+            "[3#3] " + kCell1 + " body 3 [4#4] " + kCell2 + " body 4 [5#5] " + kCell3 +
+                " body 5 [6#6] " + kCell4 + " body 6 | tray 3 plain BLANK tray null");
+}
+
 TEST_F(NupJob, FrontCoverPrintedOnBothSidesWithLongEdgeDuplex) {
   FilterResult r = Print(6, kNup4 + Total(6) +
                                 "VTDuplex=Duplex Binding=LongEdge FrontCoverPage=True "
