@@ -16,11 +16,10 @@
 
 namespace {
 
+// Photographs shipped by Debian's mate-backgrounds package.
 const char *const kDefaultPhotos[] = {
-    "/usr/share/backgrounds/gnome/blobs-l.svg",  // placeholder entries are skipped unless they are JPEG
-    "/usr/share/wallpapers/Next/contents/images/5120x2880.jpg",
-    "/usr/share/backgrounds/gnome/adwaita-d.jpg",
-    "/usr/share/backgrounds/gnome/adwaita-l.jpg",
+    "/usr/share/backgrounds/mate/nature/Wood.jpg",
+    "/usr/share/backgrounds/mate/nature/TwoWings.jpg",
 };
 
 std::vector<uint8_t> ReadFile(const char *path) {

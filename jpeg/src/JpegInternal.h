@@ -75,7 +75,9 @@ struct QuantTable {
     uint8_t precision;        // 0: 8-bit entries
     uint8_t id;               // 0 luminance, 1 chrominance
     uint16_t divisor[64];     // 8 x the DQT value, natural order
-    uint32_t reciprocal[64];  // floor(2^32 / divisor) + 1: exact division below 2^20
+    uint16_t half[64];        // divisor / 2, the rounding term
+    uint16_t reciprocal[64];  // with `scale`, exact division (SetQuantDivisor)
+    uint16_t scale[64];
     uint8_t value[64];        // the DQT values, natural order
 };
 
@@ -158,12 +160,27 @@ struct JpegEncodeContext {
     uint16_t *status;
 };
 
+// ------------------------------------------------------------- kernels
+
+// The hot loops, built once per instruction set with identical results.
+struct JpegKernels {
+    void (*forwardDct)(const uint8_t *samples, int32_t *coefficients);
+    void (*quantize)(const int32_t *coefficients, const QuantTable *table, int16_t *zz);
+    ReadMcu convertGrey;
+    ReadMcu convert555[2];  // [red first, blue first]
+    ReadMcu convert24[2];
+    ReadMcu convert32[2];
+};
+
+const JpegKernels *BaselineKernels();
+const JpegKernels *Avx2Kernels();  // null when not built or not supported here
+const JpegKernels *ActiveKernels();
+
 // ------------------------------------------------------------- pixels
 
 ReadMcu SelectReader(uint16_t bitCount, uint8_t channelOrder);
 SampleChroma SelectSampler(uint8_t sampling);
 
-void ConvertGrey(const uint8_t *src, uint32_t pixels, uint8_t *y, uint8_t *cb, uint8_t *cr);
 void SampleChroma420(uint8_t *mcuBuffer, const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint32_t pitch);
 void SampleChroma422(uint8_t *mcuBuffer, const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint32_t pitch);
 void SampleChroma444(uint8_t *mcuBuffer, const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint32_t pitch);
@@ -182,6 +199,7 @@ void ForwardDct(const uint8_t *samples, int32_t *coefficients);
 // Builds the quantisation table(s) from the quality and writes DQT.
 int WriteDqt(JpegEncodeContext *ctx, QuantTable tables[2]);
 void BuildQuantTable(const uint8_t *baseWithId, uint8_t quality, QuantTable *table);
+void SetQuantDivisor(QuantTable *table, int index, uint16_t divisor);
 // Quantises 64 natural-order coefficients; the result is in zig-zag order.
 void Quantize(const int32_t *coefficients, const QuantTable *table, int16_t *zz);
 

@@ -8,55 +8,14 @@
 
 namespace jpegcodec {
 
-namespace {
-
-inline uint8_t Clamp255(int32_t v) { return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v)); }
-
-// JFIF (BT.601 full-range) weights scaled by 256. The luminance weights sum
-// to 256; in each chrominance row the negative weights sum to the positive.
-inline void ToYCbCr(int32_t r, int32_t g, int32_t b, uint8_t *y, uint8_t *cb, uint8_t *cr) {
-    const int32_t yy = (77 * r + 150 * g + 29 * b + 128) >> 8;
-    *y = static_cast<uint8_t>(yy > 255 ? 255 : yy);
-    *cb = Clamp255(((128 * b - 43 * r - 85 * g + 128) >> 8) + 128);
-    *cr = Clamp255(((128 * r - 107 * g - 21 * b + 128) >> 8) + 128);
-}
-
-// 24- and 32-bit pixels: three colour bytes, red or blue first, and for 32
-// bits one byte that is not read.
-template <int Bytes, bool BlueFirst>
-void ConvertRgb(const uint8_t *src, uint32_t pixels, uint8_t *y, uint8_t *cb, uint8_t *cr) {
-    for (uint32_t i = 0; i < pixels; ++i, src += Bytes) {
-        const int32_t r = BlueFirst ? src[2] : src[0];
-        const int32_t g = src[1];
-        const int32_t b = BlueFirst ? src[0] : src[2];
-        ToYCbCr(r, g, b, y + i, cb + i, cr + i);
-    }
-}
-
-// 16-bit little-endian 5-5-5 pixels; bit 15 is not read. Each 5-bit field
-// becomes an 8-bit component by a left shift of 3.
-template <bool BlueFirst>
-void Convert555(const uint8_t *src, uint32_t pixels, uint8_t *y, uint8_t *cb, uint8_t *cr) {
-    for (uint32_t i = 0; i < pixels; ++i, src += 2) {
-        const uint32_t w = static_cast<uint32_t>(src[0]) | (static_cast<uint32_t>(src[1]) << 8);
-        const int32_t low = static_cast<int32_t>((w & 0x1F) << 3);
-        const int32_t g = static_cast<int32_t>(((w >> 5) & 0x1F) << 3);
-        const int32_t high = static_cast<int32_t>(((w >> 10) & 0x1F) << 3);
-        ToYCbCr(BlueFirst ? high : low, g, BlueFirst ? low : high, y + i, cb + i, cr + i);
-    }
-}
-
-}  // namespace
-
-void ConvertGrey(const uint8_t *src, uint32_t pixels, uint8_t *y, uint8_t *, uint8_t *) { memcpy(y, src, pixels); }
-
 ReadMcu SelectReader(uint16_t bitCount, uint8_t channelOrder) {
-    const bool blueFirst = channelOrder == JPEG_CHANNEL_BLUE_FIRST;
+    const JpegKernels *k = ActiveKernels();
+    const int blueFirst = channelOrder == JPEG_CHANNEL_BLUE_FIRST ? 1 : 0;
     switch (bitCount) {
-        case 8: return ConvertGrey;
-        case 16: return blueFirst ? Convert555<true> : Convert555<false>;
-        case 24: return blueFirst ? ConvertRgb<3, true> : ConvertRgb<3, false>;
-        case 32: return blueFirst ? ConvertRgb<4, true> : ConvertRgb<4, false>;
+        case 8: return k->convertGrey;
+        case 16: return k->convert555[blueFirst];
+        case 24: return k->convert24[blueFirst];
+        case 32: return k->convert32[blueFirst];
         default: return nullptr;
     }
 }

@@ -76,14 +76,11 @@ TEST(Transform, ReciprocalQuantisationEqualsDivisionForEveryDivisor) {
     // the DCT of 8-bit samples can produce, and then some.
     QuantTable t;
     for (uint32_t v = 1; v <= 255; ++v) {
-        for (int i = 0; i < 64; ++i) {
-            t.divisor[i] = static_cast<uint16_t>(8 * v);
-            t.reciprocal[i] = 0xFFFFFFFFu / t.divisor[i] + 1;
-        }
+        for (int i = 0; i < 64; ++i) SetQuantDivisor(&t, i, static_cast<uint16_t>(8 * v));
         const int32_t q = static_cast<int32_t>(8 * v);
         int32_t coef[64];
         int16_t zz[64];
-        for (int32_t base = -16384; base <= 16384; base += 64) {
+        for (int32_t base = -24576; base <= 24576 - 64; base += 64) {
             for (int i = 0; i < 64; ++i) coef[i] = base + i;
             Quantize(coef, &t, zz);
             for (int k = 0; k < 64; ++k) {
