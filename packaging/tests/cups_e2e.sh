@@ -139,6 +139,12 @@ if ! lpadmin -p Q610 -E -v "file://$device" -P "$ppd" >"$tmp/lpadmin.log" 2>&1; 
   exit 1
 fi
 pass "queue Q610 added from the installed PPD"
+# Queue defaults reach the filter as job options only when set as
+# "NAME-default" (plain "-o NAME=VALUE" changes the PPD's default, which the
+# filter does not read): the body's tray and media, put back after covers.
+if ! lpadmin -p Q610 -o VTInputSlot-default=Tray3 -o MediaType-default=Recycled >"$tmp/lpadmin.log" 2>&1; then
+  cat "$tmp/lpadmin.log"; fail "lpadmin could not set the queue's defaults"
+fi
 
 # ---- the document: a real PDF with a large number on every page ------------
 pages=6
@@ -289,7 +295,8 @@ if print_job poster Combination=2x2 OutputMethod=Hold; then
 fi
 
 # 4. 4-up with a front cover printed on one side from tray 1 and a blank
-# transparency interleave from tray 2 after every sheet. CUPS sends no page
+# transparency interleave from tray 2 after every sheet; after each, the
+# queue's own tray 3 and recycled paper (the PPD's code) are put back. CUPS sends no page
 # count with the job (the macOS print dialog does); the filter counts them.
 if print_job cover4up "$rows=2" "$columns=2" FrontCoverPage=True FrontCoverOption=PrintedSingle \
      FrontCoverTray=Tray1 OHPInterleave=True OHPInterOption=BlankPrinter OHPOpTray=Tray2; then
@@ -300,7 +307,8 @@ if print_job cover4up "$rows=2" "$columns=2" FrontCoverPage=True FrontCoverOptio
 <</Duplex false>>setpagedevice
 <</Tumble false>>setpagedevice
 %%Page: 1 1
-<</ManualFeed false /TraySwitch true /MediaPosition null>>setpagedevice
+	/MediaPosition 1>>setpagedevice
+<</MediaType (recycled)>>setpagedevice
 <</Duplex false>>setpagedevice
 <</Tumble false>>setpagedevice
 %%Page: 2 2
@@ -310,12 +318,14 @@ if print_job cover4up "$rows=2" "$columns=2" FrontCoverPage=True FrontCoverOptio
 	/MediaPosition 0>>setpagedevice
 <</MediaType (plain)>>setpagedevice
 showpage
-<</ManualFeed false /TraySwitch true /MediaPosition null>>setpagedevice
+	/MediaPosition 1>>setpagedevice
+<</MediaType (recycled)>>setpagedevice
 %%Page: 6 6
 	/MediaPosition 0>>setpagedevice
 <</MediaType (plain)>>setpagedevice
 showpage
-<</ManualFeed false /TraySwitch true /MediaPosition null>>setpagedevice
+	/MediaPosition 1>>setpagedevice
+<</MediaType (recycled)>>setpagedevice
 EOF
 )
   if [ "$(sheet_skeleton cover4up)" = "$expected" ]; then
