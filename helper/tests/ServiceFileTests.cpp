@@ -2,9 +2,11 @@
 // the file requests, the cancel-file write, the wire and who may connect.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -187,4 +189,46 @@ TEST(OrbCall, PrintsTheReply) {
 
   const std::string bad = std::string(VT_ORB_CALL_EXE) + " --socket " + service.socketPath() + " nonsense x 2>/dev/null";
   EXPECT_EQ(WEXITSTATUS(system(bad.c_str())), 2);
+}
+
+TEST(SocketActivation, ServesTheSocketHandedOverAsDescriptorThree) {
+  TempDir dir;
+  const std::string path = dir / "activated.sock";
+  std::string error;
+  // The socket as systemd would hold it: bound and listening before the start.
+  const int listening = socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(listening, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+  ASSERT_EQ(bind(listening, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+  ASSERT_EQ(listen(listening, 8), 0);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(listening, 3);
+    setenv("LISTEN_PID", std::to_string(getpid()).c_str(), 1);
+    setenv("LISTEN_FDS", "1", 1);
+    execl(VT_SERVICE_EXE, VT_SERVICE_EXE, static_cast<char *>(nullptr));
+    _exit(127);
+  }
+  close(listening);
+  const int fd = ConnectToService(path);
+  ASSERT_GE(fd, 0);
+  std::string reply;
+  EXPECT_TRUE(CallService(fd, kWritable, dir / "probe", reply));
+  EXPECT_EQ(reply, "TRUE");
+  close(fd);
+  StopProcess(pid);
+
+  // Variables meant for another process are not taken as an activation.
+  const pid_t other = fork();
+  if (other == 0) {
+    setenv("LISTEN_PID", "1", 1);
+    setenv("LISTEN_FDS", "1", 1);
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, 2);
+    execl(VT_SERVICE_EXE, VT_SERVICE_EXE, static_cast<char *>(nullptr));
+    _exit(127);
+  }
+  EXPECT_EQ(WaitForExit(other), 1);
 }
