@@ -107,11 +107,12 @@ CFTypeRef CFArrayGetValueAtIndex(CFTypeRef array, size_t index) {
 
 bool CFStringGetUTF8(CFTypeRef string, std::string &out) {
   if (CFGetTypeCode(string) != kCFTypeString) return false;
-  char *text = nullptr;
-  plist_get_string_val(string, &text);
+  // By pointer and length: a string holding a zero byte is legal in a
+  // property list, and libplist's copying accessor aborts on one.
+  uint64_t len = 0;
+  const char *text = plist_get_string_ptr(string, &len);
   if (!text) return false;
-  out.assign(text);
-  std::free(text);
+  out.assign(text, len);
   return true;
 }
 
@@ -157,11 +158,9 @@ bool CFBooleanGetValue(CFTypeRef boolean, bool &out) {
 
 bool CFDataGetBytes(CFTypeRef data, std::string &out) {
   if (CFGetTypeCode(data) != kCFTypeData) return false;
-  char *bytes = nullptr;
   uint64_t len = 0;
-  plist_get_data_val(data, &bytes, &len);
+  const char *bytes = plist_get_data_ptr(data, &len);
   out.assign(bytes ? bytes : "", bytes ? len : 0);
-  std::free(bytes);
   return true;
 }
 
