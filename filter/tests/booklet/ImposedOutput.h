@@ -188,7 +188,7 @@ inline bool Render(const FilterJob &job, const std::string &output, std::vector<
                     "-sDEVICE=ppmraw -r36 -o '" + job.dir() + "/render/side%03d.ppm' '" +
                     prelude + "' '" + doc + "' > '" + job.dir() + "/render/gs.log' 2>&1";
   int status = std::system(cmd.c_str());
-  *log = ReadFile(job.dir() + "/render/gs.log");
+  *log = ReadFile(job.dir() + "/render/gs.log") + "\n(gs status " + std::to_string(status) + ")";
   if (status != 0 || log->find("Error") != std::string::npos) return false;
   images->clear();
   for (int n = 1;; ++n) {

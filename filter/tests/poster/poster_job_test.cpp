@@ -184,7 +184,14 @@ TEST(PosterJob, InterleaveReprintsEachTileWithItsPlacementAndNumber) {
   std::vector<imposetest::Image> images;
   std::string log;
   ASSERT_TRUE(imposetest::Render(job, r.out, &images, &log)) << log;
-  EXPECT_EQ(images.size(), 8u);
+  ASSERT_EQ(images.size(), 8u);
+  // "1x2" turns the page across two sheets: its upper half on the first
+  // tile, its lower half on the second; each reprint shows the same half.
+  for (int i = 0; i < 8; ++i) {
+    int quarter = -1;
+    EXPECT_EQ(images[i].PageAt(306, 300, &quarter), i / 4) << "side " << i;
+    EXPECT_EQ(quarter, (i / 2) % 2 == 0 ? 0 : 2) << "side " << i;
+  }
 }
 
 // The tile placement in its own right: positions below zero and the tile
