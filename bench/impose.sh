@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# Throughput of a 4-up job re-imposed from the spool file (line pass into
+# spool file A, page index, 4-up sheets with a blank transparency interleave
+# after each) against CUPS's own pstops filter doing 4-up ("number-up=4") on
+# the same large real document: a PDF from a Debian documentation package,
+# converted with pdftops, its pages repeated to about SIZE_MB megabytes.
+# Runs alternate so both see the same machine state; the best run of each is
+# reported, with the ratio.
+#
+#   bench/impose.sh psToVTOrbPS_testpaths [SIZE_MB] [ROUNDS]
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+filter=${1:?path of psToVTOrbPS_testpaths}
+size_mb=${2:-100}
+rounds=${3:-3}
+pstops=/usr/lib/cups/filter/pstops
+ppd=$here/../examples/sample.ppd
+pdf=${VT_BENCH_PDF:-/usr/share/doc/libtasn1-doc/libtasn1.pdf}
+
+for f in "$filter" "$pstops"; do
+  [ -x "$f" ] || { echo "impose bench: $f is missing" >&2; exit 1; }
+done
+[ -r "$pdf" ] || { echo "impose bench: $pdf is missing (install libtasn1-doc or set VT_BENCH_PDF)" >&2; exit 1; }
+
+work=$(mktemp -d /tmp/vt-bench-impose-XXXXXX)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/root" "$work/spool"
+pdftops "$pdf" "$work/base.ps"
+
+# Header up to the first page, the pages repeated (renumbered, "%%Pages:"
+# fixed) until the document is big enough, and the trailer.
+pages=$(python3 - "$work/base.ps" "$work/big.ps" "$size_mb" <<'PY'
+import re, sys
+src, dst, size_mb = sys.argv[1], sys.argv[2], int(sys.argv[3])
+data = open(src, 'rb').read()
+first = data.index(b'\n%%Page: ') + 1
+trailer = data.rindex(b'\n%%Trailer') + 1
+head, body, tail = data[:first], data[first:trailer], data[trailer:]
+pages = [p for p in re.split(rb'(?m)^(?=%%Page: )', body) if p]
+want = size_mb * 1024 * 1024
+out, total, n = [], len(head) + len(tail), 0
+while total < want:
+    for p in pages:
+        n += 1
+        out.append(re.sub(rb'^%%Page: [^\n]*', b'%%%%Page: %d %d' % (n, n), p, count=1))
+        total += len(out[-1])
+        if total >= want:
+            break
+head = re.sub(rb'(?m)^%%Pages: .*$', b'%%%%Pages: %d' % n, head, count=1)
+with open(dst, 'wb') as f:
+    f.write(head); f.writelines(out); f.write(tail)
+print(n)
+PY
+)
+bytes=$(stat -c %s "$work/big.ps")
+echo "document: $((bytes / 1048576)) MB, $pages pages, from $pdf"
+
+ours_options="com.apple.print.PrintSettings.PMLayoutRows..n.=2 com.apple.print.PrintSettings.PMLayoutColumns..n.=2 com.apple.print.PrintSettings.PMTotalBeginPages..n.=$pages OHPInterleave=True OHPInterOption=BlankPrinter OHPOpTray=Tray2"
+calc() { awk "BEGIN { print $1 }"; }
+# One run; prints "wall cpu" in seconds (cpu = user + system time).
+run() {
+  local options=$1; shift
+  local TIMEFORMAT='%R %U %S' t
+  t=$( { time PPD=$ppd VT_TEST_ROOT=$work/root VT_TEST_SPOOL_DIR=$work/spool \
+         "$@" 1 bench bench 1 "$options" "$work/big.ps" > "$work/out" 2> /dev/null; } 2>&1 )
+  set -- $t
+  echo "$1 $(calc "$2 + $3")"
+}
+min() { if [ -z "$1" ] || [ "$(calc "$2 < $1")" = 1 ]; then echo "$2"; else echo "$1"; fi; }
+wall_ours=""; wall_pstops=""; cpu_ours=""; cpu_pstops=""
+for ((i = 1; i <= rounds; i++)); do
+  read -r w1 c1 < <(run "$ours_options" "$filter")
+  sheets=$(grep -c '^ESPshowpage' "$work/out" || true)
+  read -r w2 c2 < <(run "number-up=4" "$pstops")
+  printf 'round %d: psToVTOrbPS %.3f s wall %.3f s cpu (%d sides); pstops %.3f s wall %.3f s cpu\n' \
+    "$i" "$w1" "$c1" "$sheets" "$w2" "$c2"
+  wall_ours=$(min "$wall_ours" "$w1"); cpu_ours=$(min "$cpu_ours" "$c1")
+  wall_pstops=$(min "$wall_pstops" "$w2"); cpu_pstops=$(min "$cpu_pstops" "$c2")
+done
+mb=$(calc "$bytes / 1048576")
+printf 'psToVTOrbPS 4-up from spool: %.1f MB/s wall, %.1f MB/s cpu\n' "$(calc "$mb / $wall_ours")" "$(calc "$mb / $cpu_ours")"
+printf 'pstops number-up=4:          %.1f MB/s wall, %.1f MB/s cpu\n' "$(calc "$mb / $wall_pstops")" "$(calc "$mb / $cpu_pstops")"
+printf 'ratio psToVTOrbPS / pstops: %.2f (wall), %.2f (cpu)\n' \
+  "$(calc "$wall_pstops / $wall_ours")" "$(calc "$cpu_pstops / $cpu_ours")"
