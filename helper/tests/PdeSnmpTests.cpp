@@ -83,39 +83,39 @@ TEST_F(PdeSnmp, VersionOptionEndsWithoutAValue) {
 }
 
 TEST_F(PdeSnmp, SessionDefaultsComeFromTheServiceValues) {
-  // No -t or -r: 150 ms x (2 + 1) from the service's values.
-  gSnmpTimeout = 150000;
+  // No -t or -r: 400 ms x (2 + 1) from the service's values.
+  gSnmpTimeout = 400000;
   gSnmpRetries = 2;
   Words w({"snmpget", "-v2c", "-c", "public", silentAgent_, kOid});
   SnmpResultArea area{};
   auto start = Clock::now();
   EXPECT_EQ(PdeSnmpGet(w.argc(), w.argv.data(), &area, 2, nullptr, 0), kSnmpTimeoutError);
   auto took = Clock::now() - start;
-  EXPECT_GE(took, milliseconds(430));
-  EXPECT_LT(took, milliseconds(1300));
+  EXPECT_GE(took, milliseconds(1180));
+  EXPECT_LT(took, milliseconds(4000));
   // The command line's own -t and -r win over them.
   Words own({"snmpget", "-v2c", "-c", "public", "-t", "0.05", "-r", "0", silentAgent_, kOid});
   start = Clock::now();
   EXPECT_EQ(PdeSnmpGet(own.argc(), own.argv.data(), &area, 2, nullptr, 0), kSnmpTimeoutError);
   took = Clock::now() - start;
   EXPECT_GE(took, milliseconds(45));
-  EXPECT_LT(took, milliseconds(400));
+  EXPECT_LT(took, milliseconds(1000));
 }
 
 TEST_F(PdeSnmp, RaisedCancelFlagEndsTheWaitOnlyWhenHandedOver) {
-  gSnmpTimeout = 300000;
+  gSnmpTimeout = 1500000;
   gSnmpRetries = 0;
   Words w({"snmpget", "-v2c", "-c", "public", silentAgent_, kOid});
   SnmpResultArea area{};
   std::atomic<int32_t> flag{1};
   auto start = Clock::now();
   EXPECT_EQ(PdeSnmpGet(w.argc(), w.argv.data(), &area, 2, &flag, 0), kSnmpOtherError);
-  EXPECT_LT(Clock::now() - start, milliseconds(150));
+  EXPECT_LT(Clock::now() - start, milliseconds(1000));
   // A flag of 0 lets the wait run to its timeout.
   flag = 0;
   start = Clock::now();
   EXPECT_EQ(PdeSnmpGet(w.argc(), w.argv.data(), &area, 2, &flag, 0), kSnmpTimeoutError);
-  EXPECT_GE(Clock::now() - start, milliseconds(280));
+  EXPECT_GE(Clock::now() - start, milliseconds(1450));
 }
 
 TEST_F(PdeSnmp, AgentRefusingTheConnectionOpensNoSession) {

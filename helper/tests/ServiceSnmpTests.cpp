@@ -188,7 +188,7 @@ TEST_F(ServiceSnmp, TimeoutAgainstASilentAgent) {
   const auto took = Clock::now() - start;
   // timeout x (retries + 1) = 400 ms.
   EXPECT_GE(took, milliseconds(380));
-  EXPECT_LT(took, milliseconds(1400));
+  EXPECT_LT(took, milliseconds(3000));
   EXPECT_TRUE(agent.HeardAnything(0));
 }
 
