@@ -173,6 +173,16 @@ TEST_F(FilterJobTest, PageSetupPassesOnOlderSystemsAndInNup) {
             doc);
 }
 
+TEST_F(FilterJobTest, PrinterSetupFollowsOnlyTheFirstSetupSection) {
+  std::string doc = "%!PS-Adobe-3.0\n%%BeginSetup\n%%EndSetup\n%%BeginSetup\n%%EndSetup\n";
+  std::string out = job.print(doc).out;
+  // One line of setup is written, right after the first "%%BeginSetup".
+  ASSERT_EQ(out.rfind("%!PS-Adobe-3.0\n%%BeginSetup\n", 0), 0u) << out;
+  size_t injected = out.find('\n', 29) + 1;
+  EXPECT_EQ(out.substr(injected), "%%EndSetup\n%%BeginSetup\n%%EndSetup\n") << out;
+  EXPECT_GT(injected, 29u);
+}
+
 // --- Borders. ---------------------------------------------------------------
 
 TEST_F(FilterJobTest, BorderRectanglesMoveInwardByOneUnit) {
@@ -251,7 +261,7 @@ TEST_F(FilterJobTest, CancelledJobLeavesNoSpoolFiles) {
   FilterJob::Running running = job.start({"1", "u", "t", "1", "VTDuplex=BookletR"});
   ASSERT_TRUE(running.feed(PlainDocument()));
   // Wait until the pass has created its spool file, then cancel as CUPS does.
-  for (int i = 0; i < 500 && job.spoolFiles().empty(); ++i)
+  for (int i = 0; i < 3000 && job.spoolFiles().empty(); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   ASSERT_FALSE(job.spoolFiles().empty());
   running.signal(SIGTERM);

@@ -84,6 +84,9 @@ TEST_F(PjlFramingTest, DocumentWithoutPjlIsFramedByTheFilter) {
   FilterResult r = job.print(kBody, "VTCollate=true");
   ASSERT_EQ(r.status, 0);
   EXPECT_EQ(r.out.rfind(kUel + "@PJL JOB\n", 0), 0u) << r.out;
+  // The administrator's log learns why the filter opened the job; standard
+  // output carries only the print stream.
+  EXPECT_NE(r.err.find("DEBUG: [Filter] - Detect 1st line with Jaguar\n"), std::string::npos);
   size_t header = r.out.find("@PJL SET COLLATE = ON\n");
   size_t enter = r.out.find("@PJL ENTER LANGUAGE = POSTSCRIPT\n");
   ASSERT_NE(header, std::string::npos);
