@@ -233,7 +233,8 @@ sheet_skeleton() {
 }
 
 # Renders the PostScript part with Ghostscript through vt-preview; prints
-# the number of sheet sides.
+# the number of sheet sides (0 when it failed: runs in a subshell, so the
+# caller counts the failure).
 render() {  # name
   local name=$1 n
   if ! VT_PREVIEW_DPI=20 "$build/bin/vt-preview" "$out/$name.prn" "$out/$name.preview" >"$out/$name.preview.log" 2>&1; then
@@ -278,7 +279,8 @@ if print_job booklet VTDuplex=BookletL Binding=LongEdge VTCollate=False; then
   check_header booklet '@PJL SET COLLATE = OFF'
   check_pages booklet '%%Page: (0,1) 1' '%%Page: (2,3) 2' '%%Page: (4,5) 3' '%%Page: (6,7) 4'
   n=$(render booklet)
-  echo "note: booklet: Ghostscript shows $n sheet sides for the 4 imposed ones"
+  [ "$n" -gt 0 ] || fail "booklet: Ghostscript rendered nothing"
+  echo "note (known fault, see README): booklet: Ghostscript shows $n sheet sides for the 4 imposed ones"
   check_page_log booklet "$job" 4
 fi
 
@@ -335,7 +337,8 @@ EOF
     diff -y <(echo "$expected") <(sheet_skeleton cover4up) | head -40
   fi
   n=$(render cover4up)
-  echo "note: cover4up: Ghostscript shows $n sheet sides for the 5 imposed ones"
+  [ "$n" -gt 0 ] || fail "cover4up: Ghostscript rendered nothing"
+  echo "note (known fault, see README): cover4up: Ghostscript shows $n sheet sides for the 5 imposed ones"
   check_page_log cover4up "$job" 5
 fi
 
