@@ -4,6 +4,7 @@
 #include <plist/plist.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 
 void CFReleaser::operator()(plist_t node) const {
@@ -107,12 +108,13 @@ CFTypeRef CFArrayGetValueAtIndex(CFTypeRef array, size_t index) {
 
 bool CFStringGetUTF8(CFTypeRef string, std::string &out) {
   if (CFGetTypeCode(string) != kCFTypeString) return false;
-  // By pointer and length: a string holding a zero byte is legal in a
-  // property list, and libplist's copying accessor aborts on one.
+  // By pointer and length: libplist's copying accessor aborts on a string
+  // holding a zero byte, which a file can carry. Its XML reader keeps such a
+  // text only up to the zero byte, so that is the text we hand on.
   uint64_t len = 0;
   const char *text = plist_get_string_ptr(string, &len);
   if (!text) return false;
-  out.assign(text, len);
+  out.assign(text, strnlen(text, len));
   return true;
 }
 
