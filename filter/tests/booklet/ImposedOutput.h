@@ -104,8 +104,11 @@ inline int Count(const std::string &text, const std::string &what) {
 }
 
 // Stands in for the printer's resident procedure set and the procedures a
-// converter's document defines in its own prolog.
-inline const char *Prelude() {
+// converter's document defines in its own prolog. Unlike the N-up tests'
+// prelude it leaves showpage alone: these documents come from cgpdftops,
+// whose imposed output saves the real showpage as ESPshowpage itself, and
+// a showpage already emptied would leave every sheet blank.
+inline std::string Prelude() {
   return "%!PS\n"
          "/VTOptions << /setVToptions { pop } bind >> /ProcSet defineresource pop\n"
          "userdict /ESPwl {} bind put\n"
@@ -173,16 +176,16 @@ inline bool ReadPpm(const std::string &path, Image *image) {
 }
 
 // Renders the PostScript part of the output (everything from its first
-// "%!") after the prelude, one image per sheet side. *log receives
+// "%!") after the prelude (by default the one above), one image per sheet side. *log receives
 // Ghostscript's messages; false when it fails or reports an error.
 inline bool Render(const FilterJob &job, const std::string &output, std::vector<Image> *images,
-                   std::string *log) {
+                   std::string *log, const std::string &prelude_text = Prelude()) {
   size_t start = output.find("%!");
   if (start == std::string::npos) {
     *log = "no PostScript in the output";
     return false;
   }
-  std::string prelude = job.writeFile("render/prelude.ps", Prelude());
+  std::string prelude = job.writeFile("render/prelude.ps", prelude_text);
   std::string doc = job.writeFile("render/doc.ps", output.substr(start));
   std::string cmd = "gs -q -dNOPAUSE -dBATCH -dSAFER -sPAPERSIZE=letter -dFIXEDMEDIA "
                     "-sDEVICE=ppmraw -r36 -o '" + job.dir() + "/render/side%03d.ppm' '" +

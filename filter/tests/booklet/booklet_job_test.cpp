@@ -89,6 +89,25 @@ TEST(BookletJob, FivePagesLeftToRight) {
   EXPECT_EQ(RenderedCells(images), (Cells{{-1, 0}, {1, -1}, {-1, 2}, {3, 4}}));
 }
 
+// A document from a converter that leaves showpage to the printer's
+// procedures (pstops): the run adds no showpage hand-over of its own and the
+// sheets still come out, with the N-up tests' prelude standing in.
+TEST(BookletJob, PstopsDocumentRendersWithTheSharedPrelude) {
+  FilterJob job;
+  job.usePpd();
+  FilterResult r = job.print(MarkedDocument(5, "pstops"), "VTDuplex=BookletL");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Count(r.out, "userdict/showpage{}put"), 0);
+  EXPECT_EQ(CellsOf(Sides(r.out)), (Cells{{-1, 0}, {1, -1}, {-1, 2}, {3, 4}}));
+
+  std::string prelude = ReadFile(VT_SOURCE_DIR "/filter/tests/impose/prelude.ps");
+  if (prelude.empty()) GTEST_SKIP() << "no shared prelude";
+  std::vector<imposetest::Image> images;
+  std::string log;
+  ASSERT_TRUE(imposetest::Render(job, r.out, &images, &log, prelude)) << log;
+  EXPECT_EQ(RenderedCells(images), (Cells{{-1, 0}, {1, -1}, {-1, 2}, {3, 4}}));
+}
+
 TEST(BookletJob, FivePagesRightToLeftComesInnermostSheetFirst) {
   FilterJob job;
   job.usePpd();
