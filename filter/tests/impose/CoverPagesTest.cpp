@@ -26,7 +26,7 @@ std::string Position(const Options &options, int kind) {
   return out.text();
 }
 
-TEST(TraySelection, EveryTrayNameInAnyCaseForEveryKind) {
+TEST(CoverTraySelection, EveryTrayNameInAnyCaseForEveryKind) {
   const struct {
     const char *value;
     std::string expected;
@@ -60,7 +60,7 @@ TEST(TraySelection, EveryTrayNameInAnyCaseForEveryKind) {
   }
 }
 
-TEST(TraySelection, ASheetKindWhoseOptionIsNotTrueGetsNoTray) {
+TEST(CoverTraySelection, ASheetKindWhoseOptionIsNotTrueGetsNoTray) {
   for (const char *gate : {"false", "False", "yes", "1", ""}) {
     Options options{{"FrontCoverPage", gate}, {"FrontCoverTray", "Tray1"}};
     EXPECT_EQ(Position(options, kMediaKindFrontCover), kNullPosition) << gate;
@@ -77,7 +77,7 @@ TEST(TraySelection, ASheetKindWhoseOptionIsNotTrueGetsNoTray) {
   EXPECT_EQ(Position(body, 3), kNullPosition);
 }
 
-TEST(MediaType, CoverAndInterleaveSheetsArePlain) {
+TEST(CoverMediaType, CoverAndInterleaveSheetsArePlain) {
   Options options{{"MediaType", "Heavy"}};
   for (int kind : {kMediaKindFrontCover, kMediaKindBackCover, kMediaKindInterleave}) {
     Capture out;
@@ -100,7 +100,7 @@ const std::string kTrayGroup =
     "*CloseUI: *MediaType\n"
     "*CloseGroup: *Tray\n";
 
-TEST(MediaType, TheBodyGetsItsMediaCodeFromThePpdVerbatim) {
+TEST(CoverMediaType, TheBodyGetsItsMediaCodeFromThePpdVerbatim) {
   ScopedPpd ppd(MinimalPpd(kTrayGroup));
   Options options{{"MediaType", "Heavy"}};
   Capture out;
@@ -121,7 +121,7 @@ TEST(MediaType, TheBodyGetsItsMediaCodeFromThePpdVerbatim) {
   EXPECT_EQ(c.text(), "");
 }
 
-TEST(MediaType, OnlyTheTrayGroupIsSearched) {
+TEST(CoverMediaType, OnlyTheTrayGroupIsSearched) {
   // The same option outside a group named "*Tray" is not the printer's.
   std::string group = kTrayGroup;
   group.replace(group.find("*OpenGroup: *Tray"), 17, "*OpenGroup: Tray");
@@ -132,7 +132,7 @@ TEST(MediaType, OnlyTheTrayGroupIsSearched) {
   EXPECT_EQ(out.text(), "");
 }
 
-TEST(MediaType, NoPpdWritesNothing) {
+TEST(CoverMediaType, NoPpdWritesNothing) {
   Capture out;
   WritePS_MediaType_BottomHalf(out.stream(), "Heavy");
   EXPECT_EQ(out.text(), "");
@@ -177,7 +177,7 @@ TEST(CoverDuplex, RestoreGivesBackTheJobsDuplex) {
   EXPECT_EQ(restore(Options{{"VTDuplex", "BookletL"}, {"Binding", "LongEdge"}}), Duplex("true", "true"));
 }
 
-TEST(BlankPage, SixLinesAndNoPageComment) {
+TEST(CoverBlankPage, SixLinesAndNoPageComment) {
   Capture out;
   vAddEmptyPage(out.stream());
   EXPECT_EQ(out.text(),

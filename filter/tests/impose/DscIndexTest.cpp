@@ -63,7 +63,7 @@ const std::string kDocument =
     "%%Trailer\n"
     "%%EOF\n";
 
-TEST(PageIndex, FindsTheRegionsOfAWellFormedDocument) {
+TEST(DscPageIndex, FindsTheRegionsOfAWellFormedDocument) {
   Indexed d(kDocument, 3);
   ASSERT_EQ(d.index.count, 3);
   EXPECT_EQ(d.index.offsets[0], Pos(kDocument, "%%Page: 1 1"));
@@ -78,7 +78,7 @@ TEST(PageIndex, FindsTheRegionsOfAWellFormedDocument) {
   EXPECT_EQ(ftello(d.in), d.index.offsets[3]);
 }
 
-TEST(PageIndex, PageCommentsOfEmbeddedDocumentsAndBinaryDataAreNotPages) {
+TEST(DscPageIndex, PageCommentsOfEmbeddedDocumentsAndBinaryDataAreNotPages) {
   const std::string doc =
       "%!PS-Adobe-3.0\n%%EndComments\n%%EndSetup\n"
       "%%Page: 1 1\n"
@@ -109,14 +109,14 @@ TEST(PageIndex, PageCommentsOfEmbeddedDocumentsAndBinaryDataAreNotPages) {
   EXPECT_EQ(d.index.offsets[3], Pos(doc, "%%Trailer", Pos(doc, "%%Page: 3 3")));
 }
 
-TEST(PageIndex, AStrayEndCommentDoesNotHideTheFollowingPages) {
+TEST(DscPageIndex, AStrayEndCommentDoesNotHideTheFollowingPages) {
   const std::string doc =
       "%!PS\n%%EndComments\n%%EndDocument\n%%Page: 1 1\nA\n%%EndBinary\n%%Page: 2 2\nB\n";
   Indexed d(doc);
   EXPECT_EQ(d.index.count, 2);
 }
 
-TEST(PageIndex, MissingEndSetupTrailerAndPagesComments) {
+TEST(DscPageIndex, MissingEndSetupTrailerAndPagesComments) {
   const std::string doc =
       "%!PS-Adobe-3.0\n%%EndComments\n/a 1 def\n%%Page: 1 1\nA\n%%Page: 2 2\nB\n";
   Indexed d(doc);
@@ -131,14 +131,14 @@ TEST(PageIndex, MissingEndSetupTrailerAndPagesComments) {
   EXPECT_EQ(out.text(), "");
 }
 
-TEST(PageIndex, EndSetupAfterTheFirstPageCountsAsAbsent) {
+TEST(DscPageIndex, EndSetupAfterTheFirstPageCountsAsAbsent) {
   const std::string doc =
       "%!PS\n%%EndComments\n%%Page: 1 1\n%%EndSetup\nA\n%%Page: 2 2\nB\n%%Trailer\n";
   Indexed d(doc);
   EXPECT_EQ(d.index.setupEnd, d.index.offsets[0]);
 }
 
-TEST(PageIndex, HeaderEndsAtTheFirstLineThatIsNotAHeaderComment) {
+TEST(DscPageIndex, HeaderEndsAtTheFirstLineThatIsNotAHeaderComment) {
   // Neither "%%EndComments" nor "%%BeginProlog": the header stops at the
   // first line that is not "%%..." or "%!...".
   const std::string plainComment =
@@ -160,7 +160,7 @@ TEST(PageIndex, HeaderEndsAtTheFirstLineThatIsNotAHeaderComment) {
   EXPECT_EQ(out.text(), "%!PS-Adobe-3.0\n%%Pages: 9 0\n");
 }
 
-TEST(PageIndex, MorePagesThanTheCapacityHint) {
+TEST(DscPageIndex, MorePagesThanTheCapacityHint) {
   for (int hint : {0, 1, 2, 5, -3}) {
     std::string doc = "%!PS\n%%EndComments\n";
     for (int i = 1; i <= 37; ++i) doc += "%%Page: " + std::to_string(i) + " " + std::to_string(i) + "\nx\n";
@@ -175,13 +175,13 @@ TEST(PageIndex, MorePagesThanTheCapacityHint) {
   }
 }
 
-TEST(PageIndex, EmptyFileHasNoPagesAndAnEmptyTrailer) {
+TEST(DscPageIndex, EmptyFileHasNoPagesAndAnEmptyTrailer) {
   Indexed d("");
   EXPECT_EQ(d.index.count, 0);
   EXPECT_EQ(d.index.offsets[0], 0);
 }
 
-TEST(PageLabel, ParenthesisedBareAndBrokenLabels) {
+TEST(DscPageLabel, ParenthesisedBareAndBrokenLabels) {
   const std::string doc =
       "%!PS\n%%EndComments\n"
       "%%Page: (Chapter (1) intro) 1\nA\n"
@@ -205,7 +205,7 @@ TEST(PageLabel, ParenthesisedBareAndBrokenLabels) {
   }
 }
 
-TEST(PageLabel, ALineThatIsNotAPageCommentLeavesTheLabelEmpty) {
+TEST(DscPageLabel, ALineThatIsNotAPageCommentLeavesTheLabelEmpty) {
   const std::string doc = "%!PS\n%%EndComments\n%%Page: 1 1\nA\n";
   Indexed d(doc);
   int64_t wrong[2] = {0, static_cast<int64_t>(doc.size())};
@@ -215,7 +215,7 @@ TEST(PageLabel, ALineThatIsNotAPageCommentLeavesTheLabelEmpty) {
   EXPECT_STREQ(label, "");
 }
 
-TEST(PageLabel, ALabelFillingTheWholeLineFitsTheBuffer) {
+TEST(DscPageLabel, ALabelFillingTheWholeLineFitsTheBuffer) {
   const std::string longLabel(4095 - 9, 'L');  // "%%Page: " + label + "\n" is 4095 bytes
   const std::string doc = "%!PS\n%%EndComments\n%%Page: " + longLabel + "\nbody\n";
   Indexed d(doc);
@@ -225,7 +225,7 @@ TEST(PageLabel, ALabelFillingTheWholeLineFitsTheBuffer) {
   EXPECT_EQ(std::string(label), longLabel);
 }
 
-TEST(RegionCopies, HeaderPrologSetupPagesAndTrailerRebuildTheDocument) {
+TEST(DscRegionCopies, HeaderPrologSetupPagesAndTrailerRebuildTheDocument) {
   // Every line-end kind, a NUL byte and a line longer than the line buffer
   // come through unchanged.
   std::string longLine(9000, 'x');
@@ -252,7 +252,7 @@ TEST(RegionCopies, HeaderPrologSetupPagesAndTrailerRebuildTheDocument) {
   EXPECT_EQ(ordinal, 2);
 }
 
-TEST(RegionCopies, HeaderAnnouncesTheImposedPageCount) {
+TEST(DscRegionCopies, HeaderAnnouncesTheImposedPageCount) {
   Indexed d(kDocument);
   Capture out;
   vWriteHeader(7, d.in, out.stream(), d.index.pagesCommentPos, d.index.headerEnd);
@@ -267,7 +267,7 @@ TEST(RegionCopies, HeaderAnnouncesTheImposedPageCount) {
   EXPECT_EQ(out2.text(), "%!PS-Adobe-3.0\n%%Title: x\n%%EndComments\n");
 }
 
-TEST(RegionCopies, PrologThenImposerTextLandsJustBeforeEndSetup) {
+TEST(DscRegionCopies, PrologThenImposerTextLandsJustBeforeEndSetup) {
   Indexed d(kDocument);
   Capture out;
   vWriteHeader(3, d.in, out.stream(), d.index.pagesCommentPos, d.index.headerEnd);
@@ -278,7 +278,7 @@ TEST(RegionCopies, PrologThenImposerTextLandsJustBeforeEndSetup) {
   EXPECT_NE(text.find("1 p\nINSERTED\n%%EndSetup\n"), std::string::npos) << text;
 }
 
-TEST(RegionCopies, CopyStopsAtTheEndPositionAndReportsEndOfInput) {
+TEST(DscRegionCopies, CopyStopsAtTheEndPositionAndReportsEndOfInput) {
   const std::string doc = "one\ntwo\nthree\n";
   TempDir dir;
   FILE *in = fopen(dir.write("f", doc).c_str(), "rb");
@@ -292,7 +292,7 @@ TEST(RegionCopies, CopyStopsAtTheEndPositionAndReportsEndOfInput) {
   fclose(in);
 }
 
-TEST(PageHeader, NumbersRunOnAndEmptyLabelsGiveTwoSpaces) {
+TEST(DscPageHeader, NumbersRunOnAndEmptyLabelsGiveTwoSpaces) {
   Capture out;
   int ordinal = 4;
   vWritePageHeader("(x)", &ordinal, out.stream());
@@ -301,7 +301,7 @@ TEST(PageHeader, NumbersRunOnAndEmptyLabelsGiveTwoSpaces) {
   EXPECT_EQ(ordinal, 6);
 }
 
-TEST(PageInfoList, NewCellsStartEmpty) {
+TEST(DscPageInfoList, NewCellsStartEmpty) {
   PageInfo *cell = pstCreatePageInfo();
   ASSERT_NE(cell, nullptr);
   EXPECT_EQ(cell->reversed, 0u);
@@ -316,7 +316,7 @@ TEST(PageInfoList, NewCellsStartEmpty) {
 // The scan cuts lines exactly where the line reader does: LF, CR and
 // CR LF line ends, a CR LF split by the 4095-byte piece limit, long lines in
 // pieces, NUL bytes. Every piece that starts with "%%Page:" is a page.
-TEST(PageIndex, LineCutsMatchTheLineReader) {
+TEST(DscPageIndex, LineCutsMatchTheLineReader) {
   const std::string pieces[] = {"%%Page: a 1\n", "%%Page: b\r", "%%Page: c\r\n", "x\r",
                                 "\r\n", "\n", "\r", std::string("\0", 1), "%%Pa", "ge: d\n",
                                 "%%Page:", std::string(4093, 'a'), std::string(4094, 'b'),
@@ -356,7 +356,7 @@ TEST(PageIndex, LineCutsMatchTheLineReader) {
 // A spool file with a page beyond 4 GiB: the positions must survive the
 // scan and the copies in 64 bits. The gap is a hole, so nothing large is
 // written to disk.
-TEST(PageIndexLargeFile, PagesBeyondFourGiBAreIndexedAndCopied) {
+TEST(DscPageIndexLargeFile, PagesBeyondFourGiBAreIndexedAndCopied) {
   TempDir dir;
   const std::string path = dir.path() + "/sparse";
   const int fd = open(path.c_str(), O_CREAT | O_RDWR | O_TRUNC, 0600);

@@ -21,7 +21,7 @@ const char kColumns[] = "com.apple.print.PrintSettings.PMLayoutColumns..n.";
 const char kDirection[] = "com.apple.print.PrintSettings.PMLayoutDirection..n.";
 
 // Letter, 612 x 792 points, 12-point margins, for every test here.
-class Placement : public ::testing::Test {
+class NupPlacement : public ::testing::Test {
  protected:
   ScopedPpd ppd_{MinimalPpd()};
   static constexpr float W = 612.0f;
@@ -70,7 +70,7 @@ const Layout kLayouts[] = {
      "4,4 4,3 4,2 4,1 3,4 3,3 3,2 3,1 2,4 2,3 2,2 2,1 1,4 1,3 1,2 1,1"},
 };
 
-TEST_F(Placement, FourNineAndSixteenUpFollowEachReadingOrder) {
+TEST_F(NupPlacement, FourNineAndSixteenUpFollowEachReadingOrder) {
   for (const Layout &layout : kLayouts) {
     const struct {
       const char *direction;
@@ -99,14 +99,14 @@ TEST_F(Placement, FourNineAndSixteenUpFollowEachReadingOrder) {
   }
 }
 
-TEST_F(Placement, RotatedFourUpPutsTheFirstPageBottomRight) {
+TEST_F(NupPlacement, RotatedFourUpPutsTheFirstPageBottomRight) {
   Options o{{kRows, "2"}, {kColumns, "2"}};
   const Result r = Place(o, 0, true);
   EXPECT_NEAR(r.tx, 293.76, 1e-3);  // column 2
   EXPECT_NEAR(r.ty, 0.0, 1e-3);     // row 1
 }
 
-TEST_F(Placement, TwoUpUsesTheTurnedFitButWritesItsOwnScale) {
+TEST_F(NupPlacement, TwoUpUsesTheTurnedFitButWritesItsOwnScale) {
   // Fit of two turned Letter pages with 12-point margins:
   // s = min((396 - 24) / 588, (612 - 24) / 768) = 0.632653,
   // offset B = (588 - s * 768) / 2 = 51.0612.
@@ -131,7 +131,7 @@ TEST_F(Placement, TwoUpUsesTheTurnedFitButWritesItsOwnScale) {
   EXPECT_NEAR(Place(z, 1, true).tx, 0.0, 1e-3);
 }
 
-TEST_F(Placement, SixUpPortraitUsesTheTurnedFitAndItsOffset) {
+TEST_F(NupPlacement, SixUpPortraitUsesTheTurnedFitAndItsOffset) {
   // s = min((792 / 3 - 24) / 588, (306 - 24) / 768) = 282 / 768,
   // offset A = (792 - s * 612 * 3) / 2 - 12.
   const double s = 282.0 / 768.0;
@@ -146,7 +146,7 @@ TEST_F(Placement, SixUpPortraitUsesTheTurnedFitAndItsOffset) {
   }
 }
 
-TEST_F(Placement, LayoutsWithoutATableStayWholeAndInPlace) {
+TEST_F(NupPlacement, LayoutsWithoutATableStayWholeAndInPlace) {
   for (const char *columns : {"3", "5", "8"}) {
     Options o{{kRows, "1"}, {kColumns, columns}};
     for (int position = 0; position < 9; ++position) {
@@ -158,7 +158,7 @@ TEST_F(Placement, LayoutsWithoutATableStayWholeAndInPlace) {
   }
 }
 
-TEST_F(Placement, NegativePositionsStayInsideTheTables) {
+TEST_F(NupPlacement, NegativePositionsStayInsideTheTables) {
   // A printed cover whose page is missing can leave the body a negative
   // position; it maps to the cell counted back from the end.
   Options o{{kRows, "2"}, {kColumns, "2"}};
@@ -167,7 +167,7 @@ TEST_F(Placement, NegativePositionsStayInsideTheTables) {
   EXPECT_NEAR(r.ty, 0.0, 1e-3);
 }
 
-TEST_F(Placement, BookletPairsUseTheFitAsWrittenScale) {
+TEST_F(NupPlacement, BookletPairsUseTheFitAsWrittenScale) {
   const double s = 372.0 / 588.0;
   const double offsetB = (588.0 - s * 768.0) * 0.5;
   Options o{{"VTDuplex", "BookletL"}};
@@ -190,7 +190,7 @@ TEST_F(Placement, BookletPairsUseTheFitAsWrittenScale) {
 }
 
 // On systems older than 10.5.0 the orientation option counts for N-up too.
-class OlderSystemPlacement : public Placement {
+class NupOlderSystemPlacement : public NupPlacement {
  protected:
   void SetUp() override {
     root_.write("System/Library/CoreServices/SystemVersion.plist",
@@ -206,7 +206,7 @@ class OlderSystemPlacement : public Placement {
   TempDir root_;
 };
 
-TEST_F(OlderSystemPlacement, LandscapeLayoutsSwapTheAxes) {
+TEST_F(NupOlderSystemPlacement, LandscapeLayoutsSwapTheAxes) {
   // 4-up landscape: tx runs with the row across H, ty with the column up W.
   Options four{{kRows, "2"}, {kColumns, "2"}, {"orientation-requested", "4"}};
   const Result r = Place(four, 0);  // Z slot 0: column 1, row 2
@@ -237,7 +237,7 @@ std::string Frame(int type, int orientation, int n, float w = 612.0f, float h = 
   return out.text();
 }
 
-TEST(Frame, StylesWrittenAsThePrinterExpects) {
+TEST(NupFrame, StylesWrittenAsThePrinterExpects) {
   EXPECT_EQ(Frame(1, 1, 4),
             "gsave\n0.50 setlinewidth 0 setgray newpath\n4.70 4.70 602.60 782.60 ESPrs\ngrestore\n");
   EXPECT_EQ(Frame(2, 1, 2),
@@ -261,7 +261,7 @@ TEST(Frame, StylesWrittenAsThePrinterExpects) {
   for (int type : {0, 6, -1}) EXPECT_EQ(Frame(type, 1, 4), "") << type;
 }
 
-TEST(Frame, SizeClassesByCellCount) {
+TEST(NupFrame, SizeClassesByCellCount) {
   const struct {
     int n;
     float hairline, thin, outer, inner;

@@ -103,7 +103,7 @@ int Grey(int page) { return (255 * page + 5) / 10; }
 double CellX(int col) { return 12.0 + (col - 0.5) * 293.76; }
 double CellY(int row) { return 12.0 + (row - 0.5) * 380.16; }
 
-class Rendering : public ::testing::Test {
+class NupRendering : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!HaveGhostscript()) GTEST_SKIP() << "Ghostscript not installed";
@@ -112,7 +112,7 @@ class Rendering : public ::testing::Test {
   FilterJob job_;
 };
 
-TEST_F(Rendering, FourUpWithBlankInterleaveSheets) {
+TEST_F(NupRendering, FourUpWithBlankInterleaveSheets) {
   const FilterResult r = job_.print(GreyDocument(6),
                                     "com.apple.print.PrintSettings.PMLayoutRows..n.=2 "
                                     "com.apple.print.PrintSettings.PMLayoutColumns..n.=2 "
@@ -140,7 +140,7 @@ TEST_F(Rendering, FourUpWithBlankInterleaveSheets) {
       for (int row = 1; row <= 2; ++row) EXPECT_EQ(sheets[s].at(CellX(col), CellY(row)), 255);
 }
 
-TEST_F(Rendering, RotatedFourUpWithAPrintedFrontCover) {
+TEST_F(NupRendering, RotatedFourUpWithAPrintedFrontCover) {
   const FilterResult r = job_.print(GreyDocument(5),
                                     "com.apple.print.PrintSettings.PMLayoutRows..n.=2 "
                                     "com.apple.print.PrintSettings.PMLayoutColumns..n.=2 "
