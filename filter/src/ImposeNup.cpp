@@ -510,6 +510,11 @@ void vRearrangeNupWithoutBooklet(PageInfo *cellList, FILE *in, FILE *out, int nu
   const int bodyPages = iBodyPages(num_options, options, P);
   const int64_t sheets = (static_cast<int64_t>(N) + P - 1) / N;
   const int64_t totalCells = sheets * N;
+  if (totalCells > INT32_MAX) {
+    vFreePageIndex(&index);
+    vImpositionFailed("[Filter] - <FATAL> too many pages per sheet for Nup\n");
+    return;
+  }
 
   vWriteHeader(static_cast<int>(sheets), in, out, index.pagesCommentPos, index.headerEnd);
   if (gFilterType == kFilterCgpdftops && N == 1 && border == 0) {
