@@ -41,19 +41,18 @@ CFOwned CreateDictionaryFromPath(const char *path) {
 }
 
 namespace {
+// The product version, looked up once per process (the filter asks for it
+// on every line).
 struct VersionCache {
   bool looked = false;
   bool found = false;
   std::string version;
 };
-VersionCache &Cache() {
-  static VersionCache cache;
-  return cache;
-}
+VersionCache gVersionCache;
 }  // namespace
 
 const char *GetSystemVersionStr() {
-  VersionCache &cache = Cache();
+  VersionCache &cache = gVersionCache;
   if (!cache.looked) {
     cache.looked = true;
     std::string path = VtRootPath("/System/Library/CoreServices/SystemVersion.plist");
@@ -65,7 +64,7 @@ const char *GetSystemVersionStr() {
   return cache.found ? cache.version.c_str() : nullptr;
 }
 
-void ResetSystemVersionCache() { Cache() = VersionCache(); }
+void ResetSystemVersionCache() { gVersionCache = VersionCache(); }
 
 namespace {
 inline bool IsDigit(char c) { return c >= '0' && c <= '9'; }

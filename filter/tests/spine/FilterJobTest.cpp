@@ -270,6 +270,23 @@ TEST_F(FilterJobTest, CancelledJobLeavesNoSpoolFiles) {
   EXPECT_TRUE(job.spoolFiles().empty());
 }
 
+TEST_F(FilterJobTest, MemoryDoesNotGrowWithTheDocument) {
+  auto document = [](int pages) {
+    std::string doc = "%!PS-Adobe-3.0\n%%Pages: " + std::to_string(pages) + "\n";
+    std::string body;
+    for (int i = 0; i < 200; ++i) body += "0 0 moveto (some text on the page) show\n";
+    for (int p = 1; p <= pages; ++p)
+      doc += "%%Page: " + std::to_string(p) + " " + std::to_string(p) + "\n" + body;
+    return doc + "%%EOF\n";
+  };
+  std::string small = document(100), large = document(3000);  // ~0.8 MB and ~24 MB
+  FilterResult a = job.print(small);
+  FilterResult b = job.print(large);
+  ASSERT_EQ(b.status, 0);
+  EXPECT_EQ(b.out.size(), large.size());
+  EXPECT_LT(b.maxRssKb - a.maxRssKb, 4 * 1024) << a.maxRssKb << " KB vs " << b.maxRssKb << " KB";
+}
+
 // --- Progress for CUPS. -------------------------------------------------------
 
 TEST_F(FilterJobTest, EachWrittenPageIsReported) {

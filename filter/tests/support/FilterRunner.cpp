@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/time.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -194,7 +195,9 @@ FilterResult FilterJob::run(const std::vector<std::string> &args, const std::str
     ExecFilter(*this, ppdPath_, args, extraEnv);
   }
   int status = 0;
-  waitpid(pid, &status, 0);
+  struct rusage usage {};
+  wait4(pid, &status, 0, &usage);
+  result.maxRssKb = usage.ru_maxrss;
   result.pid = pid;
   result.status = ExitStatus(status);
   result.out = ReadFile(outPath);
@@ -227,7 +230,9 @@ FilterResult FilterJob::runWith(const std::vector<std::string> &args, const std:
     ExecFilter(*this, ppdPath_, args, {});
   }
   int status = 0;
-  waitpid(pid, &status, 0);
+  struct rusage usage {};
+  wait4(pid, &status, 0, &usage);
+  result.maxRssKb = usage.ru_maxrss;
   result.pid = pid;
   result.status = ExitStatus(status);
   if (conditions.stdoutPath.empty()) result.out = ReadFile(outPath);

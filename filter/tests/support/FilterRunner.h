@@ -19,6 +19,7 @@ struct FilterResult {
   std::string out;      // standard output, byte for byte
   std::string err;      // standard error
   int pid = 0;          // process id the filter ran with (names its spool files)
+  long maxRssKb = 0;    // the filter's peak resident memory (run() and runWith())
 };
 
 class FilterJob {
