@@ -79,6 +79,15 @@ TEST_F(FilterJobTest, UnreadableInputFileFails) {
   EXPECT_NE(r.err.find("ERROR: unable to open print file."), std::string::npos);
 }
 
+TEST_F(FilterJobTest, InputThatFailsWhileReadingFailsTheJob) {
+  // A folder opens but cannot be read: the job must not print as if the
+  // document had ended.
+  FilterResult r = job.run({"1", "u", "t", "1", "", job.spool()});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(r.out.empty());
+  EXPECT_NE(r.err.find("ERROR: "), std::string::npos);
+}
+
 TEST_F(FilterJobTest, MissingOrBrokenPpdEndsTheJobAsFailed) {
   job.unsetPpd();
   FilterResult r = job.print(PlainDocument());
