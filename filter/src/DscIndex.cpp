@@ -117,7 +117,11 @@ void vSearchPositions(FILE *in, int *count, int64_t **offsets, int64_t *headerEn
   *headerEnd = 0;
   *pagesCommentPos = 0;
   *setupEnd = 0;
-  size_t capacity = capacityHint > 1 ? static_cast<size_t>(capacityHint) : 1;
+  // The hint comes from a job option; the table grows as needed, so an
+  // absurd hint must not become an absurd allocation.
+  constexpr int kMaxInitialCapacity = 1 << 16;
+  const int hint = capacityHint < kMaxInitialCapacity ? capacityHint : kMaxInitialCapacity;
+  size_t capacity = hint > 1 ? static_cast<size_t>(hint) : 1;
   int64_t *table = static_cast<int64_t *>(malloc(capacity * sizeof(int64_t)));
   *offsets = table;
   if (table == nullptr) {

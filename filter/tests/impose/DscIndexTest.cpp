@@ -161,7 +161,7 @@ TEST(DscPageIndex, HeaderEndsAtTheFirstLineThatIsNotAHeaderComment) {
 }
 
 TEST(DscPageIndex, MorePagesThanTheCapacityHint) {
-  for (int hint : {0, 1, 2, 5, -3}) {
+  for (int hint : {0, 1, 2, 5, -3, 2147483647}) {
     std::string doc = "%!PS\n%%EndComments\n";
     for (int i = 1; i <= 37; ++i) doc += "%%Page: " + std::to_string(i) + " " + std::to_string(i) + "\nx\n";
     doc += "%%Trailer\n";
