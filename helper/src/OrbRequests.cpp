@@ -167,9 +167,10 @@ std::optional<std::string> FileURLToPath(std::string_view url) {
     rest.remove_prefix(2);
     const size_t slash = rest.find('/');
     if (slash == std::string_view::npos) return std::nullopt;
+    // Only this machine's files: no host, or "localhost".
     const std::string_view host = rest.substr(0, slash);
-    if (!host.empty() && !StartsWithNoCase(host, "localhost")) return std::nullopt;
-    if (!host.empty() && host.size() != 9) return std::nullopt;
+    const bool isLocalhost = host.size() == 9 && StartsWithNoCase(host, "localhost");
+    if (!host.empty() && !isLocalhost) return std::nullopt;
     rest.remove_prefix(slash);
   }
   if (rest.empty() || rest[0] != '/') return std::nullopt;
