@@ -165,4 +165,46 @@ TEST_F(NupRendering, RotatedFourUpWithAPrintedFrontCover) {
         << "cell " << p.col << "," << p.row;
 }
 
+// Every cover and interleave scenario renders without a PostScript error
+// and gives the sheet sides it should (tray, media and duplex switches
+// included).
+TEST_F(NupRendering, CoverAndInterleaveScenariosRenderCleanly) {
+  const std::string nup4 =
+      "com.apple.print.PrintSettings.PMLayoutRows..n.=2 "
+      "com.apple.print.PrintSettings.PMLayoutColumns..n.=2 ";
+  const struct {
+    int pages;
+    std::string options;
+    size_t sides;
+  } scenarios[] = {
+      {6, nup4 + "VTDuplex=Duplex Binding=LongEdge FrontCoverPage=True FrontCoverOption=PrintedDouble "
+                 "FrontCoverTray=Tray3 VTInputSlot=Tray1",
+       3},
+      {5, nup4 + "VTDuplex=Duplex Binding=LongEdge BackCoverPage=True BackCoverOption=PrintedSingle "
+                 "BackCoverTray=Tray4",
+       3},
+      {2, nup4 + "VTDuplex=Duplex Binding=LongEdge FrontCoverPage=True FrontCoverOption=BlankPrinter "
+                 "FrontCoverTray=Manual",
+       3},
+      {5, nup4 + "OHPInterleave=true OHPInterOption=PrintedSingle OHPOpTray=Tray5", 4},
+      {3, "orientation-requested=4 BackCoverPage=True BackCoverOption=PrintedDouble "
+          "com.apple.print.PrintSettings.PMBorder..b.=true "
+          "com.apple.print.PrintSettings.PMBorderType..n.=4",
+       3},
+  };
+  for (const auto &s : scenarios) {
+    SCOPED_TRACE(s.options);
+    FilterJob job;
+    job.usePpd();
+    const FilterResult r = job.print(
+        GreyDocument(s.pages),
+        s.options + " com.apple.print.PrintSettings.PMTotalBeginPages..n.=" + std::to_string(s.pages));
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string log;
+    const std::vector<Image> sheets = Render(job, r.out, &log);
+    EXPECT_EQ(log.find("Error"), std::string::npos) << log;
+    EXPECT_EQ(sheets.size(), s.sides) << log;
+  }
+}
+
 }  // namespace
