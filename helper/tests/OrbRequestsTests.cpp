@@ -27,22 +27,6 @@ TEST(RequestFrames, LengthPrefixIsBigEndian) {
   EXPECT_EQ(ReadFrameLengthPrefix(bytes), 0x00100001u);
 }
 
-TEST(RequestSelectors, ExactlyTheSixMethodNames) {
-  int known = 0;
-  for (const char *name :
-       {"isFilePathWritable_XPC:reply:", "writeDictionaryToPlistFile_XPC:reply:", "sendMagicPacket_XPC:reply:",
-        "sendEchoAndRecvReply_XPC:reply:", "pdeSnmpGet_XPC:reply:", "cancelFileWrite_XPC:reply:"}) {
-    const auto selector = OrbSelectorFromName(name);
-    ASSERT_TRUE(selector) << name;
-    EXPECT_STREQ(OrbSelectorName(*selector), name);
-    ++known;
-  }
-  EXPECT_EQ(known, 6);
-  EXPECT_FALSE(OrbSelectorFromName("cancelFileReadThread:"));  // a method, but not of the protocol
-  EXPECT_FALSE(OrbSelectorFromName("pdeSnmpGet_XPC:reply"));
-  EXPECT_FALSE(OrbSelectorFromName(""));
-}
-
 TEST(RequestNumbers, ReadLikeTheDialogsStrings) {
   EXPECT_EQ(RequestIntValue("42"), 42);
   EXPECT_EQ(RequestIntValue("  -7xyz"), -7);
@@ -79,61 +63,12 @@ TEST(RequestMarkers, FieldsAreMeasuredFromThePreviousMarker) {
   EXPECT_FALSE(reordered->fields[1]);
 }
 
-TEST(MagicPacketRequest, NullAndMissingFieldsAreAbsent) {
-  auto parsed = ParseMagicPacketRequest(
-      "NULL:ARGipAddressStr:00:11:22:33:44:55:ARGmacAddressStr:abcd:ARGpasswordStr:");
-  ASSERT_TRUE(parsed);
-  EXPECT_FALSE(parsed->broadcast);
-  EXPECT_EQ(parsed->mac, "00:11:22:33:44:55");
-  EXPECT_EQ(parsed->password, "abcd");
-
-  parsed = ParseMagicPacketRequest("127.0.0.1:ARGipAddressStr:NULL:ARGmacAddressStr:");
-  ASSERT_TRUE(parsed);
-  EXPECT_EQ(parsed->broadcast, "127.0.0.1");
-  EXPECT_FALSE(parsed->mac);
-  EXPECT_FALSE(parsed->password);
-
-  parsed = ParseMagicPacketRequest("");
-  ASSERT_TRUE(parsed);
-  EXPECT_FALSE(parsed->broadcast || parsed->mac || parsed->password);
-
-  EXPECT_FALSE(ParseMagicPacketRequest("00:11:22:33:44:55:ARGmacAddressStr:"));
-  EXPECT_FALSE(ParseMagicPacketRequest(std::string("1.2.3.4\0:ARGipAddressStr:", 25)));
-}
-
-TEST(EchoRequest, AddressAndTimeout) {
-  auto parsed = ParseEchoRequest("127.0.0.1:sIpAddr:END1500");
-  ASSERT_TRUE(parsed);
-  EXPECT_EQ(parsed->address, "127.0.0.1");
-  EXPECT_EQ(parsed->timeoutMs, 1500);
-  parsed = ParseEchoRequest(":sIpAddr:END");
-  ASSERT_TRUE(parsed);
-  EXPECT_EQ(parsed->address, "");
-  EXPECT_EQ(parsed->timeoutMs, 0);
-  EXPECT_FALSE(ParseEchoRequest("127.0.0.1"));
-}
-
 namespace {
 std::string SnmpFields(const std::string &cancelFlag, const std::string &timeout, const std::string &retries) {
   return "3:argCount:4:iType:" + cancelFlag + ":cancelFlag:/tmp/c:CancelFileName:" + timeout +
          ":gSnmpTimeout:" + retries + ":gSnmpRetries:1:rtnCharFlag:";
 }
 }  // namespace
-
-TEST(SnmpGetRequest, FieldsAndCommandLineWords) {
-  const auto parse = ParseSnmpGetRequest(SnmpFields("0", "500000", "2") +
-                                         "snmpget:arg:-v2c:arg:127.0.0.1:arg:1.3.6.1.2.1.1.1.0:arg:ignored");
-  ASSERT_TRUE(parse.request);
-  const SnmpGetRequest &r = *parse.request;
-  EXPECT_EQ(r.argCount, 3);
-  EXPECT_EQ(r.expectedType, 4);
-  EXPECT_EQ(r.cancelFlag, 0);
-  EXPECT_EQ(r.cancelFile, "/tmp/c");
-  EXPECT_EQ(r.timeout, 500000);
-  EXPECT_EQ(r.retries, 2);
-  EXPECT_EQ(r.charFlag, 1);
-  EXPECT_EQ(r.words, (std::vector<std::string>{"snmpget", "-v2c", "127.0.0.1", "1.3.6.1.2.1.1.1.0"}));
-}
 
 TEST(SnmpGetRequest, TimeoutAndRetriesOnlyWhenAboveZero) {
   auto parse = ParseSnmpGetRequest(SnmpFields("NULL", "0", "-1") + "snmpget:arg:");
