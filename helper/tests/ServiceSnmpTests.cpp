@@ -31,7 +31,8 @@ const std::string kAgentConfig =
     "override " + kBase + "2.0 octet_str \"Q610 ready\"\n"
     "override " + kBase + "3.0 octet_str 0x001B2C3D4E5F\n"
     "override " + kBase + "4.0 object_id .1.3.6.1.4.1\n"
-    "override " + kBase + "5.0 octet_str \"" + kLongText + "\"\n";
+    "override " + kBase + "5.0 octet_str \"" + kLongText + "\"\n"
+    "override " + kBase + "6.0 octet_str 0x0A0B0C\n";
 
 struct SnmpCall {
   int type = 2;
@@ -120,10 +121,14 @@ TEST_F(ServiceSnmp, LongStringIsCutAt255Bytes) {
 TEST_F(ServiceSnmp, TypeMismatchAndShortMacAreUsageErrors) {
   EXPECT_EQ(Call(Get(2, "2.0")), "FALSE:rtn_ExitValue=-50");
   EXPECT_EQ(Call(Get(4, "1.0")), "FALSE:rtn_ExitValue=-50");
-  // "Q610 ready" has ten bytes and is fine as a MAC source; an OID is not.
-  SnmpCall mac = Get(4, "4.0");
+  // A physical address needs six bytes: three are not read past.
+  SnmpCall mac = Get(4, "6.0");
   mac.charFlag = 1;
   EXPECT_EQ(Call(mac), "FALSE:rtn_ExitValue=-50");
+  // Any six bytes or more make one: the first six of "Q610 ready".
+  mac = Get(4, "2.0");
+  mac.charFlag = 1;
+  EXPECT_EQ(Call(mac), "TRUE:uResult.string=51:36:31:30:20:72");
   // No such object with SNMPv2c is a value of another type.
   EXPECT_EQ(Call(Get(2, "7.0")), "FALSE:rtn_ExitValue=-50");
 }
