@@ -128,6 +128,7 @@ void ServeConnection(int connectionFd) {
 }
 
 void ServeForever(int listenFd) {
+  MacOrbXPCServiceDelegate5403614C_9BB3_4BD1_B25C_0731A6FA2F7C delegate;
   for (;;) {
     const int fd = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) {
@@ -138,10 +139,18 @@ void ServeForever(int listenFd) {
       }
       continue;
     }
-    if (!PeerIsTrusted(fd)) {
-      close(fd);
-      continue;
-    }
-    if (!StartDetachedThread([fd] { ServeConnection(fd); })) close(fd);
+    delegate.shouldAcceptNewConnection(fd);
   }
+}
+
+bool MacOrbXPCServiceDelegate5403614C_9BB3_4BD1_B25C_0731A6FA2F7C::shouldAcceptNewConnection(int connectionFd) {
+  if (!PeerIsTrusted(connectionFd)) {
+    close(connectionFd);
+    return false;
+  }
+  if (!StartDetachedThread([connectionFd] { ServeConnection(connectionFd); })) {
+    close(connectionFd);
+    return false;
+  }
+  return true;
 }

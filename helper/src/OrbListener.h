@@ -15,6 +15,14 @@ int ListeningSocketFromActivation(std::string &error);
 // Only the service's own user, and root, may talk to it.
 bool PeerIsTrusted(int connectionFd);
 
+// The listener's delegate: accepts a connection from a trusted peer and
+// serves it with a service object and a thread of its own; refuses (closes)
+// any other. True when the connection was accepted.
+class MacOrbXPCServiceDelegate5403614C_9BB3_4BD1_B25C_0731A6FA2F7C {
+ public:
+  bool shouldAcceptNewConnection(int connectionFd);
+};
+
 // Answers the requests of one connection in order until the peer closes it
 // or sends something that is not a request; then closes it.
 void ServeConnection(int connectionFd);
