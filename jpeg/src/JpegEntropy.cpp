@@ -6,6 +6,10 @@
 // capacity check; in the sizing pass the staged bytes are only counted.
 #include <string.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "JpegInternal.h"
 
 namespace jpegcodec {
@@ -83,10 +87,28 @@ inline void CodeDc(BitSink &w, JpegComponent *comp, const int16_t *zz) {
     Put(w, (static_cast<uint32_t>(t->ehufco[s]) << s) | bits, t->ehufsi[s] + s);
 }
 
+// Bit k set when zz[k] is not zero.
+inline uint64_t NonZeroMask(const int16_t *zz) {
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    uint64_t mask = 0;
+    for (int i = 0; i < 64; i += 16) {
+        const __m128i a = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(zz + i)), zero);
+        const __m128i b = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(zz + i + 8)), zero);
+        const uint32_t zeros = static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(a, b)));
+        mask |= static_cast<uint64_t>(~zeros & 0xFFFFu) << i;
+    }
+    return mask;
+#else
+    uint64_t mask = 0;
+    for (int k = 0; k < 64; ++k) mask |= static_cast<uint64_t>(zz[k] != 0) << k;
+    return mask;
+#endif
+}
+
 inline void CodeAc(BitSink &w, const JpegComponent *comp, const int16_t *zz) {
     const HuffEncodeTable *t = comp->acTable;
-    uint64_t nonzero = 0;
-    for (int k = 1; k < 64; ++k) nonzero |= static_cast<uint64_t>(zz[k] != 0) << k;
+    uint64_t nonzero = NonZeroMask(zz) & ~1ull;
     int last = 0;
     while (nonzero != 0) {
         const int k = __builtin_ctzll(nonzero);
