@@ -179,16 +179,26 @@ print_job() {
     fail "$name: lp refused the job: $reply"; return 1
   fi
   job=$(sed -n 's/^request id is Q610-\([0-9]*\).*/\1/p' <<<"$reply")
+  [ -n "$job" ] || { fail "$name: no job number in lp's reply: $reply"; return 1; }
   while lpstat -o Q610 2>/dev/null | grep -q "^Q610-$job "; do
     sleep 0.2; waited=$((waited + 1))
     if [ $waited -gt 600 ]; then
       cancel "Q610-$job" 2>/dev/null; fail "$name: job $job did not finish in 120 s"; return 1
     fi
   done
+  # The scheduler logs the job's end as it leaves the queue; give it a moment.
+  for _ in $(seq 50); do
+    grep -qE "\[Job $job\] (Job completed|Job stopped|Job aborted|Job canceled)" "$logs/error_log" && break
+    sleep 0.1
+  done
   if ! grep -q "\[Job $job\] Job completed" "$logs/error_log"; then
     grep "\[Job $job\]" "$logs/error_log" | grep -E 'ERROR|stopped|aborted|crashed|exited' | tail -10
     fail "$name: job $job did not complete"; return 1
   fi
+  for _ in $(seq 50); do
+    awk -v j="$job" '$3 == j && $6 == "total" { found = 1 } END { exit !found }' "$logs/page_log" 2>/dev/null && break
+    sleep 0.1
+  done
   cp "$device" "$out/$name.prn" 2>/dev/null || : > "$out/$name.prn"
   return 0
 }
