@@ -232,3 +232,54 @@ TEST(SocketActivation, ServesTheSocketHandedOverAsDescriptorThree) {
   }
   EXPECT_EQ(WaitForExit(other), 1);
 }
+
+TEST(ServiceSocket, LiveSocketIsKeptStaleOneReplaced) {
+  TempDir dir;
+  const std::string path = dir / "orb.sock";
+  const auto start = [&path] {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      const int null = open("/dev/null", O_WRONLY);
+      dup2(null, 2);
+      execl(VT_SERVICE_EXE, VT_SERVICE_EXE, "--listen", path.c_str(), static_cast<char *>(nullptr));
+      _exit(127);
+    }
+    return pid;
+  };
+  const auto answers = [&path, &dir] {
+    for (int i = 0; i < 500; ++i) {
+      const int fd = ConnectToService(path);
+      if (fd >= 0) {
+        std::string reply;
+        const bool ok = CallService(fd, kWritable, dir / "p", reply) && reply == "TRUE";
+        close(fd);
+        return ok;
+      }
+      usleep(10000);
+    }
+    return false;
+  };
+  const pid_t first = start();
+  ASSERT_TRUE(answers());
+  // A second service does not take over a socket that is being served.
+  EXPECT_EQ(WaitForExit(start()), 1);
+  EXPECT_TRUE(answers());
+  // Once the first is gone its socket file is stale, and a new one replaces it.
+  StopProcess(first);
+  ASSERT_TRUE(PathExists(path));
+  const pid_t second = start();
+  EXPECT_TRUE(answers());
+  StopProcess(second);
+  // Something that is not a socket is never removed.
+  const std::string file = dir / "plain";
+  ASSERT_TRUE(WriteWholeFile(file, "data"));
+  const pid_t refused = fork();
+  if (refused == 0) {
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, 2);
+    execl(VT_SERVICE_EXE, VT_SERVICE_EXE, "--listen", file.c_str(), static_cast<char *>(nullptr));
+    _exit(127);
+  }
+  EXPECT_EQ(WaitForExit(refused), 1);
+  EXPECT_EQ(ReadWholeFile(file), "data");
+}
