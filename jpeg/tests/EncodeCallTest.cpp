@@ -9,6 +9,8 @@
 
 using namespace jpegtest;
 
+extern "C" unsigned CHeaderSizeGreySquare(unsigned *length);
+
 namespace {
 
 constexpr uint32_t kUntouched = 0x5A5A5A5A;
@@ -68,6 +70,13 @@ TEST(EncodeCall, PassByteIsTheLowByteOfModeAndOthersAreRejected) {
     EXPECT_EQ(Call(p, 0x100, &dst), 0) << "0x100 has low byte 0: the sizing pass";
     EXPECT_EQ(dst, sized);
     EXPECT_EQ(Call(p, 0xABCD0200, &dst), 0) << "low byte 0";
+}
+
+TEST(EncodeCall, HeaderServesCallersWrittenInC) {
+    unsigned length = 0;
+    EXPECT_EQ(CHeaderSizeGreySquare(&length), 0u);
+    // SOI 2, APP0 18, DHT 212, DQT 69, SOF0 13, SOS 10, EOI 2, and data.
+    EXPECT_GT(length, 2u + 18 + 212 + 69 + 13 + 10 + 2);
 }
 
 TEST(EncodeCall, NullRecordIsRejected) { EXPECT_EQ(Jpeg_EncodeStart(nullptr, 0), 0x2F00); }

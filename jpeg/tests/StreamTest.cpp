@@ -105,6 +105,25 @@ TEST(Stream, CountingStreamCountsWhatTheMemoryStreamStores) {
     EXPECT_EQ(status, JPEG_STATUS_BASE) << "no write failed";
 }
 
+TEST(Stream, ByteWriteWithPendingBitsIsAProgrammingError) {
+    // The encoder flushes before every marker. In debug builds a byte write
+    // with bits pending stops at an assertion; release builds store the
+    // partial byte unpadded ahead of the byte.
+    uint16_t status = JPEG_STATUS_BASE;
+    uint8_t buf[4] = {};
+    JpegStream s;
+    MakeMemoryStream(&s, buf, buf, sizeof buf, &status);
+    s.ops->writeBit(&s, 1);
+#ifndef NDEBUG
+    EXPECT_DEATH(s.ops->writeByte(&s, 0x42), "pending bits");
+#else
+    EXPECT_EQ(s.ops->writeByte(&s, 0x42), 1);
+    EXPECT_EQ(buf[0], 0x80);
+    EXPECT_EQ(buf[1], 0x42);
+    EXPECT_EQ(s.position, 2u);
+#endif
+}
+
 TEST(Stream, ReadBitConsumesStuffedZeros) {
     uint16_t status = JPEG_STATUS_BASE;
     const uint8_t data[] = {0xFF, 0x00, 0x80, 0xFF, 0x12};
