@@ -221,6 +221,17 @@ void vSupportedMainNotBinaryMode(char *line, char *workBuffer, char *featureKeyw
       st->bPageSetupHeld = 1;
       return;
     }
+    // A page without "cg_md begin" (documents from pdftops, Ghostscript and
+    // most other converters) would lose its "%%BeginPageSetup" and the
+    // printer's page setup with it: the held line and the setup go in
+    // just before the "%%EndPageSetup" that closes the section instead.
+    if (st->bPageSetupHeld && has.percent && Has(line, len, "%%EndPageSetup")) {
+      vWrappedFprintf(stdout, "%%BeginPageSetup\n", spool);
+      WritePSOperator_After_BeginPageSetup(num_options, options, stdout);
+      st->bStripPlacement = 0;
+      st->bPageSeen = 0;
+      st->bPageSetupHeld = 0;
+    }
     if (st->bPageSetupHeld && Has(line, len, "cg_md begin")) {
       static const char kHeld[] = "%%BeginPageSetup\ncg_md begin\n";
       std::memcpy(line, kHeld, sizeof kHeld);

@@ -1,0 +1,70 @@
+// 1-up on 10.5.0 and later the page setup waits for the converter's
+// "cg_md begin". Pages that never say it must not lose their
+// "%%BeginPageSetup" nor the printer's page setup.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "FilterRunner.h"
+
+namespace {
+size_t Count(const std::string &text, const std::string &what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+std::string TwoPages(const std::string &creator) {
+  return "%!PS-Adobe-3.0\n%%Creator: " + creator +
+         "\n%%Pages: 2\n%%EndComments\n"
+         "%%Page: 1 1\n%%BeginPageSetup\n%%PageOrientation: Portrait\npdfStartPage\n"
+         "%%EndPageSetup\n(p1) show\npdfEndPage\n"
+         "%%Page: 2 2\n%%BeginPageSetup\npdfStartPage\n%%EndPageSetup\n(p2) show\npdfEndPage\n"
+         "%%Trailer\n%%EOF\n";
+}
+}  // namespace
+
+TEST(PageSetupRelease, SectionWithoutConverterSetupKeepsItsComment) {
+  FilterJob job;
+  job.usePpd();
+  const std::string doc = TwoPages("pdftops 22.02.0");
+  FilterResult r = job.print(doc);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Count(r.out, "%%BeginPageSetup"), 2u) << r.out;
+  // Each comment comes back inside its own page, just before its section ends.
+  EXPECT_NE(r.out.find("%%PageOrientation: Portrait\npdfStartPage\n%%BeginPageSetup\n%%EndPageSetup\n"
+                       "(p1) show"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("%%Page: 2 2\npdfStartPage\n%%BeginPageSetup\n%%EndPageSetup\n(p2) show"),
+            std::string::npos)
+      << r.out;
+}
+
+TEST(PageSetupRelease, TurnedPagesAreTurnedWithoutConverterSetup) {
+  FilterJob job;
+  job.usePpd();
+  const std::string doc = TwoPages("cgpdftops CUPS filter");
+  const std::string plain = job.print(doc).out;
+  const std::string turned = job.print(doc, "Rotate180=true").out;
+  // The page turn is written once per page, inside the page setup.
+  ASSERT_GT(turned.size(), plain.size());
+  size_t p1 = turned.find("%%BeginPageSetup\n");
+  size_t end1 = turned.find("%%EndPageSetup\n");
+  ASSERT_NE(p1, std::string::npos);
+  ASSERT_NE(end1, std::string::npos);
+  EXPECT_LT(p1, end1);
+  EXPECT_GT(end1 - p1, std::string("%%BeginPageSetup\n").size()) << turned;
+  EXPECT_EQ(Count(turned, "%%BeginPageSetup"), 2u);
+}
+
+TEST(PageSetupRelease, ConverterSetupStillComesFirst) {
+  FilterJob job;
+  job.usePpd();
+  const std::string doc =
+      "%!PS-Adobe-3.0\n%%Page: 1 1\n%%BeginPageSetup\n/a 1 def\ncg_md begin\n%%EndPageSetup\n"
+      "(p1) pop\n";
+  EXPECT_EQ(job.print(doc).out,
+            "%!PS-Adobe-3.0\n%%Page: 1 1\n/a 1 def\n%%BeginPageSetup\ncg_md begin\n"
+            "%%EndPageSetup\n(p1) pop\n");
+}
