@@ -81,6 +81,32 @@ TEST(PosterJob, ThreePagesTwoByTwo) {
   }
 }
 
+// A landscape page is turned onto the sheet; its tiles step across the
+// sheet's long side and the sheet is closed in landscape terms.
+TEST(PosterJob, LandscapeTilesAreTurned) {
+  FilterJob job;
+  job.usePpd();
+  FilterResult r = job.print(MarkedDocument(1), "Combination=2x2 orientation-requested=4");
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::vector<imposetest::Side> sides = Sides(r.out);
+  EXPECT_EQ(CellsOf(sides), OnePageEach({0, 0, 0, 0}));
+  ASSERT_EQ(sides.size(), 4u);
+  const char *const shifts[4] = {"-0.0 -1176.0", "-768.0 -1176.0", "-0.0 -588.0", "-768.0 -588.0"};
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_NE(sides[i].text.find(std::string(kTileStart) + "0.0 0.0 translate 90 rotate\n" +
+                                 shifts[i] + " translate 1.925 1.941 scale\n0 0 792.0 612.0 ESPrc\n"),
+              std::string::npos)
+        << sides[i].text;
+    EXPECT_NE(sides[i].text.find("userdict /ESPsave get restore\ngsave\n0.0 -792.0 translate 90 "
+                                 "rotate\nESPwl\ngrestore\nESPshowpage\n"),
+              std::string::npos);
+  }
+  std::vector<imposetest::Image> images;
+  std::string log;
+  ASSERT_TRUE(imposetest::Render(job, r.out, &images, &log)) << log;
+  EXPECT_EQ(images.size(), 4u);
+}
+
 TEST(PosterJob, CutLinesSitJustInsideTheMargins) {
   FilterJob job;
   job.usePpd();
