@@ -55,6 +55,7 @@ int EncodeScan(JpegEncodeContext *ctx) {
     alignas(16) int32_t coefficients[64];
     alignas(16) int16_t quantised[64];
     const uint32_t runLength = kStripWidth / ctx->mcuWidth;
+    const JpegKernels *kernels = ActiveKernels();
     const bool colour = ctx->componentCount == 3;
 
     for (uint32_t row = 0; row < mcuRows; ++row) {
@@ -72,8 +73,8 @@ int EncodeScan(JpegEncodeContext *ctx) {
                 for (int c = 0; c < ctx->componentCount; ++c) {
                     JpegComponent *comp = &ctx->components[c];
                     for (int b = 0; b < comp->hSamp * comp->vSamp; ++b, block += 64) {
-                        ForwardDct(block, coefficients);
-                        Quantize(coefficients, comp->quantTable, quantised);
+                        kernels->forwardDct(block, coefficients);
+                        kernels->quantize(coefficients, comp->quantTable, quantised);
                         if (!ctx->encodeBlock(ctx, comp, quantised)) return 0;
                     }
                 }
