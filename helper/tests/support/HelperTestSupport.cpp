@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -41,6 +42,13 @@ extern char **environ;
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// In a child just forked: it dies with the test process, so that a test that
+// aborts leaves no snmpd or service behind.
+void DieWithParent(pid_t parent) {
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (getppid() != parent) _exit(1);
+}
 
 bool WriteProcFile(const char *path, const std::string &text) {
   const int fd = open(path, O_WRONLY | O_CLOEXEC);
@@ -159,8 +167,12 @@ int ExecService(const std::string &socketPath, const std::string &errPath, const
 }
 
 pid_t SpawnService(const std::string &socketPath, const std::string &errPath, const std::string &stateDir) {
+  const pid_t parent = getpid();
   const pid_t pid = fork();
-  if (pid == 0) _exit(ExecService(socketPath, errPath, stateDir));
+  if (pid == 0) {
+    DieWithParent(parent);
+    _exit(ExecService(socketPath, errPath, stateDir));
+  }
   return pid;
 }
 
@@ -203,6 +215,7 @@ NetnsChild StartInOwnNetns(uint16_t udpPort, const std::function<int()> &body) {
     child.whyNot = "socketpair failed";
     return child;
   }
+  const pid_t parent = getpid();
   const pid_t pid = fork();
   if (pid < 0) {
     close(channel[0]);
@@ -211,6 +224,7 @@ NetnsChild StartInOwnNetns(uint16_t udpPort, const std::function<int()> &body) {
     return child;
   }
   if (pid == 0) {
+    DieWithParent(parent);
     close(channel[0]);
     std::string why;
     if (!EnterOwnNetns(why)) {
@@ -377,8 +391,10 @@ Snmpd::Snmpd(const TempDir &dir, const std::string &extraConfig) {
     port_ = FreeLoopbackUdpPort();
     WriteWholeFile(conf, "agentaddress udp:127.0.0.1:" + std::to_string(port_) +
                              "\nrocommunity public 127.0.0.1\n" + extraConfig + "\n");
+    const pid_t parent = getpid();
     pid_ = fork();
     if (pid_ == 0) {
+      DieWithParent(parent);
       const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
       if (out >= 0) {
         dup2(out, 1);
