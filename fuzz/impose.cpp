@@ -52,6 +52,12 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
   char folder[] = "/tmp/vt-fuzz-nup-XXXXXX";
   if (!mkdtemp(folder)) std::abort();
   gFolder = folder;
+  // The folder goes when the fuzzer ends.
+  std::atexit([] {
+    unlink(cpSpoolFileAwithPID);
+    unlink((gFolder + "/q610.ppd").c_str());
+    rmdir(gFolder.c_str());
+  });
   cpSpoolFileAwithPID = strdup((gFolder + "/pstoMacOrb2SpoolA.tmp.1").c_str());
   if (!cpSpoolFileAwithPID) std::abort();
   const std::string ppdPath = gFolder + "/q610.ppd";
