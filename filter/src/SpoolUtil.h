@@ -16,6 +16,9 @@ void vCreateSpoolFileName();
 // exclusively and without following a link. When that fails the job cannot
 // print: giJobFailed is set with an ERROR line.
 void vCreateSpoolFile();
+// Writes what the pass has buffered for spool file A (vCloseSpoolFile does
+// this too); 0, with the job failed, when it cannot be written.
+int bFlushSpoolFile();
 void vCloseSpoolFile();
 // Writes size * count bytes to spool file A (spool == 1) or to stream. A
 // failed or short write sets giJobFailed with an ERROR line; once the job has

@@ -86,6 +86,7 @@ inline Written CaptureWrites(const std::function<void()> &fn) {
 
   fn();
 
+  bFlushSpoolFile();
   std::fflush(stdout);
   dup2(savedOut, 1);
   close(savedOut);

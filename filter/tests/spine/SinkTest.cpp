@@ -97,6 +97,9 @@ TEST_F(SinkTest, FailedWritesFailTheJobOnceAndStopWriting) {
   testing::internal::CaptureStderr();
   vWrappedFwrite("abc", 1, 3, stdout, 1);
   vWrappedFprintf(stdout, "more", 1);
+  EXPECT_EQ(bFlushSpoolFile(), 0);
+  vWrappedFprintf(stdout, "after the failure", 1);
+  EXPECT_EQ(bFlushSpoolFile(), 1);  // nothing more was taken
   std::string err = testing::internal::GetCapturedStderr();
   EXPECT_EQ(giJobFailed, 1);
   // One ERROR line, not one per write.
