@@ -321,10 +321,10 @@ TEST(DscPageIndex, LineCutsMatchTheLineReader) {
                                 "\r\n", "\n", "\r", std::string("\0", 1), "%%Pa", "ge: d\n",
                                 "%%Page:", std::string(4093, 'a'), std::string(4094, 'b'),
                                 std::string(4095, 'c'), std::string(4096, 'd'), "%"};
-  unsigned seed = 12345;
-  auto random = [&seed](unsigned n) {
-    seed = seed * 1103515245u + 12345u;
-    return (seed >> 16) % n;
+  unsigned rngState = 12345;
+  auto random = [&rngState](unsigned n) {
+    rngState = rngState * 1103515245u + 12345u;
+    return (rngState >> 16) % n;
   };
   for (int round = 0; round < 200; ++round) {
     std::string doc;
