@@ -173,7 +173,8 @@ struct JpegKernels {
 };
 
 const JpegKernels *BaselineKernels();
-const JpegKernels *Avx2Kernels();  // null when not built or not supported here
+const JpegKernels *Sse41Kernels();  // null when not built or not supported here
+const JpegKernels *Avx2Kernels();   // likewise
 const JpegKernels *ActiveKernels();
 
 // ------------------------------------------------------------- pixels

@@ -1,5 +1,6 @@
 // The encoder's hot kernels for the baseline instruction set, and the choice
-// between them and the AVX2 build for the processor the call runs on.
+// between them and the SSE4.1 and AVX2 builds for the processor the call
+// runs on.
 #include <string.h>
 
 #include "JpegInternal.h"
@@ -13,8 +14,9 @@ namespace baseline {
 const JpegKernels *BaselineKernels() { return &baseline::kKernels; }
 
 const JpegKernels *ActiveKernels() {
-    const JpegKernels *avx2 = Avx2Kernels();
-    return avx2 ? avx2 : &baseline::kKernels;
+    if (const JpegKernels *avx2 = Avx2Kernels()) return avx2;
+    if (const JpegKernels *sse41 = Sse41Kernels()) return sse41;
+    return &baseline::kKernels;
 }
 
 }  // namespace jpegcodec

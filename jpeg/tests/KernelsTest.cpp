@@ -1,4 +1,4 @@
-// The two builds of the hot kernels (baseline and AVX2) must agree bit for
+// The builds of the hot kernels (baseline, SSE4.1, AVX2) must agree bit for
 // bit; the call picks one by processor, and a stream must not depend on it.
 #include <gtest/gtest.h>
 
@@ -12,10 +12,8 @@ namespace {
 
 uint32_t Next(uint32_t &seed) { return seed = seed * 1664525u + 1013904223u; }
 
-TEST(Kernels, Avx2BuildMatchesTheBaselineBuild) {
+void ExpectSameAsBaseline(const JpegKernels *wide) {
     const JpegKernels *base = BaselineKernels();
-    const JpegKernels *wide = Avx2Kernels();
-    if (wide == nullptr) GTEST_SKIP() << "no AVX2 build on this processor";
     uint32_t seed = 7;
     for (int n = 0; n < 5000; ++n) {
         uint8_t block[64];
@@ -59,6 +57,16 @@ TEST(Kernels, Avx2BuildMatchesTheBaselineBuild) {
             ASSERT_EQ(0, memcmp(cr[0], cr[1], 300)) << len;
         }
     }
+}
+
+TEST(Kernels, Sse41BuildMatchesTheBaselineBuild) {
+    if (Sse41Kernels() == nullptr) GTEST_SKIP() << "no SSE4.1 build on this processor";
+    ExpectSameAsBaseline(Sse41Kernels());
+}
+
+TEST(Kernels, Avx2BuildMatchesTheBaselineBuild) {
+    if (Avx2Kernels() == nullptr) GTEST_SKIP() << "no AVX2 build on this processor";
+    ExpectSameAsBaseline(Avx2Kernels());
 }
 
 }  // namespace
