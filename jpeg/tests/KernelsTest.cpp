@@ -10,16 +10,16 @@ using namespace jpegcodec;
 
 namespace {
 
-uint32_t Next(uint32_t &seed) { return seed = seed * 1664525u + 1013904223u; }
+uint32_t Next(uint32_t &state) { return state = state * 1664525u + 1013904223u; }
 
 void ExpectSameAsBaseline(const JpegKernels *wide) {
     const JpegKernels *base = BaselineKernels();
-    uint32_t seed = 7;
+    uint32_t state = 7;
     for (int n = 0; n < 5000; ++n) {
         uint8_t block[64];
         const int mode = n % 4;  // noise, extremes, flat, gradient
         for (int i = 0; i < 64; ++i) {
-            const uint32_t r = Next(seed) >> 24;
+            const uint32_t r = Next(state) >> 24;
             block[i] = static_cast<uint8_t>(mode == 0 ? r : mode == 1 ? (r & 1) * 255 : mode == 2 ? n & 255 : i * 4);
         }
         int32_t a[64], b[64];
@@ -35,7 +35,7 @@ void ExpectSameAsBaseline(const JpegKernels *wide) {
     }
     // Row conversion of every format, over lengths that cover vector tails.
     uint8_t src[4 * 300];
-    for (uint8_t &v : src) v = static_cast<uint8_t>(Next(seed) >> 24);
+    for (uint8_t &v : src) v = static_cast<uint8_t>(Next(state) >> 24);
     src[0] = src[1] = src[2] = 255;
     for (uint32_t len : {1u, 7u, 8u, 15u, 16u, 17u, 33u, 255u, 300u}) {
         const ReadMcu pairs[][2] = {{base->convertGrey, wide->convertGrey},

@@ -19,14 +19,14 @@ struct Rgb {
     uint8_t r, g, b;
 };
 
-inline Rgb ScenePixel(uint32_t x, uint32_t y, uint32_t w, uint32_t h, uint32_t seed) {
+inline Rgb ScenePixel(uint32_t x, uint32_t y, uint32_t w, uint32_t h, uint32_t variant) {
     // Gradients plus a soft ring plus a little deterministic noise.
-    const uint32_t n = (x * 73856093u) ^ (y * 19349663u) ^ (seed * 83492791u);
+    const uint32_t n = (x * 73856093u) ^ (y * 19349663u) ^ (variant * 83492791u);
     const int noise = static_cast<int>((n >> 13) % 9) - 4;
     const int dx = static_cast<int>(x) - static_cast<int>(w / 2), dy = static_cast<int>(y) - static_cast<int>(h / 2);
     const int ring = ((dx * dx + dy * dy) / 8) % 64;
     auto clamp = [](int v) { return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v); };
-    return {clamp(static_cast<int>(255 * x / (w > 1 ? w - 1 : 1)) / 2 + ring + noise + static_cast<int>(seed % 32)),
+    return {clamp(static_cast<int>(255 * x / (w > 1 ? w - 1 : 1)) / 2 + ring + noise + static_cast<int>(variant % 32)),
             clamp(static_cast<int>(255 * y / (h > 1 ? h - 1 : 1)) * 3 / 4 + noise + 20),
             clamp(200 - ring * 2 + noise)};
 }
@@ -54,7 +54,7 @@ struct Raster {
 };
 
 // Builds a raster of the given format; `channelOrder` 1 is blue first.
-inline Raster MakeRaster(uint32_t w, uint32_t h, uint16_t bitCount, uint8_t channelOrder, uint32_t seed = 1) {
+inline Raster MakeRaster(uint32_t w, uint32_t h, uint16_t bitCount, uint8_t channelOrder, uint32_t variant = 1) {
     Raster r;
     r.width = w;
     r.height = h;
@@ -68,7 +68,7 @@ inline Raster MakeRaster(uint32_t w, uint32_t h, uint16_t bitCount, uint8_t chan
     for (uint32_t y = 0; y < h; ++y) {
         uint8_t *row = r.data.data() + static_cast<size_t>(h - 1 - y) * stride;
         for (uint32_t x = 0; x < w; ++x) {
-            Rgb c = ScenePixel(x, y, w, h, seed);
+            Rgb c = ScenePixel(x, y, w, h, variant);
             uint8_t *ref = r.reference.data() + (static_cast<size_t>(y) * w + x) * channels;
             switch (bitCount) {
                 case 8:

@@ -28,14 +28,14 @@ TEST(Transform, FlatBlocksGiveOnlyADcCoefficient) {
 TEST(Transform, DctIsEightTimesTheOrthonormalDct) {
     // Against a double-precision DCT-II on pseudo-random blocks: the
     // fixed-point transform stays within a small rounding error.
-    uint32_t seed = 12345;
+    uint32_t state = 12345;
     int worst = 0;
     for (int n = 0; n < 2000; ++n) {
         uint8_t block[64];
         int32_t coef[64];
         for (int i = 0; i < 64; ++i) {
-            seed = seed * 1664525u + 1013904223u;
-            block[i] = static_cast<uint8_t>(n % 3 == 0 ? (seed >> 24) : ((i % 8) * 30 + (seed >> 29)));
+            state = state * 1664525u + 1013904223u;
+            block[i] = static_cast<uint8_t>(n % 3 == 0 ? (state >> 24) : ((i % 8) * 30 + (state >> 29)));
         }
         ForwardDct(block, coef);
         for (int u = 0; u < 8; ++u)
