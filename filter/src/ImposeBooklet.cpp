@@ -15,6 +15,7 @@
 #include "FilterGlobals.h"
 #include "Filter_Debug.h"
 #include "ImposeNup.h"
+#include "ImposeShowpage.h"
 #include "JobTicketAccess.h"
 #include "PSGeometry.h"
 #include "SpoolUtil.h"
@@ -227,10 +228,14 @@ void vRearrange2upWithBooklet(PageInfo *cellList, FILE *in, FILE *out, int num_o
   // One output page per sheet side.
   vWriteHeader(static_cast<int>((int64_t{pageCount} + 1) / 2), in, out, index.pagesCommentPos,
                index.headerEnd);
-  if (gFilterType == kFilterCgpdftops) {
-    std::fputs("userdict/ESPshowpage/showpage load put\n", out);
-    std::fputs("userdict/showpage{}put\n", out);
-  }
+  // Every side ends with ESPshowpage; the document's own showpage must do
+  // nothing. pictwpstops gets its procedures before the setup ends; other
+  // documents than cgpdftops ones (such as those of Linux CUPS) get the
+  // deferral when they need it.
+  if (gFilterType == kFilterCgpdftops)
+    vWriteShowpageDeferral(out);
+  else
+    bWriteShowpageDeferralWhereNeeded(in, out, &index);
   vWriteProlog(index.setupEnd, in, out);
   if (gFilterType == kFilterPictwpstops) vWriteEspRectProcs(out);
   vWriteSetup(index.offsets, in, out);

@@ -14,6 +14,7 @@
 #include "FilterGlobals.h"
 #include "Filter_Debug.h"
 #include "Impose.h"
+#include "ImposeShowpage.h"
 #include "JobTicketAccess.h"
 #include "PSGeometry.h"
 #include "SpoolUtil.h"
@@ -517,9 +518,15 @@ void vRearrangeNupWithoutBooklet(PageInfo *cellList, FILE *in, FILE *out, int nu
   }
 
   vWriteHeader(static_cast<int>(sheets), in, out, index.pagesCommentPos, index.headerEnd);
-  if (gFilterType == kFilterCgpdftops && N == 1 && border == 0) {
-    fputs("userdict/ESPshowpage/showpage load put\n", out);
-    fputs("userdict/showpage{}put\n", out);
+  // Every sheet ends with ESPshowpage; the document's own showpage must do
+  // nothing. A cgpdftops document defers it itself when CUPS placed pages
+  // or drew borders; pictwpstops gets its procedures before the setup ends;
+  // other documents (such as those of Linux CUPS) get the deferral when
+  // they need it.
+  if (gFilterType == kFilterCgpdftops) {
+    if (N == 1 && border == 0) vWriteShowpageDeferral(out);
+  } else {
+    bWriteShowpageDeferralWhereNeeded(in, out, &index);
   }
   vWriteProlog(index.setupEnd, in, out);
   if (gFilterType == kFilterPictwpstops)

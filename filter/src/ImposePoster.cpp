@@ -10,6 +10,7 @@
 #include "FilterGlobals.h"
 #include "Filter_Debug.h"
 #include "ImposeBooklet.h"
+#include "ImposeShowpage.h"
 #include "JobTicketAccess.h"
 #include "PSGeometry.h"
 #include "SpoolUtil.h"
@@ -77,9 +78,15 @@ void vConvertPoster(int num_options, cups_option_t *options) {
   const int64_t totalPages = sheets * faces;
 
   vWriteHeader(static_cast<int>(sheets), in, out, index.pagesCommentPos, index.headerEnd);
-  if (gFilterType == kFilterCgpdftops && faces == 1 && border == 0) {
-    std::fputs("userdict/ESPshowpage/showpage load put\n", out);
-    std::fputs("userdict/showpage{}put\n", out);
+  // Every tile ends with ESPshowpage; the document's own showpage must do
+  // nothing. A cgpdftops document defers it itself when CUPS placed pages
+  // or drew borders; pictwpstops gets its procedures before the setup ends;
+  // other recognised converters' documents get the deferral when they need
+  // it.
+  if (gFilterType == kFilterCgpdftops) {
+    if (faces == 1 && border == 0) vWriteShowpageDeferral(out);
+  } else {
+    bWriteShowpageDeferralWhereNeeded(in, out, &index);
   }
   vWriteProlog(index.setupEnd, in, out);
   if (gFilterType == kFilterPictwpstops) vWriteEspRectProcs(out);

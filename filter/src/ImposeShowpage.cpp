@@ -1,0 +1,63 @@
+// Deferring the document's showpage to the sheet ends the imposition writes.
+#include "ImposeShowpage.h"
+
+#include <sys/types.h>
+
+#include <cstring>
+
+#include "FilterGlobals.h"
+#include "PSUtil.h"
+
+namespace {
+
+bool Contains(const char *line, int length, const char *what) {
+  // A line may hold NUL bytes: search its bytes, not a C string.
+  return memmem(line, static_cast<size_t>(length), what, std::strlen(what)) != nullptr;
+}
+
+}  // namespace
+
+void vWriteShowpageDeferral(FILE *out) {
+  std::fputs("userdict/ESPshowpage/showpage load put\n", out);
+  std::fputs("userdict/showpage{}put\n", out);
+}
+
+void vWriteShowpageDeferralKeepingEsp(FILE *out) {
+  std::fputs("userdict/ESPshowpage known not{userdict/ESPshowpage/showpage load put}if\n", out);
+  std::fputs("userdict/showpage{}put\n", out);
+}
+
+ShowpageUse sFindShowpageUse(FILE *in, const PageIndex *index) {
+  ShowpageUse use;
+  if (index->offsets == nullptr) return use;
+  const int64_t setupEnd = index->offsets[0];
+  const int64_t end = index->count > 0 ? index->offsets[1] : setupEnd;
+  const off_t start = ftello(in);
+  if (start < 0) return use;
+  int64_t position = start;
+  char line[kDscLineSize];
+  while (!use.defersItself && position < end) {
+    int length = kDscLineSize;
+    if (psgets(line, &length, in) == nullptr || length <= 0) break;
+    if (position < setupEnd && Contains(line, length, "userdict/showpage{}put"))
+      use.defersItself = 1;
+    if (Contains(line, length, "showpage")) use.names = 1;
+    position += length;
+  }
+  // The prolog copy starts where the search started.
+  if (fseeko(in, start, SEEK_SET) != 0) {
+    use.names = 0;
+    use.defersItself = 0;
+  }
+  return use;
+}
+
+int bWriteShowpageDeferralWhereNeeded(FILE *in, FILE *out, const PageIndex *index) {
+  if (gFilterType == kFilterCgpdftops || gFilterType == kFilterPictwpstops ||
+      gFilterType == kFilterPstops)
+    return 0;
+  const ShowpageUse use = sFindShowpageUse(in, index);
+  if (!use.names || use.defersItself) return 0;
+  vWriteShowpageDeferralKeepingEsp(out);
+  return 1;
+}

@@ -1,0 +1,46 @@
+// The imposed sheets end with the imposition's own "ESPshowpage"; the
+// document's showpage at the end of every logical page must then do nothing,
+// or each logical page comes out on a sheet side of its own.
+//
+// The lines that defer it go right after the header copy, at the start of
+// the prolog, so that a prolog binding its procedures (Ghostscript's ps2write
+// output, as cups-filters' pdftops makes it) binds the deferred showpage and
+// not the operator.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "DscIndex.h"
+
+// Writes "userdict/ESPshowpage/showpage load put" and "userdict/showpage{}put"
+// (the deferral written for a cgpdftops document).
+void vWriteShowpageDeferral(FILE *out);
+
+// The same deferral, keeping an ESPshowpage that is already defined when the
+// document starts (a stand-in set up ahead of the job, whose showpage may
+// already be the empty procedure): ESPshowpage stays the real showpage.
+void vWriteShowpageDeferralKeepingEsp(FILE *out);
+
+// What the start of a spooled document says about its showpage.
+struct ShowpageUse {
+  int defersItself = 0;  // "userdict/showpage{}put" in its prolog or setup
+  int names = 0;         // "showpage" named in its prolog, setup or first page
+};
+
+// Reads the document from the current position of `in` (the end of its
+// header) through its first page, or through its setup when it has no
+// pages. The position of `in` is kept.
+ShowpageUse sFindShowpageUse(FILE *in, const PageIndex *index);
+
+// For a document from any converter but cgpdftops and pictwpstops (whose
+// rules are the callers') and pstops: writes the deferral (the form keeping
+// an earlier ESPshowpage) when the document names showpage and does not
+// defer it itself. A second deferral would break the document's own: its
+// "showpage load" would then fetch the empty procedure. This covers what
+// Linux CUPS hands over: Ghostscript's ps2write output (a creator the filter
+// does not know) and poppler's pdftops output passed through CUPS's pstops,
+// which names no creator. Documents naming pstops as their creator keep
+// their earlier output. Called right after the header copy; returns 1 when
+// the lines were written.
+int bWriteShowpageDeferralWhereNeeded(FILE *in, FILE *out, const PageIndex *index);
