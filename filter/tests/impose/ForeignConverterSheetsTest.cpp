@@ -1,0 +1,284 @@
+// Imposed jobs whose document reached the filter the way Linux CUPS hands
+// it over: a PDF converted by cups-filters' pdftops, either with Ghostscript
+// (ps2write output, whose prolog binds showpage into its page procedure) or
+// with poppler's pdftops (pages ending in a plain showpage, passed through
+// CUPS's pstops, no "%%Creator:"). Each imposed sheet side must come out as
+// one side: the document's own showpage is deferred to the sheet ends.
+//
+// The sheets are rendered by Ghostscript after a prelude that stands in only
+// for what the printer has resident; it leaves showpage and ESPshowpage
+// alone, so a stream that does not defer the document's showpage, or never
+// defines ESPshowpage, shows it here as it would on paper.
+//
+// data/six-pages.ps is the source document: page k (1 to 6) is grey with k
+// black bars. data/six-pages-pdftops.ps was made from its PDF by
+//   PPD=packaging/ppd/Q610.ppd /usr/lib/cups/filter/pdftops 1 u "six pages" 1
+//     pdftops-renderer=pdftops six.pdf
+// The ps2write document is made the same way at run time (its prolog alone
+// is about 170 KB).
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "../booklet/ImposedOutput.h"
+#include "FilterRunner.h"
+
+namespace {
+
+using imposetest::Image;
+
+const char kData[] = VT_SOURCE_DIR "/filter/tests/impose/data/";
+const char kCupsPdftops[] = "/usr/lib/cups/filter/pdftops";
+
+// 4-up with a transparency interleave: the job spools and is imposed.
+const char kFourUp[] =
+    "com.apple.print.PrintSettings.PMLayoutRows..n.=2 "
+    "com.apple.print.PrintSettings.PMLayoutColumns..n.=2 "
+    "OHPInterleave=True OHPInterOption=BlankPrinter OHPOpTray=Tray2";
+
+const char kFourUpCoverInterleave[] =
+    "com.apple.print.PrintSettings.PMLayoutRows..n.=2 "
+    "com.apple.print.PrintSettings.PMLayoutColumns..n.=2 "
+    "FrontCoverPage=True FrontCoverOption=PrintedSingle FrontCoverTray=Tray1 "
+    "OHPInterleave=True OHPInterOption=BlankPrinter OHPOpTray=Tray2";
+
+// What the printer has resident and a Linux CUPS document does not define:
+// the VTOptions procedure set. The ESP rectangle procedures and the
+// watermark hook come with the document (CUPS's pstops writes them); they
+// are defined here only when missing.
+const char kPrinterPrelude[] =
+    "%!PS\n"
+    "/VTOptions << /setVToptions { pop } bind >> /ProcSet defineresource pop\n"
+    "userdict /ESPwl known not { userdict /ESPwl {} put } if\n"
+    "userdict /ESPrc known not { userdict /ESPrc /rectclip load put } if\n"
+    "userdict /ESPrf known not { userdict /ESPrf /rectfill load put } if\n"
+    "userdict /ESPrs known not { userdict /ESPrs /rectstroke load put } if\n";
+
+bool Succeeded(int status) { return WIFEXITED(status) && WEXITSTATUS(status) == 0; }
+
+bool HaveGhostscript() { return Succeeded(system("gs --version > /dev/null 2>&1")); }
+
+using imposetest::Count;
+
+// The bars of the page shown in a region of a rendered side (fractions of
+// the sheet, from the top left): the most separate black runs that any row
+// or column of the region crosses. 0 for paper left white.
+int BarsIn(const Image &side, double left, double top, double right, double bottom) {
+  auto black = [&side](int x, int y) {
+    const size_t i = (static_cast<size_t>(y) * side.width + x) * 3;
+    return side.rgb[i] < 64 && side.rgb[i + 1] < 64 && side.rgb[i + 2] < 64;
+  };
+  const int x0 = static_cast<int>(left * side.width), x1 = static_cast<int>(right * side.width);
+  const int y0 = static_cast<int>(top * side.height), y1 = static_cast<int>(bottom * side.height);
+  int most = 0;
+  for (int y = y0; y < y1; ++y) {
+    int runs = 0;
+    for (int x = x0; x < x1; ++x) runs += black(x, y) && (x == x0 || !black(x - 1, y));
+    most = std::max(most, runs);
+  }
+  for (int x = x0; x < x1; ++x) {
+    int runs = 0;
+    for (int y = y0; y < y1; ++y) runs += black(x, y) && (y == y0 || !black(x, y - 1));
+    most = std::max(most, runs);
+  }
+  return most;
+}
+
+// Renders the imposed stream after the printer prelude, one image per side;
+// an empty list when Ghostscript fails or reports an error (see *log).
+std::vector<Image> Render(const FilterJob &job, const std::string &out, std::string *log) {
+  std::vector<Image> sides;
+  if (!imposetest::Render(job, out, &sides, log, kPrinterPrelude)) sides.clear();
+  return sides;
+}
+
+// Bars in the two halves of booklet sides (first cell on top) and in the
+// four cells of 4-up sides (left to right, then down).
+std::vector<int> Halves(const Image &s) { return {BarsIn(s, 0, 0, 1, 0.5), BarsIn(s, 0, 0.5, 1, 1)}; }
+std::vector<int> Quarters(const Image &s) {
+  return {BarsIn(s, 0, 0, 0.5, 0.5), BarsIn(s, 0.5, 0, 1, 0.5), BarsIn(s, 0, 0.5, 0.5, 1),
+          BarsIn(s, 0.5, 0.5, 1, 1)};
+}
+
+// The two documents as Linux CUPS hands them to the filter.
+class ForeignConverterSheets : public ::testing::TestWithParam<const char *> {
+ protected:
+  static void SetUpTestSuite() {
+    pdftops_ = ReadFile(std::string(kData) + "six-pages-pdftops.ps");
+    if (!HaveGhostscript() || access(kCupsPdftops, X_OK) != 0) return;
+    // A PDF of the source document, converted by cups-filters' pdftops with
+    // its default renderer, Ghostscript's ps2write.
+    maker_ = std::make_unique<FilterJob>();
+    const std::string pdf = maker_->dir() + "/six.pdf";
+    const std::string made = maker_->dir() + "/six-ps2write.ps";
+    const std::string command =
+        "gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -sOutputFile='" + pdf + "' '" + kData +
+        "six-pages.ps' && PPD='" VT_SOURCE_DIR "/packaging/ppd/Q610.ppd' " + kCupsPdftops +
+        " 1 user six 1 '' '" + pdf + "' > '" + made + "' 2> /dev/null";
+    if (Succeeded(system(command.c_str()))) ps2write_ = ReadFile(made);
+  }
+  static void TearDownTestSuite() { maker_.reset(); }
+
+  void SetUp() override {
+    if (!HaveGhostscript()) GTEST_SKIP() << "Ghostscript is not installed";
+    job_.usePpd();
+  }
+  // The document of this case, or empty (the test is then skipped).
+  static const std::string &Document(const std::string &which) {
+    return which == "ps2write" ? ps2write_ : pdftops_;
+  }
+
+  FilterJob job_;
+  static std::unique_ptr<FilterJob> maker_;
+  static std::string ps2write_;
+  static std::string pdftops_;
+};
+
+std::unique_ptr<FilterJob> ForeignConverterSheets::maker_;
+std::string ForeignConverterSheets::ps2write_;
+std::string ForeignConverterSheets::pdftops_;
+
+TEST_P(ForeignConverterSheets, DocumentAsCupsHandsItOver) {
+  const std::string &doc = Document(GetParam());
+  if (doc.empty()) GTEST_SKIP() << "no " << GetParam() << " document could be made here";
+  EXPECT_EQ(Count(doc, "%%Page: "), 6);
+  if (std::string(GetParam()) == "ps2write") {
+    // The page procedure of the prolog calls showpage itself.
+    EXPECT_NE(doc.find("%%Creator: GPL Ghostscript"), std::string::npos);
+    EXPECT_NE(doc.find("{showpage}if"), std::string::npos);
+  } else {
+    EXPECT_EQ(doc.find("%%Creator:"), std::string::npos);
+    EXPECT_EQ(Count(doc, "\nshowpage\n"), 6);
+  }
+}
+
+TEST_P(ForeignConverterSheets, BookletComesOutAsFourSides) {
+  const std::string &doc = Document(GetParam());
+  if (doc.empty()) GTEST_SKIP() << "no " << GetParam() << " document could be made here";
+  const FilterResult r = job_.print(doc, "VTDuplex=BookletL");
+  ASSERT_EQ(r.status, 0) << r.err;
+  // Deferred once, at the start of the prolog, before anything binds it.
+  EXPECT_EQ(Count(r.out, "userdict/showpage{}put\n"), 1);
+  EXPECT_NE(r.out.find("%%BeginProlog\nuserdict/ESPshowpage known not{userdict/ESPshowpage/"
+                       "showpage load put}if\nuserdict/showpage{}put\n"),
+            std::string::npos);
+
+  std::string log;
+  const std::vector<Image> sides = Render(job_, r.out, &log);
+  ASSERT_EQ(sides.size(), 4u) << log;
+  // Booklet positions 7,0 | 1,6 | 5,2 | 3,4 of pages 1 to 6 (7 and 8 blank).
+  const std::vector<std::vector<int>> expected = {{0, 1}, {2, 0}, {6, 3}, {4, 5}};
+  for (size_t i = 0; i < sides.size(); ++i)
+    EXPECT_EQ(Halves(sides[i]), expected[i]) << "side " << i + 1;
+}
+
+TEST_P(ForeignConverterSheets, FourUpWithCoverAndInterleaveComesOutAsFiveSides) {
+  const std::string &doc = Document(GetParam());
+  if (doc.empty()) GTEST_SKIP() << "no " << GetParam() << " document could be made here";
+  const FilterResult r = job_.print(doc, kFourUpCoverInterleave);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Count(r.out, "userdict/showpage{}put\n"), 1);
+
+  std::string log;
+  const std::vector<Image> sides = Render(job_, r.out, &log);
+  ASSERT_EQ(sides.size(), 5u) << log;
+  // The printed cover carries page 1 whole; two 4-up sheets, each followed
+  // by a blank interleave sheet.
+  EXPECT_EQ(BarsIn(sides[0], 0, 0, 1, 1), 1);
+  EXPECT_EQ(Quarters(sides[1]), (std::vector<int>{2, 3, 4, 5}));
+  EXPECT_EQ(BarsIn(sides[2], 0, 0, 1, 1), 0);
+  EXPECT_EQ(Quarters(sides[3]), (std::vector<int>{6, 0, 0, 0}));
+  EXPECT_EQ(BarsIn(sides[4], 0, 0, 1, 1), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(LinuxCups, ForeignConverterSheets,
+                         ::testing::Values("ps2write", "pdftops"),
+                         [](const ::testing::TestParamInfo<const char *> &info) {
+                           return std::string(info.param);
+                         });
+
+class ForeignConverterStream : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    doc_ = ReadFile(std::string(kData) + "six-pages-pdftops.ps");
+    ASSERT_FALSE(doc_.empty());
+    job_.usePpd();
+  }
+  // The document with a line put right after its "%%BeginProlog" line.
+  std::string WithPrologLine(const std::string &line) const {
+    std::string doc = doc_;
+    const size_t at = doc.find("%%BeginProlog\n");
+    EXPECT_NE(at, std::string::npos);
+    doc.insert(at + 14, line);
+    return doc;
+  }
+  std::string doc_;
+  FilterJob job_;
+};
+
+// CUPS's pstops defers showpage itself when it places pages (number-up) or
+// draws page borders. A second deferral ahead of it would make its
+// "showpage load" fetch the empty procedure and leave every sheet blank.
+TEST_F(ForeignConverterStream, DocumentDeferringShowpageItselfGetsNoSecondDeferral) {
+  const std::string doc =
+      WithPrologLine("userdict/ESPshowpage/showpage load put\nuserdict/showpage{}put\n");
+  const FilterResult r = job_.print(doc, "VTDuplex=BookletL");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Count(r.out, "userdict/showpage{}put"), 1);
+  EXPECT_EQ(r.out.find("known not{userdict/ESPshowpage"), std::string::npos);
+  if (!HaveGhostscript()) GTEST_SKIP() << "Ghostscript is not installed";
+  std::string log;
+  const std::vector<Image> sides = Render(job_, r.out, &log);
+  ASSERT_EQ(sides.size(), 4u) << log;
+  EXPECT_EQ(Halves(sides[2]), (std::vector<int>{6, 3}));
+}
+
+// A document naming pdftops as its creator is recognised, so a poster is
+// tiled: one sheet side per tile.
+TEST_F(ForeignConverterStream, PosterOfARecognisedConverterGivesOneSidePerTile) {
+  std::string doc = doc_;
+  doc.insert(doc.find('\n') + 1, "%%Creator: xpdf/pdftops 3.04\n");
+  const FilterResult r = job_.print(doc, "Combination=2x2");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Count(r.out, "userdict/showpage{}put\n"), 1);
+  EXPECT_EQ(Count(r.out, "ESPshowpage\n%%Page:"), 23);  // 24 tiles, the last before the trailer
+  if (!HaveGhostscript()) GTEST_SKIP() << "Ghostscript is not installed";
+  std::string log;
+  const std::vector<Image> sides = Render(job_, r.out, &log);
+  EXPECT_EQ(sides.size(), 24u) << log;
+}
+
+// The search for the document's showpage reads lines by their bytes: NUL
+// bytes before the name do not hide it, and pass through unchanged.
+TEST_F(ForeignConverterStream, ShowpageAfterNulBytesInTheFirstPageIsFound) {
+  const std::string nul("junk\0\0\0 pop showpage\n", 21);
+  const std::string doc =
+      "%!PS-Adobe-3.0\n%%Pages: 2\n%%EndComments\n%%BeginProlog\n%%EndProlog\n"
+      "%%BeginSetup\n%%EndSetup\n%%Page: 1 1\n" +
+      nul + "%%Page: 2 2\nshowpage\n%%Trailer\n%%EOF\n";
+  const FilterResult r = job_.print(doc, kFourUp);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Count(r.out, "userdict/showpage{}put\n"), 1);
+  EXPECT_NE(r.out.find(nul), std::string::npos);
+}
+
+// A document that never names showpage has nothing to defer and keeps the
+// stream it had.
+TEST_F(ForeignConverterStream, DocumentWithoutShowpageGetsNoDeferral) {
+  const std::string doc =
+      "%!PS-Adobe-3.0\n%%Pages: 2\n%%EndComments\n%%BeginProlog\n%%EndProlog\n"
+      "%%BeginSetup\n%%EndSetup\n%%Page: 1 1\nerasepage\n%%Page: 2 2\nerasepage\n"
+      "%%Trailer\n%%EOF\n";
+  const FilterResult r = job_.print(doc, kFourUp);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.find("userdict/showpage{}put"), std::string::npos);
+  EXPECT_NE(r.out.find("%%BeginProlog\n%%EndProlog\n"), std::string::npos);
+}
+
+}  // namespace
