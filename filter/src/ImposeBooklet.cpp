@@ -60,27 +60,6 @@ void vWriteEmptyPageBooklet(FILE *out, int *ordinal) {
   if (out == stdout) vReportPageProgress();
 }
 
-void vWriteEspRectProcs(FILE *out) {
-  static const char *const kProcs[] = {
-      "% x y w h ESPrc - Clip to a rectangle.\n",
-      "userdict/ESPrc/rectclip where{pop/rectclip load}\n",
-      "{{newpath 4 2 roll moveto 1 index 0 rlineto 0 exch rlineto\n",
-      "neg 0 rlineto closepath clip newpath}bind}ifelse put\n",
-      "% x y w h ESPrf - Fill a rectangle.\n",
-      "userdict/ESPrf/rectfill where{pop/rectfill load}\n",
-      "{{gsave newpath 4 2 roll moveto 1 index 0 rlineto 0 exch rlineto\n",
-      "neg 0 rlineto closepath fill grestore}bind}ifelse put\n",
-      "% x y w h ESPrs - Stroke a rectangle.\n",
-      "userdict/ESPrs/rectstroke where{pop/rectstroke load}\n",
-      "{{gsave newpath 4 2 roll moveto 1 index 0 rlineto 0 exch rlineto\n",
-      "neg 0 rlineto closepath stroke grestore}bind}ifelse put\n",
-      "userdict/ESPwl{}bind put\n",
-      "userdict/ESPshowpage/showpage load put\n",
-      "userdict/showpage{}put\n",
-  };
-  for (const char *line : kProcs) std::fputs(line, out);
-}
-
 FILE *pCreateSpoolFileB() {
   if (!cpSpoolFileBwithPID) {
     vErrorMessage("[Filter] - <FATAL> can't open output file \n");

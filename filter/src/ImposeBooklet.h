@@ -31,11 +31,6 @@ void vWriteEmptyPageBooklet(FILE *out, int *ordinal);
 // and right, then inner side left and right.
 int iBookletPositionOfSlot(int i, int paddedCount);
 
-// The rectangle procedures (ESPrc, ESPrf, ESPrs, ESPwl) and the showpage
-// hand-over that documents from pictwpstops lack; written before their
-// "%%EndSetup" line.
-void vWriteEspRectProcs(FILE *out);
-
 // Creates spool file B for writing: any file at its name is removed first,
 // then the name is created exclusively, never through a symbolic link, with
 // mode 0664. Null (with an ERROR line and giJobFailed set) on failure.

@@ -241,24 +241,31 @@ void vCheckNupLayout(int n, float W, float H, float mx, float my) {
   if (!acceptable) vDebugMessage("[FILTER] - <FATAL> can't find acceptable layout for Nup\n");
 }
 
+}  // namespace
+
 // The procedures a pictwpstops document leaves to its printer.
-const char *const kPictwpstopsProcSet[] = {
-    "% x y w h ESPrc - Clip to a rectangle.\n",
-    "userdict/ESPrc/rectclip where{pop/rectclip load}\n",
-    "{{newpath 4 2 roll moveto 1 index 0 rlineto 0 exch rlineto\n",
-    "neg 0 rlineto closepath clip newpath}bind}ifelse put\n",
-    "% x y w h ESPrf - Fill a rectangle.\n",
-    "userdict/ESPrf/rectfill where{pop/rectfill load}\n",
-    "{{gsave newpath 4 2 roll moveto 1 index 0 rlineto 0 exch rlineto\n",
-    "neg 0 rlineto closepath fill grestore}bind}ifelse put\n",
-    "% x y w h ESPrs - Stroke a rectangle.\n",
-    "userdict/ESPrs/rectstroke where{pop/rectstroke load}\n",
-    "{{gsave newpath 4 2 roll moveto 1 index 0 rlineto 0 exch rlineto\n",
-    "neg 0 rlineto closepath stroke grestore}bind}ifelse put\n",
-    "userdict/ESPwl{}bind put\n",
-    "userdict/ESPshowpage/showpage load put\n",
-    "userdict/showpage{}put\n",
-};
+void vWriteEspRectProcs(FILE *out) {
+  static const char *const kProcs[] = {
+      "% x y w h ESPrc - Clip to a rectangle.\n",
+      "userdict/ESPrc/rectclip where{pop/rectclip load}\n",
+      "{{newpath 4 2 roll moveto 1 index 0 rlineto 0 exch rlineto\n",
+      "neg 0 rlineto closepath clip newpath}bind}ifelse put\n",
+      "% x y w h ESPrf - Fill a rectangle.\n",
+      "userdict/ESPrf/rectfill where{pop/rectfill load}\n",
+      "{{gsave newpath 4 2 roll moveto 1 index 0 rlineto 0 exch rlineto\n",
+      "neg 0 rlineto closepath fill grestore}bind}ifelse put\n",
+      "% x y w h ESPrs - Stroke a rectangle.\n",
+      "userdict/ESPrs/rectstroke where{pop/rectstroke load}\n",
+      "{{gsave newpath 4 2 roll moveto 1 index 0 rlineto 0 exch rlineto\n",
+      "neg 0 rlineto closepath stroke grestore}bind}ifelse put\n",
+      "userdict/ESPwl{}bind put\n",
+      "userdict/ESPshowpage/showpage load put\n",
+      "userdict/showpage{}put\n",
+  };
+  for (const char *line : kProcs) std::fputs(line, out);
+}
+
+namespace {
 
 // Writes the cells of one sheet side from the cell list, stopping after the
 // last cell or once the body pages are written.
@@ -530,7 +537,7 @@ void vRearrangeNupWithoutBooklet(PageInfo *cellList, FILE *in, FILE *out, int nu
   }
   vWriteProlog(index.setupEnd, in, out);
   if (gFilterType == kFilterPictwpstops)
-    for (const char *line : kPictwpstopsProcSet) fputs(line, out);
+    vWriteEspRectProcs(out);
   vWriteSetup(index.offsets, in, out);
   vRearrangeNupWithoutBookletEveryCirculation(num_options, options, out, static_cast<int>(totalCells),
                                               N, cellList, P, in, index.offsets, bodyPages,

@@ -10,6 +10,7 @@
 #include "FilterGlobals.h"
 #include "Filter_Debug.h"
 #include "ImposeBooklet.h"
+#include "ImposeNup.h"
 #include "ImposeShowpage.h"
 #include "JobTicketAccess.h"
 #include "PSGeometry.h"
