@@ -34,6 +34,7 @@ void vCreateOffsetWithNupR180(float *tx, float *ty, float *scale, int position, 
                               cups_option_t *options);
 // Border of one cell of an n-up sheet, in the cell's own coordinates.
 void vWriteFrame(FILE *out, int borderType, int orientation, int n, float W, float H);
-// The rectangle and showpage procedures a pictwpstops document leaves to its
-// printer, written after its prolog by every imposition run.
+// The rectangle procedures (ESPrc, ESPrf, ESPrs, ESPwl) and the showpage
+// hand-over that documents from pictwpstops lack; every imposition run
+// writes them just before the document's "%%EndSetup" line.
 void vWriteEspRectProcs(FILE *out);
