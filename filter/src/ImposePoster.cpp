@@ -268,9 +268,11 @@ void vCreateOffsetWithPoster(float *tx, float *ty, float *sx, float *sy, int pos
     } else {
       *sx = H / (H + 2.0f * my) * (H / W);
       *sy = W / (W + 2.0f * mx) * (2.0f * W / H);
+      // Every other converter's pages stand like cgpdftops ones; giving
+      // them X = 1 for both halves printed the same half twice.
       if (gFilterType == kFilterPictwpstops)
         X = odd ? 2.0f : 1.0f;
-      else if (gFilterType == kFilterCgpdftops)
+      else
         X = odd ? 1.0f : 2.0f;
       *tx = 0.0f;
       *ty = (2.0f * mx - W) * X;
@@ -285,11 +287,11 @@ void vCreateOffsetWithPoster(float *tx, float *ty, float *sx, float *sy, int pos
     *sx = static_cast<float>(n) * W / (2.0f * mx + W);
     *sy = static_cast<float>(n) * H / (2.0f * my + H);
     // Upright, the tiles run along each row from the left, rows from the top.
-    if (gFilterType == kFilterCgpdftops || gFilterType == kFilterPictwpstops) {
-      const int t = position % (n * n);
-      X = static_cast<float>(n - t / n);
-      Y = static_cast<float>(t % n + 1);
-    }
+    // This holds whatever converter made the document: with X = Y = 1 for
+    // the others every tile showed the same corner of the page.
+    const int t = position % (n * n);
+    X = static_cast<float>(n - t / n);
+    Y = static_cast<float>(t % n + 1);
   } else {
     *sx = 1.0f;
     *sy = 1.0f;

@@ -252,3 +252,23 @@ TEST(PosterPlacement, ATilePositionBelowZeroShowsTheFirstTile) {
   cupsFreeOptions(n, options);
   gFilterType = savedType;
 }
+
+// Documents from other converters than cgpdftops and pictwpstops are tiled
+// the same way: each tile shows its own part of the page, not one corner
+// four times.
+TEST(PosterJob, EveryConverterGetsEveryTile) {
+  for (const char *creator : {"pstops", "pdftops", "texttops"}) {
+    SCOPED_TRACE(creator);
+    FilterJob job;
+    job.usePpd();
+    FilterResult r = job.print(MarkedDocument(1, creator), "Combination=2x2");
+    ASSERT_EQ(r.status, 0) << r.err;
+    size_t at = 0;
+    for (const char *tile : kTile2x2) {
+      at = r.out.find(tile, at);
+      EXPECT_NE(at, std::string::npos) << tile;
+      if (at == std::string::npos) break;
+      ++at;
+    }
+  }
+}
