@@ -28,34 +28,9 @@ trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/root" "$work/spool"
 pdftops "$pdf" "$work/base.ps"
 
-# Header up to the first page, the pages repeated (renumbered, "%%Pages:"
-# fixed) until the document is big enough, and the trailer.
-pages=$(python3 - "$work/base.ps" "$work/big.ps" "$size_mb" <<'PY'
-import re, sys
-src, dst, size_mb = sys.argv[1], sys.argv[2], int(sys.argv[3])
-data = open(src, 'rb').read()
-first = data.index(b'\n%%Page: ') + 1
-trailer = data.rindex(b'\n%%Trailer') + 1
-head, body, tail = data[:first], data[first:trailer], data[trailer:]
-pages = [p for p in re.split(rb'(?m)^(?=%%Page: )', body) if p]
-want = size_mb * 1024 * 1024
-out, total, n = [], len(head) + len(tail), 0
-while total < want:
-    for p in pages:
-        n += 1
-        out.append(re.sub(rb'^%%Page: [^\n]*', b'%%%%Page: %d %d' % (n, n), p, count=1))
-        total += len(out[-1])
-        if total >= want:
-            break
-head = re.sub(rb'(?m)^%%Pages: .*$', b'%%%%Pages: %d' % n, head, count=1)
 # A creator the filter recognises, so the poster job is imposed rather than
 # passed through.
-head = re.sub(rb'(?m)^%%Creator: .*$', b'%%Creator: pstops', head, count=1)
-with open(dst, 'wb') as f:
-    f.write(head); f.writelines(out); f.write(tail)
-print(n)
-PY
-)
+pages=$(python3 "$here/make_big_document.py" "$work/base.ps" "$work/big.ps" "$size_mb" pstops)
 bytes=$(stat -c %s "$work/big.ps")
 echo "document: $((bytes / 1048576)) MB, $pages pages, from $pdf"
 

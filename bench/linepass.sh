@@ -24,34 +24,8 @@ work=$(mktemp -d /tmp/vt-bench-linepass-XXXXXX)
 trap 'rm -rf "$work"' EXIT
 pdftops "$pdf" "$work/base.ps"
 
-# Header up to the first page, the pages, and the trailer; the pages are
-# repeated (renumbered, "%%Pages:" fixed) until the document is big enough.
-python3 - "$work/base.ps" "$work/big.ps" "$size_mb" <<'PY'
-import re, sys
-src, dst, size_mb = sys.argv[1], sys.argv[2], int(sys.argv[3])
-data = open(src, 'rb').read()
-first = data.index(b'\n%%Page: ') + 1
-trailer = data.rindex(b'\n%%Trailer') + 1
-head, body, tail = data[:first], data[first:trailer], data[trailer:]
-pages = re.split(rb'(?m)^(?=%%Page: )', body)
-pages = [p for p in pages if p]
-want = size_mb * 1024 * 1024
-out, total, n = [], len(head) + len(tail), 0
-while total < want:
-    for p in pages:
-        n += 1
-        p = re.sub(rb'^%%Page: [^\n]*', b'%%%%Page: %d %d' % (n, n), p, count=1)
-        out.append(p)
-        total += len(p)
-        if total >= want:
-            break
-head = re.sub(rb'(?m)^%%Pages: .*$', b'%%%%Pages: %d' % n, head, count=1)
-with open(dst, 'wb') as f:
-    f.write(head)
-    f.writelines(out)
-    f.write(tail)
-print(f'document: {total / 1048576:.1f} MB, {n} pages, from {src}')
-PY
+pages=$(python3 "$here/make_big_document.py" "$work/base.ps" "$work/big.ps" "$size_mb")
+echo "document: $(( $(stat -c %s "$work/big.ps") / 1048576 )) MB, $pages pages, from $pdf"
 
 bytes=$(stat -c %s "$work/big.ps")
 calc() { awk "BEGIN { print $1 }"; }
