@@ -53,6 +53,25 @@ VT_PREVIEW_DPI=20 "$preview" "$tmp/one.ps" "$tmp/sheets" >/dev/null 2>&1 || fail
 n=$(ls "$tmp/sheets"/sheet-*.png 2>/dev/null | wc -l)
 [ "$n" -eq 1 ] || fail "expected 1 sheet after the second run, got $n"
 
+# The sheet starts at the document's media: a page that sets its size only
+# when the sheet differs (as pdftops output does) must not start a blank
+# sheet of its own on a preview of another paper size.
+{
+  printf '%%!PS-Adobe-3.0\n%%%%DocumentMedia: Odd 300 500 0 () ()\n%%%%Pages: 1\n%%%%EndComments\n'
+  printf '%%%%Page: 1 1\n0 0 150 500 rectfill\n'
+  printf 'currentpagedevice /PageSize get aload pop 500 ne exch 300 ne or\n'
+  printf '{<</PageSize [300 500]>> setpagedevice} if\nshowpage\n'
+} > "$tmp/media.ps"
+if VT_PREVIEW_DPI=72 "$preview" "$tmp/media.ps" "$tmp/media" >/dev/null 2>&1; then
+  dims=$(identify -format '%w %h' "$tmp/media/sheet-001.png" 2>/dev/null)
+  [ "$dims" = "300 500" ] || fail "sheet of ${dims:-nothing} instead of the document's 300 x 500"
+  m=$(mean "$tmp/media/sheet-001.png")
+  awk -v a="$m" 'BEGIN { exit !(a > 0.4 && a < 0.6) }' ||
+    fail "half-black sheet has brightness $m: what was drawn before the size check was lost"
+else
+  fail "vt-preview failed on a document with its own media size"
+fi
+
 # Broken PostScript: an error, not a silent empty preview.
 printf '%s@PJL ENTER LANGUAGE = POSTSCRIPT\n%%!PS\nnosuchoperator\nshowpage\n%s\n' "$uel" "$uel" > "$tmp/bad.prn"
 if VT_PREVIEW_DPI=20 "$preview" "$tmp/bad.prn" "$tmp/bad" >/dev/null 2>&1; then
