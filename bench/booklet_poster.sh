@@ -14,29 +14,13 @@ here=$(cd "$(dirname "$0")" && pwd)
 filter=${1:?path of psToVTOrbPS_testpaths}
 size_mb=${2:-100}
 rounds=${3:-3}
-pstops=/usr/lib/cups/filter/pstops
-ppd=$here/../examples/sample.ppd
-pdf=${VT_BENCH_PDF:-/usr/share/doc/libtasn1-doc/libtasn1.pdf}
-
-for f in "$filter" "$pstops"; do
-  [ -x "$f" ] || { echo "booklet bench: $f is missing" >&2; exit 1; }
-done
-[ -r "$pdf" ] || { echo "booklet bench: $pdf is missing (install libtasn1-doc or set VT_BENCH_PDF)" >&2; exit 1; }
-
-work=$(mktemp -d /tmp/vt-bench-booklet-XXXXXX)
-trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/root" "$work/spool"
-pdftops "$pdf" "$work/base.ps"
-
+. "$here/common.sh"
 # A creator the filter recognises, so the poster job is imposed rather than
 # passed through.
-pages=$(python3 "$here/make_big_document.py" "$work/base.ps" "$work/big.ps" "$size_mb" pstops)
-bytes=$(stat -c %s "$work/big.ps")
-echo "document: $((bytes / 1048576)) MB, $pages pages, from $pdf"
+vt_bench_document booklet pstops
 
 booklet_options="VTDuplex=BookletL com.apple.print.PrintSettings.PMTotalBeginPages..n.=$pages"
 poster_options="Combination=2x2 com.apple.print.PrintSettings.PMTotalBeginPages..n.=$pages"
-calc() { awk "BEGIN { print $1 }"; }
 # One run; prints "wall cpu" in seconds (cpu = user + system time).
 run() {
   local options=$1; shift

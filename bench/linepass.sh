@@ -11,24 +11,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 filter=${1:-$here/../build/bin/psToVTOrbPS}
 size_mb=${2:-100}
 rounds=${3:-3}
-pstops=/usr/lib/cups/filter/pstops
-ppd=$here/../examples/sample.ppd
-pdf=${VT_BENCH_PDF:-/usr/share/doc/libtasn1-doc/libtasn1.pdf}
-
-for f in "$filter" "$pstops"; do
-  [ -x "$f" ] || { echo "linepass bench: $f is missing" >&2; exit 1; }
-done
-[ -r "$pdf" ] || { echo "linepass bench: $pdf is missing (install libtasn1-doc or set VT_BENCH_PDF)" >&2; exit 1; }
-
-work=$(mktemp -d /tmp/vt-bench-linepass-XXXXXX)
-trap 'rm -rf "$work"' EXIT
-pdftops "$pdf" "$work/base.ps"
-
-pages=$(python3 "$here/make_big_document.py" "$work/base.ps" "$work/big.ps" "$size_mb")
-echo "document: $(( $(stat -c %s "$work/big.ps") / 1048576 )) MB, $pages pages, from $pdf"
-
-bytes=$(stat -c %s "$work/big.ps")
-calc() { awk "BEGIN { print $1 }"; }
+. "$here/common.sh"
+vt_bench_document linepass
 # One run; prints "wall cpu" in seconds (cpu = user + system time of the
 # filter, which a busy machine disturbs less than the wall clock).
 run() {
