@@ -265,7 +265,11 @@ TEST(CustomPaper, WidthAfterCustomHeightAfterTheFirstX) {
   s = CALL(sGetCustomPaperSize, "");
   EXPECT_EQ(s.width, 0);
   EXPECT_EQ(s.height, 0);
-  // A very long value is read without overrunning anything.
+  // A very long value is read without overrunning anything: each dimension
+  // is read from its first 2047 digits, with str2num's 32-bit wrap (values
+  // from a 32-bit model of that rule in Python).
   std::string huge = "media=Custom." + std::string(5000, '1') + "x" + std::string(5000, '2');
-  (void)CALL(sGetCustomPaperSize, huge.c_str());
+  s = CALL(sGetCustomPaperSize, huge.c_str());
+  EXPECT_EQ(s.width, -1773788741);
+  EXPECT_EQ(s.height, -2072741000);
 }
