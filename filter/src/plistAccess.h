@@ -13,7 +13,7 @@
 #include "CFValue.h"
 
 #define VT_TEXT_SLOT 1025      // 1024 bytes and a NUL
-#define VT_TEMPLATE_MAX 2048   // longest template kept, its NUL included
+#define VT_TEMPLATE_MAX 2048   // longest template kept, its NUL not counted
 #define VT_ITEM_NAME_SLOT 1024 // an item name of a section list: 1023 bytes and a NUL
 
 struct ComplexItem {
