@@ -155,9 +155,12 @@ bool bHolds(const char *bytes, size_t length, const char *needle, size_t needleL
   return false;
 }
 
-// True when a decoded binary value could end the PJL line or the PJL job.
+// True when a decoded binary value could end the PJL line or the PJL job:
+// it holds the universal exit language or a line feed (alone or after a
+// carriage return; the printer ends a PJL command at either, so such a
+// value could never reach it whole anyway).
 bool bBinaryBreaksPjl(const char *bytes, size_t length) {
-  return bHolds(bytes, length, kUel, sizeof kUel - 1) || bHolds(bytes, length, "\r\n", 2);
+  return bHolds(bytes, length, kUel, sizeof kUel - 1) || std::memchr(bytes, '\n', length);
 }
 
 }  // namespace

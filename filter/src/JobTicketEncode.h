@@ -48,15 +48,15 @@ int bEncodeAesType(const PsPjlTables *table, const char *optionName);
 // universal exit language become spaces, and inside a quoted field ("...")
 // a double quote becomes a single one, so no value can end its line, its
 // field or the PJL job. A binary (kEncodedDes) value is not changed; false
-// when it holds the universal exit language or a CR LF pair and so must not
-// be written at all.
+// when it holds the universal exit language or a line feed (a CR LF pair or
+// a lone one) and so must not be written at all.
 bool bSanitiseTicketValue(EncodedOptionValue *record, bool insideQuotes);
 
 // Checks, before anything of the job is written, every value the printer
 // would take as a secret or an encoded ticket field: a value of an option in
 // the encode-type, DES-type or AES-type list must be even-length
 // hexadecimal that fits a record, and a DES-type value must not decode to
-// the universal exit language or a CR LF pair. False, with an ERROR line
+// bytes holding the universal exit language or a line feed. False, with an ERROR line
 // naming the option, when one is not: the job must then not print (a
 // confidential job without its hold would print at once).
 bool bJobTicketValuesUsable(const PsPjlTables *table, int num_options, cups_option_t *options);

@@ -368,9 +368,10 @@ TEST_F(Program, EncodedValuesCannotWriteCommandsOfTheirOwn) {
   EXPECT_EQ(CheckedHeader(r, kDocument),
             (std::vector<std::string>{"@PJL JOB", "@PJL SET NOTE=\"A\""}));
 
-  // Binary values holding the UEL or a CR LF pair end the job before anything
+  // Binary values holding the UEL or a line feed end the job before anything
   // is written, whether the item using them is selected or not.
-  for (const std::string &bytes : {kUel, std::string("12\r\n34"), "x" + kUel + "y"}) {
+  for (const std::string &bytes :
+       {kUel, std::string("12\r\n34"), std::string("12\n"), "x" + kUel + "y"}) {
     for (const char *select : {"DesKey=true ", ""}) {
       SCOPED_TRACE(Quoted(bytes) + " " + select);
       r = job_.print(kDocument, std::string(select) + "VTDesKey=" + Hex(bytes));
