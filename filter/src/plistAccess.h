@@ -72,6 +72,8 @@ extern DictEntry *pstDictEntriesPlist;
 extern DictEntry stDictEntries[];
 
 // 0 when the table was built, -1 otherwise (the job then carries no PJL).
+// The file is parsed once; a table that would outgrow its memory limit is
+// not built at all.
 int ossFilterCreatePsPjlTables(PsPjlTables *table, const char *modelKey);
 int ossFilterFreePsPjlTables(PsPjlTables *table);
 
@@ -79,5 +81,7 @@ int ossFilterFreePsPjlTables(PsPjlTables *table);
 // read anew on each call), owned by the caller; none when absent.
 CFOwned MyEntryPListCreateCustomDictionary(const char *modelKey, const char *key);
 // Loads a property-list file (XML or binary); none when it cannot be read or
-// parsed.
+// parsed, or when it is beyond the limits checked before it is parsed: its
+// size, its nesting depth, and for a binary list the values, string and data
+// bytes it expands to (a DEBUG line names the limit).
 CFOwned MyPListCreateDictionaryFromPath(const char *path);
