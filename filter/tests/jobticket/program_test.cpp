@@ -410,7 +410,8 @@ TEST(SecurePrint, MalformedPinEndsTheJob) {
   job.usePpd();
   job.setCustomization(ReadFile(std::string(VT_SOURCE_DIR) + "/examples/FilterCustomize.plist"));
   for (const std::string &pin : {std::string("313G"), std::string("123"), std::string("12 34"),
-                                 std::string("31\n32"), std::string(1028, '3')}) {
+                                 std::string("31\n32"), std::string(1028, '3'),
+                                 std::string(4096, '3')}) {
     SCOPED_TRACE(pin.substr(0, 20));
     FilterResult r = job.print(kDocument, "OutputMethod=Secure VTSecurePIN=" + Quoted(pin));
     EXPECT_EQ(r.status, 1);
