@@ -146,7 +146,82 @@ bool bStoreEncoded(const PsPjlTables *table, const char *optionName, const std::
   return true;
 }
 
+constexpr char kUel[] = "\x1b%-12345X";
+
+bool bHolds(const char *bytes, size_t length, const char *needle, size_t needleLength) {
+  if (needleLength == 0 || length < needleLength) return false;
+  for (size_t i = 0; i + needleLength <= length; ++i)
+    if (std::memcmp(bytes + i, needle, needleLength) == 0) return true;
+  return false;
+}
+
+// True when a decoded binary value could end the PJL line or the PJL job:
+// it holds the universal exit language or a line feed (alone or after a
+// carriage return; the printer ends a PJL command at either, so such a
+// value could never reach it whole anyway).
+bool bBinaryBreaksPjl(const char *bytes, size_t length) {
+  return bHolds(bytes, length, kUel, sizeof kUel - 1) || std::memchr(bytes, '\n', length);
+}
+
 }  // namespace
+
+bool bSanitiseTicketValue(EncodedOptionValue *record, bool insideQuotes) {
+  if (!record) return false;
+  int32_t length = record->length;
+  if (length < 0) length = 0;
+  if (length > VT_ENCODED_VALUE_MAX) length = VT_ENCODED_VALUE_MAX;
+  if (record->encodingType == kEncodedDes)
+    return !bBinaryBreaksPjl(record->value, static_cast<size_t>(length));
+  for (int32_t i = 0; i < length; ++i) {
+    unsigned char c = static_cast<unsigned char>(record->value[i]);
+    if (c < 0x20 || c == 0x7F) record->value[i] = ' ';
+    else if (insideQuotes && c == '"') record->value[i] = '\'';
+  }
+  return true;
+}
+
+bool bJobTicketValuesUsable(const PsPjlTables *table, int num_options, cups_option_t *options) {
+  if (!table) return true;
+  const struct {
+    const char (*names)[VT_TEXT_SLOT];
+    int32_t count;
+  } lists[] = {{table->encodeTypeNames, table->encodeTypeCount},
+               {table->desTypeNames, table->desTypeCount},
+               {table->aesTypeNames, table->aesTypeCount}};
+  for (const auto &list : lists) {
+    for (int32_t i = 0; list.names && i < list.count; ++i) {
+      const char *name = list.names[i];
+      if (!*name) continue;
+      std::string value;
+      if (!bGetJoinedOption(name, num_options, options, value)) continue;
+      std::string hex;
+      if (!bNormaliseHex(value, hex)) {
+        vErrorMessage("job ticket option %s is not even-length hexadecimal.", name);
+        return false;
+      }
+      // The longest text a record takes: as bytes (two digits each), as
+      // upper-case digits (AES), or as plain text when not listed as encoded.
+      const bool encoded = bEncodeType(table, name) != 0;
+      const bool des = encoded && bEncodeDesType(table, name);
+      const size_t longest = encoded && !des && bEncodeAesType(table, name) ? VT_ENCODED_VALUE_MAX
+                             : encoded ? 2 * VT_ENCODED_VALUE_MAX
+                                       : VT_ENCODED_VALUE_MAX;
+      if (hex.size() > longest) {
+        vErrorMessage("job ticket option %s is too long (%zu characters).", name, hex.size());
+        return false;
+      }
+      if (des) {
+        unsigned char bytes[VT_ENCODED_VALUE_MAX + 1] = {};
+        VTCStringDecode(hex.data(), bytes, static_cast<int>(hex.size()));
+        if (bBinaryBreaksPjl(reinterpret_cast<const char *>(bytes), hex.size() / 2)) {
+          vErrorMessage("job ticket option %s holds PJL control bytes.", name);
+          return false;
+        }
+      }
+    }
+  }
+  return true;
+}
 
 int bEncodeType(const PsPjlTables *table, const char *optionName) {
   return table ? bListed(table->encodeTypeNames, table->encodeTypeCount, optionName) : 0;

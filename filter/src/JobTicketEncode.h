@@ -41,6 +41,26 @@ int bEncodeType(const PsPjlTables *table, const char *optionName);
 int bEncodeDesType(const PsPjlTables *table, const char *optionName);
 int bEncodeAesType(const PsPjlTables *table, const char *optionName);
 
+// Makes a fetched value safe to place into a line of the job ticket; every
+// value, whatever its source, passes through here before it is placed. Text
+// values (every type but kEncodedDes) keep printable characters only: line
+// ends, every other control character and the escape that starts the
+// universal exit language become spaces, and inside a quoted field ("...")
+// a double quote becomes a single one, so no value can end its line, its
+// field or the PJL job. A binary (kEncodedDes) value is not changed; false
+// when it holds the universal exit language or a line feed (a CR LF pair or
+// a lone one) and so must not be written at all.
+bool bSanitiseTicketValue(EncodedOptionValue *record, bool insideQuotes);
+
+// Checks, before anything of the job is written, every value the printer
+// would take as a secret or an encoded ticket field: a value of an option in
+// the encode-type, DES-type or AES-type list must be even-length
+// hexadecimal that fits a record, and a DES-type value must not decode to
+// bytes holding the universal exit language or a line feed. False, with an ERROR line
+// naming the option, when one is not: the job must then not print (a
+// confidential job without its hold would print at once).
+bool bJobTicketValuesUsable(const PsPjlTables *table, int num_options, cups_option_t *options);
+
 // Writes the record's length / 2 bytes from `bytes` as upper-case hexadecimal
 // digit pairs into its value, then a zero byte. The record's length must be
 // at most VT_ENCODED_VALUE_MAX.

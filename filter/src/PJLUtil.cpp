@@ -69,19 +69,29 @@ int iComposeAndWrite(PsPjlTables *table, const char *templateText,
 
   if (!templateText || !*templateText) return -1;
   size_t templateLength = std::strlen(templateText);
-  if (templateLength >= VT_PJL_LINE_MAX) return -1;  // the loader keeps none this long
-  char converted[VT_PJL_LINE_MAX];
+  if (templateLength > VT_TEMPLATE_MAX) return -1;  // the loader keeps none this long
+  char converted[VT_TEMPLATE_MAX + 1];
   vSwapArgument(templateText, converted, static_cast<int>(templateLength));
 
   LineBuffer line;
   if (argumentCount > 0) {
     const char *rest = converted;
+    bool insideQuotes = false;  // within a "..." field of the template's current line
     for (int i = 0; i < argumentCount; ++i) {
       const char *mark = rest;
       while ((mark = std::strstr(mark, "%s")) != nullptr && mark > converted && mark[-1] == '\\')
         ++mark;
       if (!mark) {
         vDebugMessage("[Filter] - %s: template has no place for argument %s, line dropped\n",
+                      ItemLabel(), arguments[i]);
+        return -1;
+      }
+      for (const char *p = rest; p < mark; ++p) {
+        if (*p == '\n') insideQuotes = false;
+        else if (*p == '"') insideQuotes = !insideQuotes;
+      }
+      if (!bSanitiseTicketValue(&values[i], insideQuotes)) {
+        vDebugMessage("[Filter] - %s: value of %s holds PJL control bytes, line dropped\n",
                       ItemLabel(), arguments[i]);
         return -1;
       }

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include "Filter_Debug.h"
 #include "VtPaths.h"
@@ -62,6 +63,9 @@ DictEntry stDictEntries[] = {
 // ---------------------------------------------------------------------------
 // Property-list access.
 
+// Counted allocation of the table (see "The table's size" below).
+static void *pvTableAlloc(size_t count, size_t size);
+
 // The value under key when it has the wanted type, else none.
 static CFTypeRef LookupTyped(CFTypeRef dict, const char *key, int type) {
   CFTypeRef value = CFDictionaryGetValue(dict, key);
@@ -106,12 +110,12 @@ static char *cpCopyTemplate(CFTypeRef value) {
   if (CFGetTypeCode(value) != kCFTypeString) return nullptr;
   std::string text;
   if (!bGetText(value, text)) text.clear();
-  if (text.size() + 1 > VT_TEMPLATE_MAX) {
+  if (text.size() > VT_TEMPLATE_MAX) {
     vDebugMessage("[Filter] - FilterCustomize: template of %zu bytes is too long, left empty\n",
                   text.size());
     text.clear();
   }
-  char *copy = static_cast<char *>(std::calloc(text.size() + 1, 1));
+  char *copy = static_cast<char *>(pvTableAlloc(text.size() + 1, 1));
   if (copy) std::memcpy(copy, text.data(), text.size());
   return copy;
 }
@@ -125,6 +129,220 @@ static int32_t iArrayCount(CFTypeRef array) {
              : static_cast<int32_t>(n);
 }
 
+// ---------------------------------------------------------------------------
+// Limits on the file. The file is written by an administrator, but it is
+// parsed by a filter that runs for every job: a file that is not what the
+// filter expects must cost little and never take the job down. libplist
+// recurses once per nesting level and, in a binary file, once per reference
+// (an object referenced many times is copied as many times), so both are
+// measured before the bytes reach it.
+
+constexpr size_t kFileBytesMax = 1 << 20;        // the file itself
+constexpr int kNestingMax = 32;                  // open elements or containers, root included
+constexpr uint64_t kNodesMax = 200000;           // values after references are expanded
+constexpr uint64_t kPayloadBytesMax = 4u << 20;  // string and data bytes after expansion
+constexpr size_t kTableBytesMax = 8u << 20;      // everything the loader allocates
+
+namespace {
+
+// Nesting depth of an XML property list: elements opened and not yet closed,
+// comments, processing instructions, declarations and CDATA skipped. False
+// when the depth exceeds the limit.
+bool bXmlNestingWithin(const char *data, size_t size) {
+  int depth = 0;
+  size_t i = 0;
+  auto skipPast = [&](const char *end) {
+    const char *hit = static_cast<const char *>(memmem(data + i, size - i, end, std::strlen(end)));
+    i = hit ? static_cast<size_t>(hit - data) + std::strlen(end) : size;
+  };
+  while (i < size) {
+    const char *lt = static_cast<const char *>(std::memchr(data + i, '<', size - i));
+    if (!lt) break;
+    i = static_cast<size_t>(lt - data);
+    const size_t left = size - i;
+    if (left >= 4 && std::memcmp(lt, "<!--", 4) == 0) {
+      i += 4;
+      skipPast("-->");
+    } else if (left >= 9 && std::memcmp(lt, "<![CDATA[", 9) == 0) {
+      i += 9;
+      skipPast("]]>");
+    } else if (left >= 2 && (lt[1] == '?' || lt[1] == '!')) {
+      i += 2;
+      skipPast(">");
+    } else {
+      const bool closing = left >= 2 && lt[1] == '/';
+      const char *gt = static_cast<const char *>(std::memchr(lt, '>', left));
+      if (!gt) break;
+      const bool empty = gt > lt && gt[-1] == '/';
+      if (closing) --depth;
+      else if (!empty && ++depth > kNestingMax) return false;
+      i = static_cast<size_t>(gt - data) + 1;
+    }
+  }
+  return true;
+}
+
+// The shape of a binary property list ("bplist00"), measured over its
+// object graph: nesting depth, the number of values and the string and data
+// bytes it expands to when every reference is followed (what libplist
+// builds). Each object is measured once.
+class BinaryShape {
+ public:
+  BinaryShape(const unsigned char *data, size_t size) : data_(data), size_(size) {}
+
+  // Empty when the file is within every limit; else the limit it breaks.
+  std::string Check() {
+    if (size_ < 8 + 32) return "malformed binary property list";
+    const unsigned char *trailer = data_ + size_ - 32;
+    offsetSize_ = trailer[6];
+    refSize_ = trailer[7];
+    count_ = Be(trailer + 8, 8);
+    uint64_t top = Be(trailer + 16, 8);
+    tableOffset_ = Be(trailer + 24, 8);
+    if (offsetSize_ < 1 || offsetSize_ > 8 || refSize_ < 1 || refSize_ > 8 || count_ == 0 ||
+        top >= count_ || tableOffset_ >= size_ || count_ > (size_ - tableOffset_) / offsetSize_)
+      return "malformed binary property list";
+    measures_.assign(count_, Measure{});
+    Measure m = Walk(top, 1);
+    if (!problem_.empty()) return problem_;
+    if (m.nodes > kNodesMax) return "more than " + std::to_string(kNodesMax) + " values";
+    if (m.payload > kPayloadBytesMax)
+      return "more than " + std::to_string(kPayloadBytesMax) + " bytes of strings and data";
+    return std::string();
+  }
+
+ private:
+  struct Measure {
+    uint64_t nodes = 0;    // saturating at kNodesMax + 1
+    uint64_t payload = 0;  // saturating at kPayloadBytesMax + 1
+    int height = 0;        // levels below and including the object
+    int state = 0;         // 0 not seen, 1 being measured, 2 done
+  };
+
+  uint64_t Be(const unsigned char *p, unsigned n) const {
+    uint64_t v = 0;
+    for (unsigned i = 0; i < n; ++i) v = (v << 8) | p[i];
+    return v;
+  }
+  static uint64_t Cap(uint64_t v, uint64_t max) { return v > max ? max + 1 : v; }
+
+  // The length of a container or string at offset, its marker's low nibble
+  // or the integer after it; the position after the length in *body.
+  bool Length(size_t at, uint64_t *length, size_t *body) const {
+    unsigned info = data_[at] & 0x0F;
+    *body = at + 1;
+    if (info != 0x0F) {
+      *length = info;
+      return true;
+    }
+    if (*body >= size_ || (data_[*body] & 0xF0) != 0x10) return false;
+    unsigned bytes = 1u << (data_[*body] & 0x0F);
+    if (bytes > 8 || *body + 1 + bytes > size_) return false;
+    *length = Be(data_ + *body + 1, bytes);
+    *body += 1 + bytes;
+    return true;
+  }
+
+  Measure Walk(uint64_t index, int depth) {
+    Measure none;
+    if (!problem_.empty()) return none;
+    if (depth > kNestingMax) {
+      problem_ = "nesting deeper than " + std::to_string(kNestingMax) + " levels";
+      return none;
+    }
+    Measure &slot = measures_[index];
+    if (slot.state == 2) {
+      if (depth - 1 + slot.height > kNestingMax)
+        problem_ = "nesting deeper than " + std::to_string(kNestingMax) + " levels";
+      return slot;
+    }
+    if (slot.state == 1) {
+      problem_ = "an object that contains itself";
+      return none;
+    }
+    slot.state = 1;
+    size_t at = static_cast<size_t>(Be(data_ + tableOffset_ + index * offsetSize_, offsetSize_));
+    if (at < 8 || at >= tableOffset_) {
+      problem_ = "malformed binary property list";
+      return none;
+    }
+    Measure m;
+    m.nodes = 1;
+    m.height = 1;
+    unsigned kind = data_[at] >> 4;
+    uint64_t length = 0;
+    size_t body = at + 1;
+    if (kind == 0x4 || kind == 0x5 || kind == 0x6 || kind == 0x7 || kind == 0xA || kind == 0xC ||
+        kind == 0xD) {
+      if (!Length(at, &length, &body)) {
+        problem_ = "malformed binary property list";
+        return none;
+      }
+    }
+    if (kind == 0x4 || kind == 0x5 || kind == 0x7) m.payload = Cap(length, kPayloadBytesMax);
+    if (kind == 0x6) m.payload = Cap(length > kPayloadBytesMax ? length : 2 * length, kPayloadBytesMax);
+    if (kind == 0xA || kind == 0xC || kind == 0xD) {
+      uint64_t refs = kind == 0xD ? 2 * length : length;
+      if (length > size_ || refs > (tableOffset_ - body) / refSize_) {
+        problem_ = "malformed binary property list";
+        return none;
+      }
+      for (uint64_t r = 0; r < refs; ++r) {
+        uint64_t child = Be(data_ + body + r * refSize_, refSize_);
+        if (child >= count_) {
+          problem_ = "malformed binary property list";
+          return none;
+        }
+        Measure c = Walk(child, depth + 1);
+        if (!problem_.empty()) return none;
+        m.nodes = Cap(m.nodes + c.nodes, kNodesMax);
+        m.payload = Cap(m.payload + c.payload, kPayloadBytesMax);
+        if (c.height + 1 > m.height) m.height = c.height + 1;
+      }
+    }
+    m.state = 2;
+    measures_[index] = m;
+    return m;
+  }
+
+  const unsigned char *data_;
+  size_t size_;
+  unsigned offsetSize_ = 0, refSize_ = 0;
+  uint64_t count_ = 0, tableOffset_ = 0;
+  std::vector<Measure> measures_;
+  std::string problem_;
+};
+
+// Empty when the bytes may go to libplist; else the limit they break.
+std::string ShapeProblem(const std::string &data) {
+  if (data.size() >= 8 && std::memcmp(data.data(), "bplist00", 8) == 0)
+    return BinaryShape(reinterpret_cast<const unsigned char *>(data.data()), data.size()).Check();
+  if (!bXmlNestingWithin(data.data(), data.size()))
+    return "nesting deeper than " + std::to_string(kNestingMax) + " levels";
+  return std::string();
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// The table's size. Every allocation of the loader is counted; once the
+// table would grow past kTableBytesMax nothing more is allocated and the
+// whole load fails (the file is treated as unreadable).
+
+static size_t gTableBytes = 0;
+static bool gTableTooLarge = false;
+
+static void *pvTableAlloc(size_t count, size_t size) {
+  if (count == 0 || size == 0) return nullptr;
+  if (gTableTooLarge || count > (kTableBytesMax - gTableBytes) / size) {
+    gTableTooLarge = true;
+    return nullptr;
+  }
+  void *block = std::calloc(count, size);
+  if (block) gTableBytes += count * size;
+  return block;
+}
+
 CFOwned MyPListCreateDictionaryFromPath(const char *path) {
   if (!path || !*path) return CFOwned();
   FILE *file = std::fopen(path, "rb");
@@ -132,10 +350,27 @@ CFOwned MyPListCreateDictionaryFromPath(const char *path) {
   std::string data;
   char chunk[8192];
   size_t got;
-  while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) data.append(chunk, got);
+  bool tooLarge = false;
+  while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+    if (data.size() + got > kFileBytesMax) {
+      tooLarge = true;
+      break;
+    }
+    data.append(chunk, got);
+  }
   bool failed = std::ferror(file) != 0;
   std::fclose(file);
+  if (tooLarge) {
+    vDebugMessage("[Filter] - FilterCustomize: file larger than %zu bytes, not used\n",
+                  kFileBytesMax);
+    return CFOwned();
+  }
   if (failed || data.empty()) return CFOwned();
+  std::string problem = ShapeProblem(data);
+  if (!problem.empty()) {
+    vDebugMessage("[Filter] - FilterCustomize: %s, not used\n", problem.c_str());
+    return CFOwned();
+  }
   return CFPropertyListCreateWithData(data.data(), data.size());
 }
 
@@ -175,7 +410,7 @@ static DictEntry *pstCreateDictEntries(CFTypeRef reserve) {
   CFTypeRef names = LookupTyped(reserve, "PDEName", kCFTypeArray);
   if (!names) return nullptr;
   int32_t sections = iArrayCount(names);
-  DictEntry *list = static_cast<DictEntry *>(std::calloc(sections + 1, sizeof(DictEntry)));
+  DictEntry *list = static_cast<DictEntry *>(pvTableAlloc(sections + 1, sizeof(DictEntry)));
   if (!list) return nullptr;
   CFTypeRef ticketNames = LookupTyped(reserve, "JobTicketName", kCFTypeDictionary);
   for (int32_t i = 0; i < sections; ++i) {
@@ -187,13 +422,14 @@ static DictEntry *pstCreateDictEntries(CFTypeRef reserve) {
     // the sections after it are never read, so they are not built.
     if (count < 1) break;
     auto slots = static_cast<char(*)[VT_ITEM_NAME_SLOT]>(
-        std::calloc(count + 1, VT_ITEM_NAME_SLOT));
-    char *sectionName = strdup(section.c_str());
+        pvTableAlloc(static_cast<size_t>(count) + 1, VT_ITEM_NAME_SLOT));
+    char *sectionName = static_cast<char *>(pvTableAlloc(section.size() + 1, 1));
     if (!slots || !sectionName) {
       std::free(slots);
       std::free(sectionName);
       break;
     }
+    std::memcpy(sectionName, section.c_str(), section.size() + 1);
     for (int32_t j = 0; j < count; ++j) {
       bCopyText(CFArrayGetValueAtIndex(items, j), slots[j], VT_ITEM_NAME_SLOT, "item name");
     }
@@ -231,19 +467,25 @@ static void ossCountItems(CFTypeRef components, const DictEntry *entry, int32_t 
   }
 }
 
+// Argument names kept per element: as many as a line can place.
+constexpr int32_t kArgumentsKept = 30;
+
 // Stores one argument name.
 static void vStoreDetailFor4th(CFTypeRef argument, char *slot) {
   bCopyText(argument, slot, VT_TEXT_SLOT, "argument name");
 }
 
-// Stores the arguments of an element or complex item: count and slots.
-static void vStoreArguments(CFTypeRef arguments, int32_t *count,
-                            char (**slots)[VT_TEXT_SLOT]) {
+// Stores the names of an argument list or an encoding list, at most `limit`
+// of them: count and slots. The header writer places at most
+// VT_PJL_ARGUMENTS_MAX arguments per line, so an element keeps no more.
+static void vStoreArguments(CFTypeRef arguments, int32_t *count, char (**slots)[VT_TEXT_SLOT],
+                            int32_t limit) {
   int32_t n = iArrayCount(arguments);
+  if (n > limit) n = limit;
   *count = 0;
   *slots = nullptr;
   if (n < 1) return;
-  auto block = static_cast<char(*)[VT_TEXT_SLOT]>(std::calloc(n, VT_TEXT_SLOT));
+  auto block = static_cast<char(*)[VT_TEXT_SLOT]>(pvTableAlloc(n, VT_TEXT_SLOT));
   if (!block) return;
   for (int32_t i = 0; i < n; ++i) vStoreDetailFor4th(CFArrayGetValueAtIndex(arguments, i), block[i]);
   *count = n;
@@ -257,7 +499,7 @@ static void vStoreDetailFor5th(CFTypeRef complex, ComplexItem *out) {
   CFTypeRef arguments = LookupTyped(complex, "Argument", kCFTypeArray);
   if (arguments) {
     out->templateText = cpCopyTemplate(LookupTyped(complex, "String", kCFTypeString));
-    vStoreArguments(arguments, &out->argumentCount, &out->arguments);
+    vStoreArguments(arguments, &out->argumentCount, &out->arguments, kArgumentsKept);
   }
 }
 
@@ -267,7 +509,7 @@ static void vStoreDetailFor3rd(CFTypeRef syntax, PdlEntry *entry) {
   SyntaxElement *last = nullptr;
   int32_t stored = 0;
   for (int32_t i = 0; i < n; ++i) {
-    auto element = static_cast<SyntaxElement *>(std::calloc(1, sizeof(SyntaxElement)));
+    auto element = static_cast<SyntaxElement *>(pvTableAlloc(1, sizeof(SyntaxElement)));
     if (!element) break;
     element->self = element;
     element->previous = last;
@@ -282,11 +524,11 @@ static void vStoreDetailFor3rd(CFTypeRef syntax, PdlEntry *entry) {
     CFTypeRef complex = LookupTyped(dict, "Complex", kCFTypeArray);
     if (arguments) {
       element->templateText = cpCopyTemplate(LookupTyped(dict, "String", kCFTypeString));
-      vStoreArguments(arguments, &element->count, &element->arguments);
+      vStoreArguments(arguments, &element->count, &element->arguments, kArgumentsKept);
     } else if (complex) {
       int32_t m = iArrayCount(complex);
       if (m > 0) {
-        element->complexItems = static_cast<ComplexItem *>(std::calloc(m, sizeof(ComplexItem)));
+        element->complexItems = static_cast<ComplexItem *>(pvTableAlloc(m, sizeof(ComplexItem)));
         if (element->complexItems) {
           element->count = m;
           for (int32_t j = 0; j < m; ++j)
@@ -338,13 +580,13 @@ static int iStoreDetailFor2nd(CFTypeRef components, const char *sectionName, con
 }
 
 // Stores one encoding list ("JobTicketEncodeType" and its two siblings).
-static void vStoreDetailForEncodeTable(const char *modelKey, const char *key, int32_t *count,
+static void vStoreDetailForEncodeTable(CFTypeRef root, const char *key, int32_t *count,
                                        char (**names)[VT_TEXT_SLOT]) {
   *count = 0;
   *names = nullptr;
-  CFOwned list = MyEntryPListCreateCustomDictionary(modelKey, key);
-  if (CFGetTypeCode(list.get()) != kCFTypeArray) return;
-  vStoreArguments(list.get(), count, names);
+  CFTypeRef list = LookupTyped(root, key, kCFTypeArray);
+  if (!list) return;
+  vStoreArguments(list, count, names, std::numeric_limits<int32_t>::max());
 }
 
 // ---------------------------------------------------------------------------
@@ -397,50 +639,59 @@ int ossFilterCreatePsPjlTables(PsPjlTables *table, const char *modelKey) {
   if (!table) return -1;
   // One table per job; a second load replaces the first instead of leaking it.
   ossFilterFreePsPjlTables(table);
-  if (EntryPListPath(modelKey).empty()) {
+  std::string path = EntryPListPath(modelKey);
+  if (path.empty()) {
     vDebugMessage("EntryPList: entryPListPath is invalid\n");
     return -1;
   }
 
-  CFOwned components = MyEntryPListCreateCustomDictionary(modelKey, "PDL_Compornents");
-  if (CFGetTypeCode(components.get()) != kCFTypeDictionary) return -1;
+  // The file is read and parsed once; every root key is looked up in it.
+  CFOwned root = MyPListCreateDictionaryFromPath(path.c_str());
+  CFTypeRef components = LookupTyped(root.get(), "PDL_Compornents", kCFTypeDictionary);
+  if (!components) return -1;
 
-  {
-    CFOwned reserve = MyEntryPListCreateCustomDictionary(modelKey, "Reserve");
-    pstDictEntriesPlist = pstCreateDictEntries(reserve.get());
-  }
-  if (!pstDictEntriesPlist) pstDictEntriesPlist = stDictEntries;
+  gTableBytes = 0;
+  gTableTooLarge = false;
+  pstDictEntriesPlist = pstCreateDictEntries(LookupTyped(root.get(), "Reserve", kCFTypeDictionary));
+  if (!pstDictEntriesPlist && !gTableTooLarge) pstDictEntriesPlist = stDictEntries;
 
   int32_t psCount = 0, pjlCount = 0;
-  for (DictEntry *entry = pstDictEntriesPlist; entry->sectionName; ++entry)
-    ossCountItems(components.get(), entry, &psCount, &pjlCount);
+  for (DictEntry *entry = pstDictEntriesPlist; entry && entry->sectionName; ++entry)
+    ossCountItems(components, entry, &psCount, &pjlCount);
 
   if (psCount > 0) {
-    table->psItems = static_cast<PdlEntry *>(std::calloc(psCount, sizeof(PdlEntry)));
+    table->psItems = static_cast<PdlEntry *>(pvTableAlloc(psCount, sizeof(PdlEntry)));
     if (table->psItems) table->psCount = psCount;
   }
   if (pjlCount > 0) {
-    table->pjlItems = static_cast<PdlEntry *>(std::calloc(pjlCount, sizeof(PdlEntry)));
+    table->pjlItems = static_cast<PdlEntry *>(pvTableAlloc(pjlCount, sizeof(PdlEntry)));
     if (table->pjlItems) table->pjlCount = pjlCount;
   }
 
   int32_t psCursor = 0, pjlCursor = 0;
-  for (DictEntry *entry = pstDictEntriesPlist; entry->sectionName; ++entry) {
-    for (int32_t i = 0; i < entry->count && entry->itemNames[i][0]; ++i)
-      iStoreDetailFor2nd(components.get(), entry->sectionName, entry->itemNames[i], table,
-                         &psCursor, &pjlCursor);
+  for (DictEntry *entry = pstDictEntriesPlist; entry && entry->sectionName; ++entry) {
+    for (int32_t i = 0; i < entry->count && entry->itemNames[i][0] && !gTableTooLarge; ++i)
+      iStoreDetailFor2nd(components, entry->sectionName, entry->itemNames[i], table, &psCursor,
+                         &pjlCursor);
   }
-  components.reset();
 
-  vStoreDetailForEncodeTable(modelKey, "JobTicketEncodeType", &table->encodeTypeCount,
+  vStoreDetailForEncodeTable(root.get(), "JobTicketEncodeType", &table->encodeTypeCount,
                              &table->encodeTypeNames);
-  vStoreDetailForEncodeTable(modelKey, "JobTicketDesType", &table->desTypeCount,
+  vStoreDetailForEncodeTable(root.get(), "JobTicketDesType", &table->desTypeCount,
                              &table->desTypeNames);
-  vStoreDetailForEncodeTable(modelKey, "JobTicketAesType", &table->aesTypeCount,
+  vStoreDetailForEncodeTable(root.get(), "JobTicketAesType", &table->aesTypeCount,
                              &table->aesTypeNames);
 
-  CFOwned embed = MyEntryPListCreateCustomDictionary(modelKey, "PJLEmbedEnable");
+  if (gTableTooLarge) {
+    // A table cut short would silently leave out commands the printer needs.
+    vDebugMessage("[Filter] - FilterCustomize: table larger than %zu bytes, not used\n",
+                  kTableBytesMax);
+    ossFilterFreePsPjlTables(table);
+    return -1;
+  }
+
   bool flag = false;
-  if (CFBooleanGetValue(embed.get(), flag)) table->bPjlEmbed = flag ? 1 : 0;
+  if (CFBooleanGetValue(CFDictionaryGetValue(root.get(), "PJLEmbedEnable"), flag))
+    table->bPjlEmbed = flag ? 1 : 0;
   return 0;
 }

@@ -13,7 +13,7 @@
 #include "CFValue.h"
 
 #define VT_TEXT_SLOT 1025      // 1024 bytes and a NUL
-#define VT_TEMPLATE_MAX 2048   // longest template kept, its NUL included
+#define VT_TEMPLATE_MAX 2048   // longest template kept, its NUL not counted
 #define VT_ITEM_NAME_SLOT 1024 // an item name of a section list: 1023 bytes and a NUL
 
 struct ComplexItem {
@@ -72,6 +72,8 @@ extern DictEntry *pstDictEntriesPlist;
 extern DictEntry stDictEntries[];
 
 // 0 when the table was built, -1 otherwise (the job then carries no PJL).
+// The file is parsed once; a table that would outgrow its memory limit is
+// not built at all.
 int ossFilterCreatePsPjlTables(PsPjlTables *table, const char *modelKey);
 int ossFilterFreePsPjlTables(PsPjlTables *table);
 
@@ -79,5 +81,7 @@ int ossFilterFreePsPjlTables(PsPjlTables *table);
 // read anew on each call), owned by the caller; none when absent.
 CFOwned MyEntryPListCreateCustomDictionary(const char *modelKey, const char *key);
 // Loads a property-list file (XML or binary); none when it cannot be read or
-// parsed.
+// parsed, or when it is beyond the limits checked before it is parsed: its
+// size, its nesting depth, and for a binary list the values, string and data
+// bytes it expands to (a DEBUG line names the limit).
 CFOwned MyPListCreateDictionaryFromPath(const char *path);

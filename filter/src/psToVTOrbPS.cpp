@@ -19,6 +19,7 @@
 #include "Filter_Debug.h"
 #include "Impose.h"
 #include "JobTicketAccess.h"
+#include "JobTicketEncode.h"
 #include "PSUtil.h"
 #include "Scanner.h"
 #include "SpoolUtil.h"
@@ -110,15 +111,19 @@ int main(int argc, char *argv[]) {
     // Without its PPD the job cannot be printed as the printer expects;
     // CUPS must not report it printed.
     vDebugMessage("[Filter] - ERROR: ppeOpenFile()\n ");
-    vErrorMessage("unable to open the PPD file%s%s.", ppdPath ? " " : "", ppdPath ? ppdPath : "");
+    const bool named = ppdPath && *ppdPath;
+    vErrorMessage("unable to open the PPD file%s%s.", named ? " " : "", named ? ppdPath : "");
     status = 1;
   } else {
     ppdMarkDefaults(gPpdFileT);
     cupsMarkOptions(gPpdFileT, num_options, options);
     tablesLoaded = ossFilterCreatePsPjlTables(&ctrl1st, "Q610") == 0;
+    // A secret or encoded ticket value the printer cannot take fails the job
+    // before anything of it is written.
+    if (tablesLoaded && !bJobTicketValuesUsable(&ctrl1st, num_options, options)) giJobFailed = 1;
 
     const char *mac = cupsGetOption("DestMacAddr", num_options, options);
-    if (bGetWakeOnLan(num_options, options) && mac) {
+    if (!giJobFailed && bGetWakeOnLan(num_options, options) && mac) {
       if (!WakePrinter(mac)) {
         vDebugMessage("[Filter] - ERROR: pid < 0\n ");
         vErrorMessage("unable to start the wake-on-LAN helper.");

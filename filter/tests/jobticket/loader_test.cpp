@@ -171,11 +171,11 @@ TEST_F(Loader, OtherTypesAreIgnoredAndEqualSerialsKept) {
 TEST_F(Loader, TextsThatDoNotFitStayEmpty) {
   std::string dsc1024(1024, 'K'), dsc1025(1025, 'K');
   std::string value1025(1025, 'v');
-  std::string templ2047(2047, 't'), templ2048(2048, 't');
+  std::string templ2048(2048, 't'), templ2049(2049, 't');
   std::string file = OneSectionFile(
       {{"P1", PsItem(dsc1024, {Element("v", "x")})},
        {"P2", PsItem(dsc1025, {Element("v", "x")})},
-       {"J1", PjlItem(1, {Element(value1025, templ2047), Element("w", templ2048)})}});
+       {"J1", PjlItem(1, {Element(value1025, templ2048), Element("w", templ2049)})}});
   ASSERT_EQ(Load(file), 0);
   ASSERT_EQ(table_.psCount, 2);
   EXPECT_EQ(std::string(table_.psItems[0].dscText), dsc1024);
@@ -183,7 +183,7 @@ TEST_F(Loader, TextsThatDoNotFitStayEmpty) {
   ASSERT_EQ(table_.pjlCount, 1);
   const SyntaxElement *e = table_.pjlItems[0].syntaxList;
   EXPECT_STREQ(e->value, "");
-  EXPECT_EQ(std::string(e->templateText), templ2047);
+  EXPECT_EQ(std::string(e->templateText), templ2048);
   ASSERT_NE(e->next->templateText, nullptr);
   EXPECT_STREQ(e->next->templateText, "");
 }

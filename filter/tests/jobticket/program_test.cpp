@@ -1,12 +1,25 @@
 // The job ticket through the real filter: the PJL job the filter opens or
 // completes around the document, the header from the customisation file,
 // feature blocks replaced from it, and jobs without a usable file.
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "FilterRunner.h"
 #include "TicketTestSupport.h"
 
 using namespace ticket;
+
+#if defined(__SANITIZE_ADDRESS__)
+#define VT_UNDER_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VT_UNDER_ASAN 1
+#endif
+#endif
+#ifndef VT_UNDER_ASAN
+#define VT_UNDER_ASAN 0
+#endif
 
 namespace {
 
@@ -194,6 +207,354 @@ TEST_F(Program, DroppedLinesAreLoggedByOptionName) {
             std::string::npos) << r.err;
   EXPECT_NE(r.err.find("DEBUG: [Filter] - com.apple.print.JobInfo.PMJobName: value too long"),
             std::string::npos) << r.err;
+}
+
+// ---- Hostile option values ------------------------------------------------
+
+// An option value quoted for the filter's option string.
+std::string Quoted(const std::string &value) {
+  std::string out = "'";
+  for (char c : value) {
+    if (c == '\'' || c == '\\') out += '\\';
+    out += c;
+  }
+  return out + "'";
+}
+
+std::string Hex(const std::string &bytes) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : bytes) {
+    out += kDigits[c >> 4];
+    out += kDigits[c & 15];
+  }
+  return out;
+}
+
+// A file whose every item writes exactly one kind of line, with text,
+// hexadecimal-text, upper-case-hexadecimal and binary values, and a PS item
+// filled from an option.
+std::string HostileFile() {
+  return OneSectionFile(
+      {{"jp.vantora.printers.loginName",
+        PjlItem(1, {Element("", "@PJL SET USERNAME=\"%1\"\\n", {"jp.vantora.printers.loginName"})})},
+       {"com.apple.print.JobInfo.PMJobName",
+        PjlItem(2, {Element("", "@PJL SET JOBNAME=\"%1\"\\n", {"com.apple.print.JobInfo.PMJobName"})})},
+       {"JimonTextSet", PjlItem(3, {Element("true", "@PJL SET STAMPTEXT=\"%1\"\\n", {"JimonCharacter"})})},
+       {"Memo", PjlItem(4, {Element("true", "@PJL COMMENT %1\\n", {"MemoText"})})},
+       {"OutputMethod", PjlItem(5, {Element("Secure", "@PJL SET HOLD=ON\\n@PJL SET HOLDKEY=\"%1\"\\n",
+                                            {"VTSecurePIN"})})},
+       {"Note", PjlItem(6, {Element("true", "@PJL SET NOTE=\"%1\"\\n", {"VTNote"})})},
+       {"DesKey", PjlItem(7, {Element("true", "@PJL SET DESKEY=%1\\n", {"VTDesKey"})})},
+       {"Banner", PsItem("BannerText", {Element("On", "(%1) show\\n", {"BannerText"})})}},
+      {{"JobTicketEncodeType", StrArr({"VTSecurePIN", "VTNote", "VTDesKey"})},
+       {"JobTicketDesType", StrArr({"VTDesKey"})},
+       {"JobTicketAesType", StrArr({"VTSecurePIN"})}});
+}
+
+// The lines the file can write: the text before the value and after it,
+// and whether the value stands between double quotes.
+struct LineShape {
+  std::string before, after;
+  bool quoted;
+  bool binary = false;  // any bytes but a line feed
+};
+const LineShape kShapes[] = {{"@PJL SET USERNAME=\"", "\"", true},
+                             {"@PJL SET JOBNAME=\"", "\"", true},
+                             {"@PJL SET STAMPTEXT=\"", "\"", true},
+                             {"@PJL COMMENT ", "", false},
+                             {"@PJL SET HOLD=ON", "", false},
+                             {"@PJL SET HOLDKEY=\"", "\"", true},
+                             {"@PJL SET NOTE=\"", "\"", true},
+                             {"@PJL SET DESKEY=", "", false, true},
+                             {"@PJL SET RESOLUTION=600", "", false}};
+
+bool IsTableLine(const std::string &line) {
+  for (const LineShape &shape : kShapes) {
+    if (line.size() < shape.before.size() + shape.after.size()) continue;
+    if (line.compare(0, shape.before.size(), shape.before) != 0) continue;
+    if (line.compare(line.size() - shape.after.size(), shape.after.size(), shape.after) != 0)
+      continue;
+    std::string value =
+        line.substr(shape.before.size(), line.size() - shape.before.size() - shape.after.size());
+    bool clean = true;
+    for (unsigned char c : value)
+      if (shape.binary ? c == '\n' : (c < 0x20 || c == 0x7F || (shape.quoted && c == '"')))
+        clean = false;
+    if (clean) return true;
+  }
+  return false;
+}
+
+// Checks a job the filter opened: one "@PJL JOB", then only lines of the
+// table, "@PJL ENTER LANGUAGE" last, then the document whole. Returns the
+// header lines.
+std::vector<std::string> CheckedHeader(const FilterResult &r, const std::string &document) {
+  std::vector<std::string> lines;
+  const std::string enter = "@PJL ENTER LANGUAGE = POSTSCRIPT\n";
+  size_t end = r.out.find(enter);
+  EXPECT_NE(end, std::string::npos) << r.out;
+  if (end == std::string::npos) return lines;
+  EXPECT_EQ(r.out.substr(end + enter.size()), document + kUel + "@PJL EOJ\n" + kUel + "\n");
+  const std::string head = r.out.substr(0, end);
+  EXPECT_EQ(head.compare(0, kUel.size(), kUel), 0) << head;
+  size_t at = kUel.size();
+  while (at < head.size()) {
+    size_t nl = head.find('\n', at);
+    EXPECT_NE(nl, std::string::npos) << "header line without its end: " << head.substr(at);
+    if (nl == std::string::npos) break;
+    lines.push_back(head.substr(at, nl - at));
+    at = nl + 1;
+  }
+  EXPECT_FALSE(lines.empty());
+  if (lines.empty()) return lines;
+  EXPECT_EQ(lines[0], "@PJL JOB");
+  for (size_t i = 1; i < lines.size(); ++i)
+    EXPECT_TRUE(IsTableLine(lines[i])) << "not a line of the table: " << Quoted(lines[i]);
+  return lines;
+}
+
+const std::string kInjection =
+    "Report\n@PJL SET HOLD = OFF\n" + kUel + "@PJL FSDELETE NAME = \"0:\\x\"\n";
+
+TEST_F(Program, TextValuesCannotWriteCommandsOfTheirOwn) {
+  job_.setCustomization(HostileFile());
+  std::string fourKb;
+  while (fourKb.size() < 4096) fourKb += "\r\n\x1b\"" + kUel + "@PJL RESET\n";
+  const std::vector<std::string> payloads = {
+      kInjection, "a\rb", "a\nb", "a\r\nb", "a\x1b" "b", kUel, "say \"hi\"", "tab\there\x7f",
+      std::string(1000, '\n'), fourKb};
+  const char *const fields[] = {"jp.vantora.printers.loginName",
+                                "com.apple.print.JobInfo.PMJobName", "JimonCharacter",
+                                "MemoText", "com.apple.print.JobInfo.PMJobOwner"};
+  for (const char *field : fields) {
+    for (const std::string &payload : payloads) {
+      SCOPED_TRACE(std::string(field) + " = " + Quoted(payload.substr(0, 40)));
+      std::string options = "JimonTextSet=True Memo=true " + std::string(field) + "=" +
+                            Quoted(payload);
+      FilterResult r = job_.print(kDocument, options);
+      ASSERT_EQ(r.status, 0) << r.err;
+      CheckedHeader(r, kDocument);
+      // A document bringing its own PJL job: still one job and the table's lines.
+      FilterResult own = job_.print(kUel + "@PJL JOB NAME=\"app\"\n@PJL SET RESOLUTION=600\n" +
+                                        "@PJL ENTER LANGUAGE = POSTSCRIPT\n" + kDocument + kUel +
+                                        "@PJL EOJ\n" + kUel + "\n",
+                                    options);
+      ASSERT_EQ(own.status, 0) << own.err;
+      CheckedHeader(own, kDocument);
+    }
+  }
+
+  // What the text values turn into: spaces for control characters, single
+  // quotes for double quotes between quotes only; plain values unchanged.
+  FilterResult r = job_.print(
+      kDocument, "com.apple.print.JobInfo.PMJobName=" + Quoted(kInjection) +
+                     " jp.vantora.printers.loginName=" + Quoted("al\"ice\x1b") +
+                     " Memo=true MemoText=" + Quoted("say \"hi\"\r\n") +
+                     " JimonTextSet=True JimonCharacter=" + Quoted("Top secret: 100% <ok>"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(CheckedHeader(r, kDocument),
+            (std::vector<std::string>{
+                "@PJL JOB", "@PJL SET USERNAME=\"al'ice \"",
+                "@PJL SET JOBNAME=\"Report @PJL SET HOLD = OFF  %-12345X@PJL FSDELETE NAME = '0:\\x' \"",
+                "@PJL SET STAMPTEXT=\"Top secret: 100% <ok>\"", "@PJL COMMENT say \"hi\"  "}));
+}
+
+TEST_F(Program, EncodedValuesCannotWriteCommandsOfTheirOwn) {
+  job_.setCustomization(HostileFile());
+  // Decoded to text: sanitised like any text. Upper-case hexadecimal: as given.
+  FilterResult r = job_.print(
+      kDocument, "Note=true VTNote=" + Hex("a\nb" + kUel + "c\"d") +
+                     " OutputMethod=Secure VTSecurePIN=" + Hex(kUel + "\r\n") +
+                     " DesKey=true VTDesKey=" + Hex(std::string("A\0B\rC", 5)));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(CheckedHeader(r, kDocument),
+            (std::vector<std::string>{"@PJL JOB", "@PJL SET HOLD=ON",
+                                      "@PJL SET HOLDKEY=\"" + Hex(kUel + "\r\n") + "\"",
+                                      "@PJL SET NOTE=\"a b %-12345Xc'd\"",
+                                      std::string("@PJL SET DESKEY=A\0B\rC", 21)}));
+  // A text value ends at its first zero byte.
+  r = job_.print(kDocument, "Note=true VTNote=" + Hex(std::string("A\0\n", 3)));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(CheckedHeader(r, kDocument),
+            (std::vector<std::string>{"@PJL JOB", "@PJL SET NOTE=\"A\""}));
+
+  // Binary values holding the UEL or a line feed end the job before anything
+  // is written, whether the item using them is selected or not.
+  for (const std::string &bytes :
+       {kUel, std::string("12\r\n34"), std::string("12\n"), "x" + kUel + "y"}) {
+    for (const char *select : {"DesKey=true ", ""}) {
+      SCOPED_TRACE(Quoted(bytes) + " " + select);
+      r = job_.print(kDocument, std::string(select) + "VTDesKey=" + Hex(bytes));
+      EXPECT_EQ(r.status, 1);
+      EXPECT_EQ(r.out, "");
+      EXPECT_NE(r.err.find("ERROR: job ticket option VTDesKey"), std::string::npos) << r.err;
+    }
+  }
+}
+
+TEST_F(Program, FeatureReplacementsTakeSanitisedValues) {
+  job_.setCustomization(HostileFile());
+  const std::string document = "%!PS-Adobe-3.0\n%%BeginFeature: *BannerText On\nold\n"
+                               "%%EndFeature\nshowpage\n%%EOF\n";
+  FilterResult r = job_.print(document, "Banner=On BannerText=" + Quoted("x\n%%EOF\n" + kUel));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("%%BeginFeature: *BannerText On\n(x %%EOF  %-12345X) show\n%%EndFeature\n"),
+            std::string::npos) << r.out;
+}
+
+// Secure print fails closed: a PIN the printer could not take ends the job
+// with nothing written, so a confidential job never prints unheld.
+TEST(SecurePrint, MalformedPinEndsTheJob) {
+  FilterJob job;
+  job.usePpd();
+  job.setCustomization(ReadFile(std::string(VT_SOURCE_DIR) + "/examples/FilterCustomize.plist"));
+  for (const std::string &pin : {std::string("313G"), std::string("123"), std::string("12 34"),
+                                 std::string("31\n32"), std::string(1028, '3'),
+                                 std::string(4096, '3')}) {
+    SCOPED_TRACE(pin.substr(0, 20));
+    FilterResult r = job.print(kDocument, "OutputMethod=Secure VTSecurePIN=" + Quoted(pin));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("ERROR: job ticket option VTSecurePIN"), std::string::npos) << r.err;
+  }
+  FilterResult r = job.print(kDocument, "OutputMethod=Secure VTSecurePIN=31323334");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("@PJL SET HOLD = ON\n@PJL SET HOLDKEY = \"31323334\"\n"), std::string::npos);
+}
+
+// ---- Hostile customisation files ------------------------------------------
+
+// A binary property list from its objects (object references of two bytes,
+// offsets of four); the last object is the root.
+std::string BinaryPlist(const std::vector<std::string> &objects) {
+  std::string out = "bplist00";
+  std::vector<uint32_t> offsets;
+  for (const std::string &o : objects) {
+    offsets.push_back(static_cast<uint32_t>(out.size()));
+    out += o;
+  }
+  uint64_t table = out.size();
+  for (uint32_t off : offsets)
+    for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>((off >> shift) & 0xFF);
+  std::string trailer(6, '\0');
+  trailer += '\x04';
+  trailer += '\x02';
+  auto be64 = [&](uint64_t v) {
+    for (int shift = 56; shift >= 0; shift -= 8) trailer += static_cast<char>((v >> shift) & 0xFF);
+  };
+  be64(objects.size());
+  be64(objects.size() - 1);
+  be64(table);
+  return out + trailer;
+}
+std::string Ref(size_t index) {
+  return std::string(1, static_cast<char>(index >> 8)) + static_cast<char>(index & 0xFF);
+}
+std::string Marker(int kind, size_t count) {
+  if (count < 15) return std::string(1, static_cast<char>((kind << 4) | static_cast<int>(count)));
+  return std::string(1, static_cast<char>((kind << 4) | 0xF)) + "\x11" + Ref(count);
+}
+std::string BString(const std::string &ascii) { return Marker(0x5, ascii.size()) + ascii; }
+// Arrays 1..levels, each holding `width` references to the one before it.
+std::vector<std::string> SharedArrays(int levels, int width) {
+  std::vector<std::string> objects = {BString("x")};
+  for (int level = 1; level <= levels; ++level) {
+    std::string array = Marker(0xA, static_cast<size_t>(width));
+    for (int i = 0; i < width; ++i) array += Ref(static_cast<size_t>(level - 1));
+    objects.push_back(array);
+  }
+  return objects;
+}
+// Adds a root dictionary {"PDL_Compornents": last object}.
+std::string WithRoot(std::vector<std::string> objects) {
+  size_t value = objects.size() - 1;
+  objects.push_back(BString("PDL_Compornents"));
+  objects.push_back(Marker(0xD, 1) + Ref(objects.size() - 1) + Ref(value));
+  return BinaryPlist(objects);
+}
+
+TEST_F(Program, FilesBeyondTheLimitsAreUnreadable) {
+  auto arrays = [](int depth) {
+    std::string open, close;
+    for (int i = 0; i < depth; ++i) {
+      open += "<array>";
+      close += "</array>";
+    }
+    return open + close;
+  };
+  std::string manyNames;
+  for (int i = 0; i < 9000; ++i) manyNames += Str("n" + std::to_string(i));
+  const struct {
+    const char *name;
+    std::string file;
+    const char *limit;
+  } cases[] = {
+      {"deep XML", OneSectionFile({{"VTCollate", PjlItem(1, {Element("true", "@PJL X\\n")})}},
+                                  {{"Extra", arrays(40)}}),
+       "nesting deeper than 32 levels"},
+      {"very deep XML", Plist(Dict({{"PDL_Compornents", arrays(160000)}})),
+       "file larger than 1048576 bytes"},
+      {"large XML", OneSectionFile({{"VTCollate", PjlItem(1, {Element("true", "@PJL X\\n")})}},
+                                   {{"Padding", Str(std::string(1100000, 'p'))}}),
+       "file larger than 1048576 bytes"},
+      {"deep binary", WithRoot(SharedArrays(40, 1)), "nesting deeper than 32 levels"},
+      {"shared binary", WithRoot(SharedArrays(8, 14)), "more than 200000 values"},
+      {"self-referencing binary",
+       BinaryPlist({BString("PDL_Compornents"), Marker(0xA, 1) + Ref(2),
+                    Marker(0xA, 1) + Ref(1), Marker(0xD, 1) + Ref(0) + Ref(1)}),
+       "an object that contains itself"},
+      {"large table",
+       Plist(Dict({{"PDL_Compornents", Dict({{"Output", Dict({})}})},
+                   {"Reserve", Dict({{"PDEName", StrArr({"Output"})},
+                                     {"JobTicketName", Dict({{"Output", "<array>" + manyNames +
+                                                                            "</array>"}})}})}})),
+       "table larger than 8388608 bytes"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    job_.setCustomization(c.file);
+    FilterResult r = job_.print(kDocument, "VTCollate=True");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, kDocument);
+    EXPECT_NE(r.err.find(std::string("DEBUG: [Filter] - FilterCustomize: ") + c.limit),
+              std::string::npos) << r.err.substr(0, 2000);
+#if !VT_UNDER_ASAN
+    EXPECT_LT(r.maxRssKb, 64 * 1024);  // shadow memory makes sanitised runs larger
+#endif
+  }
+
+  // Within the limits: the sample nests 9 levels deep; an element naming
+  // thousands of arguments keeps the 30 a line can place.
+  std::string args, places;
+  for (int i = 0; i < 9000; ++i) args += Str("copies");
+  for (int i = 0; i < 30; ++i) places += "%1";
+  job_.setCustomization(OneSectionFile({{"VTCollate", PjlItem(1, {Dict({
+      {"Value", Str("true")}, {"Argument", "<array>" + args + "</array>"},
+      {"String", Str("@PJL SET QTY=" + places + "\\n")}})})}}));
+  FilterResult r = job_.print(kDocument, "VTCollate=True copies=2");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.substr(0, r.out.find("%!PS")),
+            kUel + "@PJL JOB\n@PJL SET QTY=" + std::string(30, '2') +
+                "\n@PJL ENTER LANGUAGE = POSTSCRIPT\n");
+}
+
+TEST_F(Program, TemplateLimitLoginFallbackAndPpdMessage) {
+  // A template of 2048 bytes is kept; one byte more is not.
+  const std::string text2046 = "@PJL COMMENT " + std::string(2046 - 13, 'c');
+  job_.setCustomization(OneSectionFile(
+      {{"A", PjlItem(1, {Element("x", text2046 + "\\n")})},
+       {"B", PjlItem(2, {Element("x", text2046 + "b\\n")})},
+       {"U", PjlItem(3, {Element("x", "@PJL SET USER=\"%1\"\\n", {"jp.vantora.printers"})})}}));
+  FilterResult r = job_.print(kDocument, "A=x B=x U=x com.apple.print.JobInfo.PMJobOwner=alice");
+  ASSERT_EQ(r.status, 0) << r.err;
+  // The job owner stands in for the login name only, not for a name it begins.
+  EXPECT_EQ(r.out.substr(0, r.out.find("%!PS")),
+            kUel + "@PJL JOB\n" + text2046 + "\n@PJL ENTER LANGUAGE = POSTSCRIPT\n");
+
+  r = job_.run({"1", "tester", "title", "1", ""}, kDocument, {{"PPD", ""}});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("ERROR: unable to open the PPD file.\n"), std::string::npos) << r.err;
 }
 
 }  // namespace
