@@ -15,6 +15,7 @@
 #include <cstring>
 #include <string>
 
+#include "CupsJobOptions.h"
 #include "FilterGlobals.h"
 #include "Filter_Debug.h"
 #include "Impose.h"
@@ -101,6 +102,9 @@ int main(int argc, char *argv[]) {
 
   cups_option_t *options = nullptr;
   int num_options = cupsParseOptions(argv[5], 0, &options);
+  // The job's user and title name the job at the printer when the print
+  // dialog sent no login or job name of its own.
+  vAddJobIdentityOptions(argv[2], argv[3], &num_options, &options);
 
   int status = 0;
   int tablesLoaded = 0;
@@ -116,9 +120,13 @@ int main(int argc, char *argv[]) {
     ppdMarkDefaults(gPpdFileT);
     cupsMarkOptions(gPpdFileT, num_options, options);
     tablesLoaded = ossFilterCreatePsPjlTables(&ctrl1st, "Q610") == 0;
+    // A job whose PIN or other custom value cannot be used prints nothing.
+    if (!bResolveCustomOptions(gPpdFileT, tablesLoaded ? &ctrl1st : nullptr, &num_options,
+                               &options))
+      giJobFailed = 1;
 
     const char *mac = cupsGetOption("DestMacAddr", num_options, options);
-    if (bGetWakeOnLan(num_options, options) && mac) {
+    if (!giJobFailed && bGetWakeOnLan(num_options, options) && mac) {
       if (!WakePrinter(mac)) {
         vDebugMessage("[Filter] - ERROR: pid < 0\n ");
         vErrorMessage("unable to start the wake-on-LAN helper.");
