@@ -321,7 +321,7 @@ TEST(BundledSample, CustomValuesFromThePpd) {
       // The hexadecimal form of the original dialog is used as it comes.
       {"OutputMethod=Secure VTSecurePIN=31323334", "@PJL SET HOLD = ON\n@PJL SET HOLDKEY = \"31323334\"\n"},
       {"OutputMethod=Normal VTSecurePIN=None", "@PJL SET HOLD = OFF\n"},
-      {"JimonTextSet=True 'JimonCharacter=Custom.For review'",
+      {"JimonTextSet=True JimonCharacter='Custom.For review'",
        "@PJL SET STAMP = ON\n@PJL SET STAMPTEXT = \"For review\"\n"},
       {"JimonTextSet=True JimonCharacter=DRAFT", "@PJL SET STAMP = ON\n@PJL SET STAMPTEXT = \"DRAFT\"\n"},
   };
