@@ -323,7 +323,6 @@ TEST(BundledSample, CustomValuesFromThePpd) {
       {"OutputMethod=Normal VTSecurePIN=None", "@PJL SET HOLD = OFF\n"},
       {"JimonTextSet=True JimonCharacter='Custom.For review'",
        "@PJL SET STAMP = ON\n@PJL SET STAMPTEXT = \"For review\"\n"},
-      {"JimonTextSet=True JimonCharacter=DRAFT", "@PJL SET STAMP = ON\n@PJL SET STAMPTEXT = \"DRAFT\"\n"},
   };
   for (const Case &c : printed) {
     SampleRun run = RunSample(user, title, c.options);
