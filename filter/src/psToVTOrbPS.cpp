@@ -15,6 +15,7 @@
 #include <cstring>
 #include <string>
 
+#include "CupsJobOptions.h"
 #include "FilterGlobals.h"
 #include "Filter_Debug.h"
 #include "Impose.h"
@@ -102,6 +103,9 @@ int main(int argc, char *argv[]) {
 
   cups_option_t *options = nullptr;
   int num_options = cupsParseOptions(argv[5], 0, &options);
+  // The job's user and title name the job at the printer when the print
+  // dialog sent no login or job name of its own.
+  vAddJobIdentityOptions(argv[2], argv[3], &num_options, &options);
 
   int status = 0;
   int tablesLoaded = 0;
@@ -118,9 +122,15 @@ int main(int argc, char *argv[]) {
     ppdMarkDefaults(gPpdFileT);
     cupsMarkOptions(gPpdFileT, num_options, options);
     tablesLoaded = ossFilterCreatePsPjlTables(&ctrl1st, "Q610") == 0;
-    // A secret or encoded ticket value the printer cannot take fails the job
+    // A job whose PIN or other custom value cannot be used prints nothing;
+    // custom values are turned into the table's form first, then every
+    // secret or encoded ticket value the printer cannot take fails the job
     // before anything of it is written.
-    if (tablesLoaded && !bJobTicketValuesUsable(&ctrl1st, num_options, options)) giJobFailed = 1;
+    if (!bResolveCustomOptions(gPpdFileT, tablesLoaded ? &ctrl1st : nullptr, &num_options,
+                               &options))
+      giJobFailed = 1;
+    if (!giJobFailed && tablesLoaded && !bJobTicketValuesUsable(&ctrl1st, num_options, options))
+      giJobFailed = 1;
 
     const char *mac = cupsGetOption("DestMacAddr", num_options, options);
     if (!giJobFailed && bGetWakeOnLan(num_options, options) && mac) {

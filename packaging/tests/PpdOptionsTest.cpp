@@ -17,8 +17,11 @@
 #include <string>
 
 #include "CoverPages.h"
+#include "CupsJobOptions.h"
 #include "FilterGlobals.h"
 #include "JobTicketAccess.h"
+#include "PJLUtil.h"
+#include "plistAccess.h"
 
 namespace {
 
@@ -242,6 +245,111 @@ TEST_F(PpdTest, MediaTypeCodesAreWhatTheFilterWritesForTheBody) {
   EXPECT_STREQ(mediaType->defchoice, "Plain");
   EXPECT_STREQ(ppdFindChoice(mediaType, "Plain")->code, "<</MediaType (plain)>>setpagedevice");
   EXPECT_EQ(Captured([](FILE *out) { WritePS_MediaType_BottomHalf(out, "NoSuchMedia"); }), "");
+}
+
+// The job-ticket options, through the sample customisation file: every
+// choice writes the PJL line its UI text promises, the custom PIN and stamp
+// text reach the header in the form the file expects, and none of them puts
+// code (or the PIN) into the PostScript.
+class JobTicketPpdTest : public PpdTest {
+ protected:
+  void SetUp() override {
+    PpdTest::SetUp();
+    char dir[] = "/tmp/vt-ppd-ticket-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    root_ = dir;
+    std::string plist = root_ + "/Library/Printers/VANTORA/Q610/Plist";
+    ASSERT_EQ(std::system(("mkdir -p '" + plist + "' && cp '" VT_SAMPLE_CUSTOMIZE "' '" + plist +
+                           "/FilterCustomize.plist'").c_str()), 0);
+    setenv("VT_TEST_ROOT", root_.c_str(), 1);
+    ASSERT_EQ(ossFilterCreatePsPjlTables(&table_, "Q610"), 0);
+  }
+  void TearDown() override {
+    ossFilterFreePsPjlTables(&table_);
+    unsetenv("VT_TEST_ROOT");
+    if (std::system(("rm -rf '" + root_ + "'").c_str()) != 0) ADD_FAILURE() << root_;
+    PpdTest::TearDown();
+  }
+  // The header for the options after the filter resolved the custom values;
+  // "<refused>" when it refused them.
+  std::string Header(const std::string &text) {
+    cups_option_t *options = nullptr;
+    int num = cupsParseOptions(text.c_str(), 0, &options);
+    std::string header = "<refused>";
+    if (bResolveCustomOptions(ppd_, &table_, &num, &options))
+      header = Captured([&](FILE *out) { WritePJLHeader_TypeGeneral(nullptr, num, options, out, &table_); });
+    cupsFreeOptions(num, options);
+    return header;
+  }
+  // The option's choices but the "Custom" one libcups adds for a custom option.
+  std::set<std::string> Choices(const char *keyword) {
+    std::set<std::string> names = ChoiceNames(Option(keyword));
+    names.erase("Custom");
+    return names;
+  }
+  void ExpectLines(const char *keyword, const std::string &prefix,
+                   const std::map<std::string, std::string> &expected) {
+    ppd_option_t *option = Option(keyword);
+    ASSERT_NE(option, nullptr) << keyword;
+    std::set<std::string> listed;
+    for (const auto &entry : expected) listed.insert(entry.first);
+    EXPECT_EQ(Choices(keyword), listed) << keyword;
+    for (const auto &[choice, line] : expected) {
+      std::string text = prefix + " " + keyword + "=" + choice;
+      EXPECT_NE(Header(text).find(line + "\n"), std::string::npos) << text << ": " << Header(text);
+    }
+  }
+
+  std::string root_;
+  PsPjlTables table_{};
+};
+
+TEST_F(JobTicketPpdTest, ChoicesWriteTheirLines) {
+  ExpectLines("OutputMethod", "VTSecurePIN=Custom.1234",
+              {{"Normal", "@PJL SET HOLD = OFF"}, {"Hold", "@PJL SET HOLD = STORE"},
+               {"Secure", "@PJL SET HOLD = ON\n@PJL SET HOLDKEY = \"31323334\""}});
+  ExpectLines("VTCollate", "", {{"True", "@PJL SET COLLATE = ON"}, {"False", "@PJL SET COLLATE = OFF"}});
+  ExpectLines("JimonTextSet", "JimonCharacter=DRAFT",
+              {{"True", "@PJL SET STAMP = ON\n@PJL SET STAMPTEXT = \"DRAFT\""}, {"False", "@PJL SET STAMP = OFF"}});
+  std::map<std::string, std::string> texts;
+  for (const std::string &choice : Choices("JimonCharacter"))
+    texts[choice] = "@PJL SET STAMPTEXT = \"" + choice + "\"";
+  ExpectLines("JimonCharacter", "JimonTextSet=True", texts);
+  EXPECT_EQ(std::string(Option("JimonCharacter")->defchoice), "CONFIDENTIAL");
+  // "None", the PIN's only choice, is no PIN.
+  EXPECT_EQ(Choices("VTSecurePIN"), std::set<std::string>{"None"});
+  EXPECT_EQ(Header("OutputMethod=Secure VTSecurePIN=None"), "<refused>");
+}
+
+TEST_F(JobTicketPpdTest, CustomValuesWithinThePpdsLimits) {
+  ppd_coption_t *pin = ppdFindCustomOption(ppd_, "VTSecurePIN");
+  ASSERT_NE(pin, nullptr);
+  auto *param = static_cast<ppd_cparam_t *>(cupsArrayFirst(pin->params));
+  ASSERT_NE(param, nullptr);
+  EXPECT_EQ(param->type, PPD_CUSTOM_PASSWORD);
+  EXPECT_EQ(param->minimum.custom_string, 4);
+  EXPECT_EQ(param->maximum.custom_string, 8);
+  EXPECT_NE(Header("OutputMethod=Secure VTSecurePIN=Custom.12345678").find("\"3132333435363738\""),
+            std::string::npos);
+  EXPECT_EQ(Header("OutputMethod=Secure VTSecurePIN=Custom.123456789"), "<refused>");
+  EXPECT_EQ(Header("JimonTextSet=True JimonCharacter=Custom." + std::string(65, 'x')), "<refused>");
+
+  // Job-level settings: CUPS writes no code of theirs into the document.
+  cups_option_t *options = nullptr;
+  int num = cupsParseOptions("OutputMethod=Secure VTSecurePIN=Custom.98765 VTCollate=False "
+                             "JimonTextSet=True JimonCharacter=Custom.Stamp", 0, &options);
+  ppdMarkDefaults(ppd_);
+  cupsMarkOptions(ppd_, num, options);
+  cupsFreeOptions(num, options);
+  for (ppd_section_t section : {PPD_ORDER_ANY, PPD_ORDER_DOCUMENT, PPD_ORDER_EXIT, PPD_ORDER_PAGE,
+                                PPD_ORDER_PROLOG, PPD_ORDER_JCL}) {
+    char *code = ppdEmitString(ppd_, section, 0.0f);
+    std::string text = code ? code : "";
+    free(code);
+    EXPECT_EQ(text.find("98765"), std::string::npos) << section << ": " << text;
+    EXPECT_EQ(text.find("Stamp"), std::string::npos) << section << ": " << text;
+  }
+  EXPECT_EQ(Captured([&](FILE *out) { ppdEmitJCL(ppd_, out, 1, "user", "title"); }), "");
 }
 
 }  // namespace

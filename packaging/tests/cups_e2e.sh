@@ -214,6 +214,10 @@ uel=$'\033%-12345X'
 check_header() {  # name expected-lines...
   local name=$1; shift
   local expected got
+  # Without a login or job name among the options, the job's user and title
+  # (the job's name here) name it.
+  [[ ${1:-} == '@PJL SET USERNAME'* ]] ||
+    set -- "@PJL SET USERNAME = \"$(id -un)\"" "@PJL SET JOBNAME = \"$name\"" "$@"
   expected=$(printf '%s@PJL JOB\n' "$uel"; [ -f "$customize" ] && [ $# -gt 0 ] && printf '%s\n' "$@"
              printf '@PJL ENTER LANGUAGE = POSTSCRIPT\n%%!PS-Adobe-3.0')
   got=$(head -c ${#expected} "$out/$name.prn" 2>/dev/null)

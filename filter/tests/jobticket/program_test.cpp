@@ -202,7 +202,8 @@ TEST_F(Program, DroppedLinesAreLoggedByOptionName) {
                                              std::string(1100, 'n'));
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out.substr(0, r.out.find("%!PS")),
-            kUel + "@PJL JOB\n@PJL SET COLLATE=ON\n@PJL ENTER LANGUAGE = POSTSCRIPT\n");
+            kUel + "@PJL JOB\n@PJL SET USERNAME=\"tester\"\n@PJL SET COLLATE=ON\n"
+                   "@PJL ENTER LANGUAGE = POSTSCRIPT\n");
   EXPECT_NE(r.err.find("DEBUG: [Filter] - JimonTextSet: argument JimonCharacter is not set"),
             std::string::npos) << r.err;
   EXPECT_NE(r.err.find("DEBUG: [Filter] - com.apple.print.JobInfo.PMJobName: value too long"),
@@ -582,15 +583,130 @@ TEST(BundledSample, WritesItsHeader) {
                    "@PJL ENTER LANGUAGE = POSTSCRIPT\n");
 
   // Secure print: the PIN comes back as upper-case hexadecimal; the job
-  // owner stands in for a missing login name only when the item is selected.
+  // owner stands in for a missing login name only when the item is selected,
+  // and keeps the CUPS job's user out; the job's title names the job.
   r = job.print(kDocument, "OutputMethod=Secure VTSecurePIN=0a1b2c "
                            "com.apple.print.JobInfo.PMJobOwner=alice");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out.substr(0, r.out.find("%!PS")),
             kUel + "@PJL JOB\n"
+                   "@PJL SET JOBNAME = \"title\"\n"
                    "@PJL SET HOLD = ON\n"
                    "@PJL SET HOLDKEY = \"0A1B2C\"\n"
                    "@PJL ENTER LANGUAGE = POSTSCRIPT\n");
+}
+
+}  // namespace
+
+namespace {
+
+// The header the bundled sample file writes for a job run with the given
+// user, title and options; the error output when the job fails.
+struct SampleRun {
+  int status;
+  std::string header;
+  std::string err;
+  std::string out;
+};
+
+// The PPD's custom options as CUPS reads them: the PIN and the stamp text.
+const char *kCustomOptionsPpd =
+    "*JCLOpenUI *VTSecurePIN/PIN: PickOne\n"
+    "*OrderDependency: 10 JCLSetup *VTSecurePIN\n"
+    "*DefaultVTSecurePIN: None\n"
+    "*VTSecurePIN None/None: \"\"\n"
+    "*JCLCloseUI: *VTSecurePIN\n"
+    "*CustomVTSecurePIN True/PIN: \"\"\n"
+    "*ParamCustomVTSecurePIN PIN/PIN: 1 password 4 8\n"
+    "*JCLOpenUI *JimonCharacter/Stamp Text: PickOne\n"
+    "*OrderDependency: 10 JCLSetup *JimonCharacter\n"
+    "*DefaultJimonCharacter: DRAFT\n"
+    "*JimonCharacter DRAFT/DRAFT: \"\"\n"
+    "*JCLCloseUI: *JimonCharacter\n"
+    "*CustomJimonCharacter True/Text: \"\"\n"
+    "*ParamCustomJimonCharacter Text/Text: 1 string 1 16\n";
+
+SampleRun RunSample(const std::string &user, const std::string &title, const std::string &options) {
+  FilterJob job;
+  job.usePpd(kCustomOptionsPpd);
+  job.setCustomization(ReadFile(std::string(VT_SOURCE_DIR) + "/examples/FilterCustomize.plist"));
+  FilterResult r = job.run({"1", user, title, "1", options}, kDocument);
+  std::string header = r.out.substr(0, r.out.find("%!PS"));
+  const std::string open = kUel + "@PJL JOB\n", close = "@PJL ENTER LANGUAGE = POSTSCRIPT\n";
+  if (header.rfind(open, 0) == 0 && header.size() >= open.size() + close.size() &&
+      header.compare(header.size() - close.size(), close.size(), close) == 0)
+    header = header.substr(open.size(), header.size() - open.size() - close.size());
+  return {r.status, header, r.err, r.out};
+}
+
+// The CUPS job's user and title name the job where no option does.
+TEST(BundledSample, JobIdentityFromTheCupsJob) {
+  const std::string login = "jp.vantora.printers.loginName", name = "com.apple.print.JobInfo.PMJobName";
+  struct Case {
+    const char *user, *title;
+    std::string options, header;
+  } cases[] = {
+      {"bob", "Quarterly report", "",
+       "@PJL SET USERNAME = \"bob\"\n@PJL SET JOBNAME = \"Quarterly report\"\n"},
+      {"bob", "(stdin)", "", "@PJL SET USERNAME = \"bob\"\n"},
+      {"bob", "Untitled", "", "@PJL SET USERNAME = \"bob\"\n"},
+      {"bob", "", "", "@PJL SET USERNAME = \"bob\"\n"},
+      {"", "Report", "", "@PJL SET JOBNAME = \"Report\"\n"},
+      // Options given keep precedence, split or whole.
+      {"bob", "Report", login + "=alice " + name + "=Mine",
+       "@PJL SET USERNAME = \"alice\"\n@PJL SET JOBNAME = \"Mine\"\n"},
+      {"bob", "Report", login + "#01=al " + name + "#01=Mi", ""},
+      {"bob", "Report", "com.apple.print.JobInfo.PMJobOwner=carol", "@PJL SET JOBNAME = \"Report\"\n"},
+      // A title in decomposed form is composed like the option.
+      {"bob", "Cafe\xCC\x81", "", "@PJL SET USERNAME = \"bob\"\n@PJL SET JOBNAME = \"Caf\xC3\xA9\"\n"},
+  };
+  for (const Case &c : cases) {
+    SampleRun run = RunSample(c.user, c.title, c.options);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.header, c.header) << c.user << " / " << c.title << " / " << c.options;
+  }
+}
+
+// The PPD's custom values reach the table in the form it expects; a value
+// that cannot be used stops the job before anything is written.
+TEST(BundledSample, CustomValuesFromThePpd) {
+  const std::string user = "", title = "";
+  struct Case {
+    std::string options, header;
+  } printed[] = {
+      {"OutputMethod=Secure VTSecurePIN=Custom.1234",
+       "@PJL SET HOLD = ON\n@PJL SET HOLDKEY = \"31323334\"\n"},
+      {"OutputMethod=Secure VTSecurePIN=custom.00429", "@PJL SET HOLD = ON\n@PJL SET HOLDKEY = \"3030343239\"\n"},
+      {"OutputMethod=Secure VTSecurePIN={PIN=87654321}",
+       "@PJL SET HOLD = ON\n@PJL SET HOLDKEY = \"3837363534333231\"\n"},
+      // The hexadecimal form of the original dialog is used as it comes.
+      {"OutputMethod=Secure VTSecurePIN=31323334", "@PJL SET HOLD = ON\n@PJL SET HOLDKEY = \"31323334\"\n"},
+      {"OutputMethod=Normal VTSecurePIN=None", "@PJL SET HOLD = OFF\n"},
+      {"JimonTextSet=True JimonCharacter='Custom.For review'",
+       "@PJL SET STAMP = ON\n@PJL SET STAMPTEXT = \"For review\"\n"},
+  };
+  for (const Case &c : printed) {
+    SampleRun run = RunSample(user, title, c.options);
+    EXPECT_EQ(run.status, 0) << c.options << ": " << run.err;
+    EXPECT_EQ(run.header, c.header) << c.options;
+  }
+  const std::pair<std::string, std::string> refused[] = {
+      {"OutputMethod=Secure VTSecurePIN=Custom.123", "VTSecurePIN"},
+      {"OutputMethod=Secure VTSecurePIN=Custom.123456789", "VTSecurePIN"},
+      {"OutputMethod=Secure VTSecurePIN=Custom.12a4", "VTSecurePIN"},
+      {"OutputMethod=Hold VTSecurePIN=Custom.", "VTSecurePIN"},
+      {"OutputMethod=Secure VTSecurePIN={Other=1234}", "VTSecurePIN"},
+      {"OutputMethod=Secure VTSecurePIN=None", "VTSecurePIN"},
+      {"OutputMethod=Secure", "VTSecurePIN"},
+      {"JimonTextSet=True JimonCharacter=Custom.12345678901234567", "JimonCharacter"},
+  };
+  for (const auto &[options, option] : refused) {
+    SampleRun run = RunSample(user, title, options);
+    EXPECT_EQ(run.status, 1) << options;
+    EXPECT_EQ(run.out, "") << options;
+    EXPECT_NE(run.err.find("ERROR: " + option + ": "), std::string::npos) << options << ": " << run.err;
+    EXPECT_EQ(run.err.find("12a4"), std::string::npos) << "the PIN was logged: " << run.err;
+  }
 }
 
 }  // namespace
