@@ -370,7 +370,8 @@ TEST_F(Program, EncodedValuesCannotWriteCommandsOfTheirOwn) {
                      " DesKey=true VTDesKey=" + Hex(std::string("A\0B\rC", 5)));
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(CheckedHeader(r, kDocument),
-            (std::vector<std::string>{"@PJL JOB", "@PJL SET HOLD=ON",
+            (std::vector<std::string>{"@PJL JOB", "@PJL SET USERNAME=\"tester\"",
+                                      "@PJL SET JOBNAME=\"title\"", "@PJL SET HOLD=ON",
                                       "@PJL SET HOLDKEY=\"" + Hex(kUel + "\r\n") + "\"",
                                       "@PJL SET NOTE=\"a b %-12345Xc'd\"",
                                       std::string("@PJL SET DESKEY=A\0B\rC", 21)}));
@@ -378,7 +379,8 @@ TEST_F(Program, EncodedValuesCannotWriteCommandsOfTheirOwn) {
   r = job_.print(kDocument, "Note=true VTNote=" + Hex(std::string("A\0\n", 3)));
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(CheckedHeader(r, kDocument),
-            (std::vector<std::string>{"@PJL JOB", "@PJL SET NOTE=\"A\""}));
+            (std::vector<std::string>{"@PJL JOB", "@PJL SET USERNAME=\"tester\"",
+                                      "@PJL SET JOBNAME=\"title\"", "@PJL SET NOTE=\"A\""}));
 
   // Binary values holding the UEL or a line feed end the job before anything
   // is written, whether the item using them is selected or not.
