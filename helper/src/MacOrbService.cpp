@@ -270,10 +270,12 @@ std::string MacOrbServiceXPC::cancelFileWrite_XPC(std::string_view request) {
   std::lock_guard<std::mutex> lock(gWatchedFilesMutex);
   if (fstat(fd, &attributes) != 0 || gWatchedFiles.count(IdentityOf(attributes)) == 0) {
     // No running request watches this file: the request it was meant for has
-    // ended. Nothing is cancelled, and the file goes, so that no later
-    // request finds the cancel in it.
+    // ended. Nothing is cancelled, and the empty cancel file that request
+    // left goes too; a file with anything else in it is no cancel file and
+    // is left alone.
     close(fd);
-    if (stat(path->c_str(), &attributes) == 0 && gWatchedFiles.count(IdentityOf(attributes)) == 0) {
+    if (stat(path->c_str(), &attributes) == 0 && S_ISREG(attributes.st_mode) && attributes.st_size == 0 &&
+        gWatchedFiles.count(IdentityOf(attributes)) == 0) {
       unlink(path->c_str());
     }
     return "FALSE";

@@ -86,11 +86,18 @@ TEST_F(ServiceFiles, PlistWriteFailures) {
   EXPECT_FALSE(PathExists(dir_ / "a.plist"));
 }
 
-TEST_F(ServiceFiles, CancelFileWriteAppendsOneByteToAnExistingFile) {
+// With no SNMP request running on it, a cancel file is written to by no one
+// (the running case is with the SNMP tests).
+TEST_F(ServiceFiles, CancelFileWriteWithNoRequestWatchingWritesNothing) {
   const std::string path = dir_ / "cancel";
   ASSERT_TRUE(WriteWholeFile(path, ""));
-  EXPECT_EQ(Call(kCancelWrite, path + ":CancelFileName:whatever follows"), "TRUE");
-  EXPECT_EQ(ReadWholeFile(path), std::string(1, '\x01'));
+  // The empty file a finished request left: the cancel is late, the file goes.
+  EXPECT_EQ(Call(kCancelWrite, path + ":CancelFileName:whatever follows"), "FALSE");
+  EXPECT_FALSE(PathExists(path));
+  // A file with something in it is no cancel file: left as it is.
+  ASSERT_TRUE(WriteWholeFile(path, "keep me"));
+  EXPECT_EQ(Call(kCancelWrite, path + ":CancelFileName:"), "FALSE");
+  EXPECT_EQ(ReadWholeFile(path), "keep me");
   // Never creates the file.
   EXPECT_EQ(Call(kCancelWrite, dir_ / "absent:CancelFileName:"), "FALSE");
   EXPECT_FALSE(PathExists(dir_ / "absent"));
