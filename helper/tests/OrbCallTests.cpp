@@ -4,12 +4,9 @@
 // finding the socket.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <dirent.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -77,22 +74,6 @@ Outcome OrbCall(const TempDir &dir, const std::vector<std::string> &args, const 
 
 bool Has(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
 
-// A UDP socket on loopback that never answers.
-struct SilentPort {
-  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  std::string host;
-  SilentPort() {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
-    host = "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
-  }
-  ~SilentPort() { close(fd); }
-};
-
 class OrbCallSnmp : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -158,10 +139,10 @@ TEST_F(OrbCallSnmp, WrongRequestsExitTwo) {
 }
 
 TEST_F(OrbCallSnmp, CtrlCCancelsTheRequestInTheService) {
-  SilentPort silent;
-  const pid_t pid = StartOrbCall(out_, {"--socket", service_.socketPath(), "get", silent.host, kBase + "1.0",
+  SilentAgent silent;
+  const pid_t pid = StartOrbCall(out_, {"--socket", service_.socketPath(), "get", silent.host(), kBase + "1.0",
                                         "--timeout", "20000"}, nullptr);
-  ASSERT_TRUE(ReceiveDatagram(silent.fd, 5000)) << "the request never reached the agent";
+  ASSERT_TRUE(silent.HeardAnything(5000)) << "the request never reached the agent";
   const auto interruptedAt = Clock::now();
   kill(pid, SIGINT);
   const Outcome run = Finish(out_, pid);

@@ -52,31 +52,6 @@ struct SnmpCall {
   }
 };
 
-// A UDP socket on loopback that never answers.
-class SilentAgent {
- public:
-  SilentAgent() {
-    fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (fd_ >= 0 && bind(fd_, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
-        getsockname(fd_, reinterpret_cast<sockaddr *>(&address), &length) == 0) {
-      port_ = ntohs(address.sin_port);
-    }
-  }
-  ~SilentAgent() {
-    if (fd_ >= 0) close(fd_);
-  }
-  std::string agent() const { return "udp:127.0.0.1:" + std::to_string(port_); }
-  bool HeardAnything(int waitMs) const { return ReceiveDatagram(fd_, waitMs).has_value(); }
-
- private:
-  int fd_ = -1;
-  uint16_t port_ = 0;
-};
-
 class ServiceSnmp : public ::testing::Test {
  protected:
   void SetUp() override {

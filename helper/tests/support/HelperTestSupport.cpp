@@ -378,6 +378,22 @@ std::optional<std::string> ServiceProcess::Call(const std::string &selector, con
   return reply;
 }
 
+SilentAgent::SilentAgent() {
+  fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (fd_ >= 0 && bind(fd_, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
+      getsockname(fd_, reinterpret_cast<sockaddr *>(&address), &length) == 0) {
+    port_ = ntohs(address.sin_port);
+  }
+}
+
+SilentAgent::~SilentAgent() {
+  if (fd_ >= 0) close(fd_);
+}
+
 uint16_t FreeLoopbackUdpPort() {
   const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   sockaddr_in address{};

@@ -108,5 +108,21 @@ class Snmpd {
   std::string whyNot_;
 };
 
+// A UDP socket on 127.0.0.1 that never answers: an SNMP agent that is off.
+class SilentAgent {
+ public:
+  SilentAgent();
+  ~SilentAgent();
+  SilentAgent(const SilentAgent &) = delete;
+  SilentAgent &operator=(const SilentAgent &) = delete;
+  std::string host() const { return "127.0.0.1:" + std::to_string(port_); }
+  std::string agent() const { return "udp:" + host(); }
+  bool HeardAnything(int waitMs) const { return ReceiveDatagram(fd_, waitMs).has_value(); }
+
+ private:
+  int fd_ = -1;
+  uint16_t port_ = 0;
+};
+
 // A free UDP port on 127.0.0.1 (bound by nobody when this returns).
 uint16_t FreeLoopbackUdpPort();
