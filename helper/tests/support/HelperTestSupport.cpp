@@ -162,10 +162,15 @@ int ExecService(const std::string &socketPath, const std::string &errPath, const
                 const std::vector<std::string> &extraArgs, const std::string &resolvConf) {
   const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   if (err >= 0) dup2(err, 2);
+  // Host names are then looked up in /etc/hosts and over DNS only, with the
+  // name servers of resolvConf: no local resolver daemon answers instead.
+  const std::string nsswitch = resolvConf + ".nsswitch";
   if (!resolvConf.empty() &&
-      (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-       mount(resolvConf.c_str(), "/etc/resolv.conf", nullptr, MS_BIND, nullptr) != 0)) {
-    std::fprintf(stderr, "cannot make a mount namespace with our own /etc/resolv.conf: %s\n", std::strerror(errno));
+      (unshare(CLONE_NEWNS) != 0 ||
+       mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+       mount(resolvConf.c_str(), "/etc/resolv.conf", nullptr, MS_BIND, nullptr) != 0 ||
+       mount(nsswitch.c_str(), "/etc/nsswitch.conf", nullptr, MS_BIND, nullptr) != 0)) {
+    std::fprintf(stderr, "cannot make a mount namespace with our own /etc/resolv.conf and /etc/nsswitch.conf: %s\n", std::strerror(errno));
     return 77;
   }
   setenv("SNMP_PERSISTENT_DIR", stateDir.c_str(), 1);
@@ -318,6 +323,7 @@ ServiceProcess::ServiceProcess(const TempDir &dir, bool inOwnNetns, uint16_t udp
       resolvConf_(std::move(resolvConf)) {
   const std::string stateDir = dir / "snmp-state";
   mkdir(stateDir.c_str(), 0700);
+  if (!resolvConf_.empty()) WriteWholeFile(resolvConf_ + ".nsswitch", "hosts: files dns\n");
   const auto exec = [&] { return ExecService(socketPath_, errPath_, stateDir, extraArgs_, resolvConf_); };
   if (inOwnNetns) {
     NetnsChild child = StartInOwnNetns(udpPort, exec);
