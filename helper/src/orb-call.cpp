@@ -147,7 +147,12 @@ class Client {
   // to the socket, where the service may write.
   std::string CancelFile() const {
     const size_t slash = socketPath_.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "" : socketPath_.substr(0, slash);
+    std::string dir = slash == std::string::npos ? "" : socketPath_.substr(0, slash);
+    if (socketPath_[0] != '/') {
+      // The service has a working folder of its own: the path must be whole.
+      char here[4096];
+      if (getcwd(here, sizeof here) != nullptr) dir = std::string(here) + (dir.empty() ? "" : "/" + dir);
+    }
     return dir + "/orb-call-" + std::to_string(getpid()) + ".cancel";
   }
 
