@@ -13,8 +13,10 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <pthread.h>
+#include <utility>
 #include <vector>
 
 #include "PdeSnmp.h"
@@ -31,10 +33,49 @@ namespace {
 constexpr auto kCancelPollInterval = std::chrono::milliseconds(20);
 constexpr mode_t kServiceFileMask = 002;
 
+// The cancel files that running requests watch, by file identity (device,
+// inode) so that any spelling of a path finds its file, with the number of
+// requests watching each. A cancel is written only into a watched file: one
+// that comes after its request has ended would otherwise wait in the file and
+// cancel the next request that names it.
+using FileIdentity = std::pair<dev_t, ino_t>;
+std::mutex gWatchedFilesMutex;
+std::map<FileIdentity, int> gWatchedFiles;
+
+FileIdentity IdentityOf(const struct stat &attributes) {
+  return FileIdentity{attributes.st_dev, attributes.st_ino};
+}
+
+// Registers the open cancel file fd as watched. The first watcher empties it:
+// whatever it holds was written for a request that has ended.
+FileIdentity WatchCancelFile(int fd) {
+  struct stat attributes;
+  if (fstat(fd, &attributes) != 0) return {};
+  const FileIdentity identity = IdentityOf(attributes);
+  std::lock_guard<std::mutex> lock(gWatchedFilesMutex);
+  if (gWatchedFiles[identity]++ == 0 && attributes.st_size > 0) (void)!ftruncate(fd, 0);
+  return identity;
+}
+
+// Ends a request's watch of its cancel file. When it was the last watcher, a
+// cancel that arrived too late for it is removed with the file, so that it
+// cannot cancel a later request.
+void UnwatchCancelFile(const FileIdentity &identity, const std::string &path) {
+  std::lock_guard<std::mutex> lock(gWatchedFilesMutex);
+  const auto found = gWatchedFiles.find(identity);
+  if (found == gWatchedFiles.end() || --found->second > 0) return;
+  gWatchedFiles.erase(found);
+  struct stat attributes;
+  if (stat(path.c_str(), &attributes) == 0 && IdentityOf(attributes) == identity && attributes.st_size > 0) {
+    unlink(path.c_str());
+  }
+}
+
 // Marks the watched request finished when the request's scope ends.
 class WatchFinisher {
  public:
-  explicit WatchFinisher(std::shared_ptr<CancelWatch> watch) : watch_(std::move(watch)) {}
+  WatchFinisher(std::shared_ptr<CancelWatch> watch, FileIdentity identity, std::string path)
+      : watch_(std::move(watch)), identity_(identity), path_(std::move(path)) {}
   ~WatchFinisher() {
     if (!watch_) return;
     {
@@ -42,12 +83,15 @@ class WatchFinisher {
       watch_->finished = true;
     }
     watch_->finishedChanged.notify_all();
+    UnwatchCancelFile(identity_, path_);
   }
   WatchFinisher(const WatchFinisher &) = delete;
   WatchFinisher &operator=(const WatchFinisher &) = delete;
 
  private:
   std::shared_ptr<CancelWatch> watch_;
+  FileIdentity identity_;
+  std::string path_;
 };
 
 // Writes all of data to fd; false on any failure.
@@ -176,6 +220,8 @@ std::string MacOrbServiceXPC::pdeSnmpGet_XPC(std::string_view request) {
   umask(kServiceFileMask);
   const int fd = open(req.cancelFile->c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0664);
   if (fd < 0) return "FALSE";
+  // Watched from here on: a cancel written from now is this request's.
+  const FileIdentity identity = req.cancelFlag ? WatchCancelFile(fd) : FileIdentity{};
   close(fd);
 
   // The flag is set before the watcher starts, so that a cancellation which
@@ -186,9 +232,12 @@ std::string MacOrbServiceXPC::pdeSnmpGet_XPC(std::string_view request) {
     watch = std::make_shared<CancelWatch>();
     const std::string path = *req.cancelFile;
     // Without a thread to spare the request still runs; it just cannot be cancelled.
-    if (!StartDetachedThread([path, watch] { cancelFileReadThread(path, watch); })) watch.reset();
+    if (!StartDetachedThread([path, watch] { cancelFileReadThread(path, watch); })) {
+      watch.reset();
+      UnwatchCancelFile(identity, path);
+    }
   }
-  WatchFinisher finisher(watch);
+  WatchFinisher finisher(watch, identity, req.cancelFile.value_or(""));
 
   if (req.timeout) gSnmpTimeout.store(*req.timeout);
   if (req.retries) gSnmpRetries.store(*req.retries);
@@ -217,6 +266,20 @@ std::string MacOrbServiceXPC::cancelFileWrite_XPC(std::string_view request) {
   umask(kServiceFileMask);
   const int fd = open(path->c_str(), O_RDWR | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) return "FALSE";
+  struct stat attributes;
+  std::lock_guard<std::mutex> lock(gWatchedFilesMutex);
+  if (fstat(fd, &attributes) != 0 || gWatchedFiles.count(IdentityOf(attributes)) == 0) {
+    // No running request watches this file: the request it was meant for has
+    // ended. Nothing is cancelled, and the empty cancel file that request
+    // left goes too; a file with anything else in it is no cancel file and
+    // is left alone.
+    close(fd);
+    if (stat(path->c_str(), &attributes) == 0 && S_ISREG(attributes.st_mode) && attributes.st_size == 0 &&
+        gWatchedFiles.count(IdentityOf(attributes)) == 0) {
+      unlink(path->c_str());
+    }
+    return "FALSE";
+  }
   const char one = 1;
   ssize_t written = write(fd, &one, 1);
   if (written != 1) written = write(fd, &one, 1);

@@ -8,6 +8,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -21,6 +22,19 @@
 namespace {
 
 constexpr int kActivatedFd = 3;
+
+// Connections being served now, across all delegates.
+std::atomic<int> gOpenConnections{0};
+
+// A silent peer ends its connection after seconds: reads and writes then
+// fail instead of waiting for ever.
+void SetIdleTimeout(int fd, int seconds) {
+  if (seconds <= 0) return;
+  timeval limit{};
+  limit.tv_sec = seconds;
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+}
 
 bool FillAddress(const std::string &path, sockaddr_un &address, std::string &error) {
   address = sockaddr_un{};
@@ -127,8 +141,8 @@ void ServeConnection(int connectionFd) {
   close(connectionFd);
 }
 
-void ServeForever(int listenFd) {
-  MacOrbXPCServiceDelegate5403614C_9BB3_4BD1_B25C_0731A6FA2F7C delegate;
+void ServeForever(int listenFd, ConnectionLimits limits) {
+  MacOrbXPCServiceDelegate5403614C_9BB3_4BD1_B25C_0731A6FA2F7C delegate(limits);
   for (;;) {
     const int fd = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) {
@@ -148,7 +162,19 @@ bool MacOrbXPCServiceDelegate5403614C_9BB3_4BD1_B25C_0731A6FA2F7C::shouldAcceptN
     close(connectionFd);
     return false;
   }
-  if (!StartDetachedThread([connectionFd] { ServeConnection(connectionFd); })) {
+  // Only this thread adds connections, so the count can only fall between
+  // the check and the increment.
+  if (limits_.maxConnections > 0 && gOpenConnections.load() >= limits_.maxConnections) {
+    close(connectionFd);  // the client sees the connection end without a reply
+    return false;
+  }
+  SetIdleTimeout(connectionFd, limits_.idleTimeoutSeconds);
+  gOpenConnections.fetch_add(1);
+  if (!StartDetachedThread([connectionFd] {
+        ServeConnection(connectionFd);
+        gOpenConnections.fetch_sub(1);
+      })) {
+    gOpenConnections.fetch_sub(1);
     close(connectionFd);
     return false;
   }

@@ -15,17 +15,31 @@ int ListeningSocketFromActivation(std::string &error);
 // Only the service's own user, and root, may talk to it.
 bool PeerIsTrusted(int connectionFd);
 
-// The listener's delegate: accepts a connection from a trusted peer and
-// serves it with a service object and a thread of its own; refuses (closes)
-// any other. True when the connection was accepted.
-class MacOrbXPCServiceDelegate5403614C_9BB3_4BD1_B25C_0731A6FA2F7C {
- public:
-  bool shouldAcceptNewConnection(int connectionFd);
+// How many connections are served at once, and how long a connection may
+// stay silent (between requests, or not reading a reply) before it is closed.
+struct ConnectionLimits {
+  int maxConnections = 64;
+  int idleTimeoutSeconds = 120;
 };
 
-// Answers the requests of one connection in order until the peer closes it
-// or sends something that is not a request; then closes it.
+// The listener's delegate: accepts a connection from a trusted peer and
+// serves it with a service object and a thread of its own; refuses (closes)
+// any other, and any beyond the limit while that many are served. True when
+// the connection was accepted.
+class MacOrbXPCServiceDelegate5403614C_9BB3_4BD1_B25C_0731A6FA2F7C {
+ public:
+  explicit MacOrbXPCServiceDelegate5403614C_9BB3_4BD1_B25C_0731A6FA2F7C(ConnectionLimits limits = {})
+      : limits_(limits) {}
+  bool shouldAcceptNewConnection(int connectionFd);
+
+ private:
+  ConnectionLimits limits_;
+};
+
+// Answers the requests of one connection in order until the peer closes it,
+// sends something that is not a request or stays silent too long; then
+// closes it.
 void ServeConnection(int connectionFd);
 
 // Accepts connections for ever, each served on a thread of its own.
-[[noreturn]] void ServeForever(int listenFd);
+[[noreturn]] void ServeForever(int listenFd, ConnectionLimits limits = {});

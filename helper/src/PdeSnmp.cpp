@@ -6,20 +6,32 @@
 // before every round, in rounds short enough that a cancellation ends the
 // wait promptly. The library keeps process-wide state (option parsing, the
 // default store, the MIB tree), so every library call is made under one lock;
-// only the waiting itself runs outside it.
+// the waiting runs outside it, and so does the agent's host-name lookup: the
+// name is resolved first, without the lock, and the session is opened on the
+// numeric address, so a name server that never answers holds up only the
+// request that asked for that name.
 #include "PdeSnmp.h"
 
 #include <net-snmp/net-snmp-config.h>
 #include <net-snmp/net-snmp-includes.h>
 #include <net-snmp/library/large_fd_set.h>
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 
 std::atomic<int64_t> gSnmpTimeout{250};
 std::atomic<int32_t> gSnmpRetries{3};
@@ -149,6 +161,120 @@ int SynchResponse(void *sessp, netsnmp_pdu *pdu, netsnmp_pdu **response,
   return state.status;
 }
 
+// One host-name lookup, run on a thread of its own so that the request can
+// stop waiting for it when it is cancelled; the thread ends by itself when
+// the lookup does.
+struct HostLookup {
+  std::mutex mutex;
+  std::condition_variable doneChanged;
+  bool done = false;
+  int status = EAI_AGAIN;
+  std::string address;  // numeric text of the first address
+};
+
+void RunHostLookup(const std::shared_ptr<HostLookup> &lookup, const std::string &host, int family) {
+  addrinfo hints{};
+  hints.ai_family = family;
+  hints.ai_socktype = SOCK_DGRAM;
+  addrinfo *found = nullptr;
+  const int status = getaddrinfo(host.c_str(), nullptr, &hints, &found);
+  char text[INET6_ADDRSTRLEN] = "";
+  if (status == 0 && found != nullptr) {
+    const void *raw = family == AF_INET6 ? static_cast<const void *>(&reinterpret_cast<sockaddr_in6 *>(found->ai_addr)->sin6_addr)
+                                         : static_cast<const void *>(&reinterpret_cast<sockaddr_in *>(found->ai_addr)->sin_addr);
+    inet_ntop(family, raw, text, sizeof text);
+  }
+  if (found) freeaddrinfo(found);
+  std::lock_guard<std::mutex> lock(lookup->mutex);
+  lookup->status = status == 0 && text[0] == '\0' ? EAI_FAIL : status;
+  lookup->address = text;
+  lookup->done = true;
+  lookup->doneChanged.notify_all();
+}
+
+// Looks host up; while it waits, a raised cancel flag ends the wait.
+// 0 with the address, a getaddrinfo error, or -1 when cancelled.
+int LookUpHost(const std::string &host, int family, const std::atomic<int32_t> *cancelFlag, std::string &address) {
+  auto lookup = std::make_shared<HostLookup>();
+  try {
+    std::thread([lookup, host, family] { RunHostLookup(lookup, host, family); }).detach();
+  } catch (const std::system_error &) {
+    RunHostLookup(lookup, host, family);  // no thread to spare: look up here
+  }
+  std::unique_lock<std::mutex> lock(lookup->mutex);
+  while (!lookup->done) {
+    if (cancelFlag && cancelFlag->load() == 1) return -1;
+    lookup->doneChanged.wait_for(lock, std::chrono::microseconds(kWaitRoundMicroseconds));
+  }
+  address = lookup->address;
+  return lookup->status;
+}
+
+bool AllDigits(const std::string &text) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); });
+}
+
+// The agent address with its host name replaced by the numeric address it
+// stands for, in the forms the library reads for UDP and TCP over IPv4 and
+// IPv6: [DOMAIN:]HOST[:PORT], DOMAIN6:[HOST]:PORT, DOMAIN6:HOST. Other forms,
+// and addresses that are numeric already, are left as they are (the result
+// is empty). Returns 0, kSnmpTimeoutError when the name could not be looked
+// up for now, or kSnmpOtherError when the request was cancelled meanwhile.
+int NumericAgentAddress(const std::string &agent, const std::atomic<int32_t> *cancelFlag, std::string &numeric) {
+  numeric.clear();
+  std::string prefix;
+  std::string rest = agent;
+  int family = AF_INET;
+  const size_t colon = agent.find(':');
+  if (colon != std::string::npos) {
+    std::string domain = agent.substr(0, colon);
+    std::transform(domain.begin(), domain.end(), domain.begin(), [](unsigned char c) { return std::tolower(c); });
+    if (domain == "udp" || domain == "tcp") {
+      prefix = agent.substr(0, colon + 1);
+    } else if (domain == "udp6" || domain == "udpv6" || domain == "udpipv6" || domain == "ipv6" ||
+               domain == "tcp6" || domain == "tcpv6" || domain == "tcpipv6") {
+      prefix = agent.substr(0, colon + 1);
+      family = AF_INET6;
+    } else if (!AllDigits(agent.substr(colon + 1))) {
+      return 0;  // another transport, or no host:port form
+    }
+    if (!prefix.empty()) rest = agent.substr(colon + 1);
+  }
+
+  std::string host;
+  std::string suffix;
+  bool bracketed = false;
+  if (family == AF_INET) {
+    const size_t portColon = rest.find(':');
+    host = rest.substr(0, portColon);
+    if (portColon != std::string::npos) suffix = rest.substr(portColon);
+  } else if (!rest.empty() && rest[0] == '[') {
+    const size_t close = rest.find(']');
+    if (close == std::string::npos) return 0;
+    host = rest.substr(1, close - 1);
+    suffix = rest.substr(close + 1);
+    bracketed = true;
+  } else if (rest.find(':') == std::string::npos) {
+    host = rest;
+  } else {
+    return 0;  // a numeric IPv6 address, possibly with a port
+  }
+  if (host.empty() || AllDigits(host)) return 0;  // no host, or a port alone
+  unsigned char probe[sizeof(in6_addr)];
+  if (inet_pton(family, host.c_str(), probe) == 1) return 0;
+
+  std::string address;
+  const int status = LookUpHost(host, family, cancelFlag, address);
+  if (status == -1) return kSnmpOtherError;
+  if (status == EAI_AGAIN) {
+    std::fprintf(stderr, "snmpget: cannot look up %s now: %s\n", host.c_str(), gai_strerror(status));
+    return kSnmpTimeoutError;
+  }
+  if (status != 0) return 0;  // the library tells what is wrong with the name
+  numeric = prefix + (family == AF_INET6 || bracketed ? "[" + address + "]" : address) + suffix;
+  return 0;
+}
+
 // Copies text into the result area, cut to fit (the printer's values are
 // ASCII, so a cut never matters for a valid UTF-8 boundary).
 void StoreText(SnmpResultArea *result, const std::string &text) {
@@ -232,6 +358,19 @@ int PdeSnmpGet(int argc, char **argv, SnmpResultArea *result, int expectedType,
 
   if (session.retries == SNMP_DEFAULT_RETRIES) session.retries = gSnmpRetries.load();
   if (session.timeout == SNMP_DEFAULT_TIMEOUT) session.timeout = static_cast<long>(gSnmpTimeout.load());
+
+  // The agent's name is looked up without the lock; the session then opens
+  // on the numeric address, which needs no name server.
+  const std::string agent = session.peername ? session.peername : "";
+  lock.unlock();
+  std::string numericAgent;
+  const int lookedUp = NumericAgentAddress(agent, cancelFlag, numericAgent);
+  lock.lock();
+  if (lookedUp != 0) {
+    free(session.community);
+    return lookedUp;
+  }
+  if (!numericAgent.empty()) session.peername = numericAgent.data();
 
   void *sessp = snmp_sess_open(&session);
   // The parser's copy of the community; the open session holds its own.

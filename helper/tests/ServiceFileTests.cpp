@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <pwd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -10,8 +11,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <string>
+#include <thread>
 
 #include "HelperTestSupport.h"
 #include "OrbRequests.h"
@@ -83,11 +86,18 @@ TEST_F(ServiceFiles, PlistWriteFailures) {
   EXPECT_FALSE(PathExists(dir_ / "a.plist"));
 }
 
-TEST_F(ServiceFiles, CancelFileWriteAppendsOneByteToAnExistingFile) {
+// With no SNMP request running on it, a cancel file is written to by no one
+// (the running case is with the SNMP tests).
+TEST_F(ServiceFiles, CancelFileWriteWithNoRequestWatchingWritesNothing) {
   const std::string path = dir_ / "cancel";
   ASSERT_TRUE(WriteWholeFile(path, ""));
-  EXPECT_EQ(Call(kCancelWrite, path + ":CancelFileName:whatever follows"), "TRUE");
-  EXPECT_EQ(ReadWholeFile(path), std::string(1, '\x01'));
+  // The empty file a finished request left: the cancel is late, the file goes.
+  EXPECT_EQ(Call(kCancelWrite, path + ":CancelFileName:whatever follows"), "FALSE");
+  EXPECT_FALSE(PathExists(path));
+  // A file with something in it is no cancel file: left as it is.
+  ASSERT_TRUE(WriteWholeFile(path, "keep me"));
+  EXPECT_EQ(Call(kCancelWrite, path + ":CancelFileName:"), "FALSE");
+  EXPECT_EQ(ReadWholeFile(path), "keep me");
   // Never creates the file.
   EXPECT_EQ(Call(kCancelWrite, dir_ / "absent:CancelFileName:"), "FALSE");
   EXPECT_FALSE(PathExists(dir_ / "absent"));
@@ -189,6 +199,52 @@ TEST(OrbCall, PrintsTheReply) {
 
   const std::string bad = std::string(VT_ORB_CALL_EXE) + " --socket " + service.socketPath() + " nonsense x 2>/dev/null";
   EXPECT_EQ(WEXITSTATUS(system(bad.c_str())), 2);
+}
+
+namespace {
+
+// Whether the service closed fd within timeoutMs (its read sees the end).
+bool ClosedByService(int fd, int timeoutMs) {
+  pollfd ready{fd, POLLIN, 0};
+  if (poll(&ready, 1, timeoutMs) <= 0) return false;
+  char byte;
+  return read(fd, &byte, 1) == 0;
+}
+
+}  // namespace
+
+TEST(ServiceConnections, BeyondTheLimitRefusedAndIdleOnesClosed) {
+  TempDir dir;
+  ServiceProcess service(dir, false, 0, {"--max-connections", "3", "--idle-timeout", "2"});
+  ASSERT_TRUE(service.running()) << service.whyNot();
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the start probe's connection ends
+  const int before = CountThreads(service.pid());
+  std::string reply;
+  int fds[3];
+  for (int &fd : fds) {
+    fd = service.Connect();
+    ASSERT_GE(fd, 0);
+    ASSERT_TRUE(CallService(fd, kWritable, dir / "probe", reply));
+  }
+  const int extra = service.Connect();
+  ASSERT_GE(extra, 0);
+  EXPECT_FALSE(CallService(extra, kWritable, dir / "probe", reply)) << "a fourth connection was served";
+  close(extra);
+  // The others are still served; one closed makes room for a new one.
+  ASSERT_TRUE(CallService(fds[0], kWritable, dir / "probe", reply));
+  EXPECT_EQ(reply, "TRUE");
+  close(fds[0]);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(service.Call(kWritable, dir / "probe").value_or("(no reply)"), "TRUE");
+  // The silent ones are closed after the idle time, and their threads end.
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(ClosedByService(fds[1], 5000));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+  EXPECT_TRUE(ClosedByService(fds[2], 1000));
+  close(fds[1]);
+  close(fds[2]);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(CountThreads(service.pid()), before);
 }
 
 TEST(SocketActivation, ServesTheSocketHandedOverAsDescriptorThree) {

@@ -52,31 +52,6 @@ struct SnmpCall {
   }
 };
 
-// A UDP socket on loopback that never answers.
-class SilentAgent {
- public:
-  SilentAgent() {
-    fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (fd_ >= 0 && bind(fd_, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
-        getsockname(fd_, reinterpret_cast<sockaddr *>(&address), &length) == 0) {
-      port_ = ntohs(address.sin_port);
-    }
-  }
-  ~SilentAgent() {
-    if (fd_ >= 0) close(fd_);
-  }
-  std::string agent() const { return "udp:127.0.0.1:" + std::to_string(port_); }
-  bool HeardAnything(int waitMs) const { return ReceiveDatagram(fd_, waitMs).has_value(); }
-
- private:
-  int fd_ = -1;
-  uint16_t port_ = 0;
-};
-
 class ServiceSnmp : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -217,6 +192,20 @@ TEST_F(ServiceSnmp, CancelFileWriteEndsALongWait) {
   EXPECT_FALSE(PathExists(cancelFile));
 }
 
+TEST_F(ServiceSnmp, CancelAfterItsRequestEndedCancelsNothingLater) {
+  SnmpCall call = Get(2, "1.0");
+  call.cancelFlag = "0";
+  EXPECT_EQ(Call(call), "TRUE:uResult.integer=-42");
+  // Too late: nothing is cancelled, and no cancel waits in a file.
+  EXPECT_EQ(service_.Call(kCancelWrite, call.cancelFile + ":CancelFileName:"), "FALSE");
+  EXPECT_FALSE(PathExists(call.cancelFile));
+  EXPECT_EQ(Call(call), "TRUE:uResult.integer=-42");
+  // A cancel left in the file some other way belongs to no running request either.
+  ASSERT_TRUE(WriteWholeFile(call.cancelFile, "\x01"));
+  EXPECT_EQ(Call(call), "TRUE:uResult.integer=-42");
+  EXPECT_EQ(ReadWholeFile(call.cancelFile), "");
+}
+
 TEST_F(ServiceSnmp, UncancelledRequestsLeaveNoThreadBehind) {
   const int before = CountThreads(service_.pid());
   ASSERT_GT(before, 0);
@@ -267,4 +256,51 @@ TEST_F(ServiceSnmp, ConcurrentRequestsOnSeveralConnections) {
     for (int k = 0; k < 10; ++k) expected += i % 2 ? "TRUE:uResult.integer=-42\n" : "TRUE:uResult.string=Q610 ready\n";
     EXPECT_EQ(replies[i].get(), expected) << "connection " << i;
   }
+}
+
+// The service in namespaces of its own, whose name server (a UDP socket the
+// test holds on port 53) never answers: a request for a host name waits for
+// the lookup; other requests and cancels go on meanwhile.
+TEST(ServiceLookup, ANameServerThatNeverAnswersHoldsUpOnlyItsOwnRequest) {
+  TempDir dir;
+  const std::string resolvConf = dir / "resolv.conf";
+  ASSERT_TRUE(WriteWholeFile(resolvConf, "nameserver 127.0.0.1\noptions timeout:3 attempts:1\n"));
+  ServiceProcess service(dir, /*inOwnNetns=*/true, 53, {}, resolvConf);
+  if (!service.running() && service.whyNot().find("namespace") != std::string::npos) {
+    GTEST_SKIP() << "skipped: " << service.whyNot();
+  }
+  ASSERT_TRUE(service.running()) << service.whyNot();
+  const auto call = [&](const SnmpCall &request) {
+    return service.Call(kSnmpGet, request.Request()).value_or("(no reply)");
+  };
+
+  SnmpCall named;
+  named.cancelFile = dir / "cancel-named";
+  named.words = {"snmpget", "-v2c", "-c", "public", "udp:printer.example.test:161", kBase + "1.0"};
+  auto lookup = std::async(std::launch::async, [&] { return call(named); });
+  ASSERT_TRUE(ReceiveDatagram(service.udpFd(), 5000)) << "no query reached the name server";
+
+  SnmpCall silent;
+  silent.cancelFile = dir / "cancel-silent";
+  silent.timeout = "100000";
+  silent.words = {"snmpget", "-v2c", "-c", "public", "udp:127.0.0.1:9", kBase + "1.0"};
+  auto start = Clock::now();
+  EXPECT_EQ(call(silent), "FALSE:rtn_ExitValue=-9780");
+  EXPECT_LT(Clock::now() - start, milliseconds(1500));
+
+  silent.timeout = "20000000";
+  silent.cancelFlag = "0";
+  auto cancelled = std::async(std::launch::async, [&] { return call(silent); });
+  while (!PathExists(silent.cancelFile) && Clock::now() - start < std::chrono::seconds(5)) {
+    std::this_thread::sleep_for(milliseconds(5));
+  }
+  std::this_thread::sleep_for(milliseconds(50));
+  start = Clock::now();
+  EXPECT_EQ(service.Call(kCancelWrite, silent.cancelFile + ":CancelFileName:"), "TRUE");
+  ASSERT_EQ(cancelled.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+  EXPECT_LT(Clock::now() - start, milliseconds(1000));
+  EXPECT_EQ(cancelled.get(), "FALSE:rtn_ExitValue=-30870");
+  EXPECT_EQ(lookup.wait_for(std::chrono::milliseconds(10)), std::future_status::timeout)
+      << "the lookup should still be waiting for its name server";
+  EXPECT_EQ(lookup.get(), "FALSE:rtn_ExitValue=-9780");
 }

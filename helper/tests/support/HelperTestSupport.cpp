@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -16,6 +17,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -156,24 +158,29 @@ std::string ReceiveMessageWithFd(int channel, int &fd) {
 }
 
 // Becomes the service (in a child process); returns only if exec fails.
-int ExecService(const std::string &socketPath, const std::string &errPath, const std::string &stateDir) {
+int ExecService(const std::string &socketPath, const std::string &errPath, const std::string &stateDir,
+                const std::vector<std::string> &extraArgs, const std::string &resolvConf) {
   const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   if (err >= 0) dup2(err, 2);
+  // Host names are then looked up in /etc/hosts and over DNS only, with the
+  // name servers of resolvConf: no local resolver daemon answers instead.
+  const std::string nsswitch = resolvConf + ".nsswitch";
+  if (!resolvConf.empty() &&
+      (unshare(CLONE_NEWNS) != 0 ||
+       mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+       mount(resolvConf.c_str(), "/etc/resolv.conf", nullptr, MS_BIND, nullptr) != 0 ||
+       mount(nsswitch.c_str(), "/etc/nsswitch.conf", nullptr, MS_BIND, nullptr) != 0)) {
+    std::fprintf(stderr, "cannot make a mount namespace with our own /etc/resolv.conf and /etc/nsswitch.conf: %s\n", std::strerror(errno));
+    return 77;
+  }
   setenv("SNMP_PERSISTENT_DIR", stateDir.c_str(), 1);
   setenv("SNMPCONFPATH", stateDir.c_str(), 1);
   setenv("MIBS", "", 1);
-  execl(VT_SERVICE_EXE, VT_SERVICE_EXE, "--listen", socketPath.c_str(), static_cast<char *>(nullptr));
+  std::vector<const char *> argv = {VT_SERVICE_EXE, "--listen", socketPath.c_str()};
+  for (const auto &arg : extraArgs) argv.push_back(arg.c_str());
+  argv.push_back(nullptr);
+  execv(VT_SERVICE_EXE, const_cast<char *const *>(argv.data()));
   return 127;
-}
-
-pid_t SpawnService(const std::string &socketPath, const std::string &errPath, const std::string &stateDir) {
-  const pid_t parent = getpid();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    DieWithParent(parent);
-    _exit(ExecService(socketPath, errPath, stateDir));
-  }
-  return pid;
 }
 
 }  // namespace
@@ -308,13 +315,18 @@ void StopProcess(pid_t pid) {
   waitpid(pid, &status, 0);
 }
 
-ServiceProcess::ServiceProcess(const TempDir &dir, bool inOwnNetns, uint16_t udpPort)
-    : socketPath_(dir / "orb.sock"), errPath_(dir / "service.err") {
+ServiceProcess::ServiceProcess(const TempDir &dir, bool inOwnNetns, uint16_t udpPort,
+                               std::vector<std::string> extraArgs, std::string resolvConf)
+    : socketPath_(dir / "orb.sock"),
+      errPath_(dir / "service.err"),
+      extraArgs_(std::move(extraArgs)),
+      resolvConf_(std::move(resolvConf)) {
   const std::string stateDir = dir / "snmp-state";
   mkdir(stateDir.c_str(), 0700);
+  if (!resolvConf_.empty()) WriteWholeFile(resolvConf_ + ".nsswitch", "hosts: files dns\n");
+  const auto exec = [&] { return ExecService(socketPath_, errPath_, stateDir, extraArgs_, resolvConf_); };
   if (inOwnNetns) {
-    const std::string socketPath = socketPath_, errPath = errPath_;
-    NetnsChild child = StartInOwnNetns(udpPort, [&] { return ExecService(socketPath, errPath, stateDir); });
+    NetnsChild child = StartInOwnNetns(udpPort, exec);
     if (!child.whyNot.empty()) {
       whyNot_ = child.whyNot;
       return;
@@ -322,7 +334,12 @@ ServiceProcess::ServiceProcess(const TempDir &dir, bool inOwnNetns, uint16_t udp
     pid_ = child.pid;
     udpFd_ = child.udpFd;
   } else {
-    pid_ = SpawnService(socketPath_, errPath_, stateDir);
+    const pid_t parent = getpid();
+    pid_ = fork();
+    if (pid_ == 0) {
+      DieWithParent(parent);
+      _exit(exec());
+    }
   }
   if (pid_ < 0) {
     whyNot_ = "fork failed";
@@ -334,6 +351,11 @@ ServiceProcess::ServiceProcess(const TempDir &dir, bool inOwnNetns, uint16_t udp
     if (fd >= 0) {
       close(fd);
       return;
+    }
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      break;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
@@ -360,6 +382,22 @@ std::optional<std::string> ServiceProcess::Call(const std::string &selector, con
   close(fd);
   if (!answered) return std::nullopt;
   return reply;
+}
+
+SilentAgent::SilentAgent() {
+  fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (fd_ >= 0 && bind(fd_, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
+      getsockname(fd_, reinterpret_cast<sockaddr *>(&address), &length) == 0) {
+    port_ = ntohs(address.sin_port);
+  }
+}
+
+SilentAgent::~SilentAgent() {
+  if (fd_ >= 0) close(fd_);
 }
 
 uint16_t FreeLoopbackUdpPort() {

@@ -56,7 +56,11 @@ class ServiceProcess {
  public:
   // Starts the service; with inOwnNetns it runs inside a network namespace
   // of its own, with the UDP socket of port udpPort bound there (udpFd()).
-  ServiceProcess(const TempDir &dir, bool inOwnNetns = false, uint16_t udpPort = 0);
+  // extraArgs follow "--listen PATH" on its command line. With resolvConf
+  // the service runs in a mount namespace of its own too, where that file
+  // is /etc/resolv.conf (whyNot() says "mount namespace" when none can be made).
+  ServiceProcess(const TempDir &dir, bool inOwnNetns = false, uint16_t udpPort = 0,
+                 std::vector<std::string> extraArgs = {}, std::string resolvConf = "");
   ~ServiceProcess();
   ServiceProcess(const ServiceProcess &) = delete;
   ServiceProcess &operator=(const ServiceProcess &) = delete;
@@ -77,6 +81,8 @@ class ServiceProcess {
  private:
   std::string socketPath_;
   std::string errPath_;
+  std::vector<std::string> extraArgs_;
+  std::string resolvConf_;
   pid_t pid_ = -1;
   int udpFd_ = -1;
   std::string whyNot_;
@@ -100,6 +106,22 @@ class Snmpd {
   pid_t pid_ = -1;
   uint16_t port_ = 0;
   std::string whyNot_;
+};
+
+// A UDP socket on 127.0.0.1 that never answers: an SNMP agent that is off.
+class SilentAgent {
+ public:
+  SilentAgent();
+  ~SilentAgent();
+  SilentAgent(const SilentAgent &) = delete;
+  SilentAgent &operator=(const SilentAgent &) = delete;
+  std::string host() const { return "127.0.0.1:" + std::to_string(port_); }
+  std::string agent() const { return "udp:" + host(); }
+  bool HeardAnything(int waitMs) const { return ReceiveDatagram(fd_, waitMs).has_value(); }
+
+ private:
+  int fd_ = -1;
+  uint16_t port_ = 0;
 };
 
 // A free UDP port on 127.0.0.1 (bound by nobody when this returns).
