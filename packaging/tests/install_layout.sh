@@ -32,6 +32,7 @@ expected=$tmp/expected
     done
   fi
   [ "$has_orbcall" = 1 ] && echo "/usr/bin/orb-call"
+  [ "$has_orbcall" = 1 ] && echo "/usr/share/man/man1/orb-call.1"
   [ "$has_helper" = 1 ] && echo "$vtroot/Library/Application Support/VANTORA/Q610/Helpers/Q610Helper.app/Contents/MacOS/Q610Helper"
   if [ "$has_jpeg" = 1 ]; then
     echo "/usr/lib/libjpegcodec.so"
