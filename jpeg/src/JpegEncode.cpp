@@ -150,7 +150,9 @@ extern "C" JPEGCODEC_EXPORT uint16_t JPEGCODEC_CALL Jpeg_EncodeStart(JpegEncodeP
     if (pass != JPEG_PASS_SIZE && pass != JPEG_PASS_WRITE) return status | JPEG_ERR_ARGUMENT;
 
     JpegStream source, sink;
-    MakeMemoryStream(&source, params->srcBuffer, nullptr, params->srcSize, &status);
+    // A missing source holds no bytes whatever its stated size: the first
+    // row an MCU needs then lies beyond it, as with a source too short.
+    MakeMemoryStream(&source, params->srcBuffer, nullptr, params->srcBuffer ? params->srcSize : 0, &status);
     uint32_t result = 0;
     if (pass == JPEG_PASS_SIZE) {
         MakeCountingStream(&sink, &status);
