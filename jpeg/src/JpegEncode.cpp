@@ -52,7 +52,6 @@ int EncodeScan(JpegEncodeContext *ctx) {
 
     McuStrip strip;
     alignas(16) uint8_t mcu[512];
-    alignas(16) int32_t coefficients[64];
     alignas(16) int16_t quantised[64];
     const uint32_t runLength = kStripWidth / ctx->mcuWidth;
     const JpegKernels *kernels = ActiveKernels();
@@ -73,8 +72,7 @@ int EncodeScan(JpegEncodeContext *ctx) {
                 for (int c = 0; c < ctx->componentCount; ++c) {
                     JpegComponent *comp = &ctx->components[c];
                     for (int b = 0; b < comp->hSamp * comp->vSamp; ++b, block += 64) {
-                        kernels->forwardDct(block, coefficients);
-                        kernels->quantize(coefficients, comp->quantTable, quantised);
+                        kernels->dctQuantize(block, comp->quantTable, quantised);
                         if (!ctx->encodeBlock(ctx, comp, quantised)) return 0;
                     }
                 }

@@ -166,6 +166,8 @@ struct JpegEncodeContext {
 struct JpegKernels {
     void (*forwardDct)(const uint8_t *samples, int32_t *coefficients);
     void (*quantize)(const int32_t *coefficients, const QuantTable *table, int16_t *zz);
+    // forwardDct then quantize, without the coefficients leaving registers.
+    void (*dctQuantize)(const uint8_t *samples, const QuantTable *table, int16_t *zz);
     ReadMcu convertGrey;
     ReadMcu convert555[2];  // [red first, blue first]
     ReadMcu convert24[2];
@@ -175,6 +177,8 @@ struct JpegKernels {
 const JpegKernels *BaselineKernels();
 const JpegKernels *Sse41Kernels();  // null when not built or not supported here
 const JpegKernels *Avx2Kernels();   // likewise
+const JpegKernels *Avx512Kernels(); // likewise (AVX-512 F, BW and VL)
+// The widest of the above, chosen on the first call.
 const JpegKernels *ActiveKernels();
 
 // ------------------------------------------------------------- pixels
