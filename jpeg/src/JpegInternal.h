@@ -172,6 +172,7 @@ struct JpegKernels {
     ReadMcu convert555[2];  // [red first, blue first]
     ReadMcu convert24[2];
     ReadMcu convert32[2];
+    SampleChroma sampleChroma[3];  // by sampling mode
 };
 
 const JpegKernels *BaselineKernels();

@@ -67,12 +67,7 @@ void SampleChroma444(uint8_t *mcu, const uint8_t *y, const uint8_t *cb, const ui
 }
 
 SampleChroma SelectSampler(uint8_t sampling) {
-    switch (sampling) {
-        case JPEG_SAMPLING_420: return SampleChroma420;
-        case JPEG_SAMPLING_422: return SampleChroma422;
-        case JPEG_SAMPLING_444: return SampleChroma444;
-        default: return nullptr;
-    }
+    return sampling <= JPEG_SAMPLING_444 ? ActiveKernels()->sampleChroma[sampling] : nullptr;
 }
 
 uint32_t ReadMcuRun(JpegEncodeContext *ctx, uint32_t mcuRow, uint32_t firstColumn, uint32_t count,
