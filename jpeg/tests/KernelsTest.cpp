@@ -1,5 +1,6 @@
-// The builds of the hot kernels (baseline, SSE4.1, AVX2) must agree bit for
-// bit; the call picks one by processor, and a stream must not depend on it.
+// The builds of the hot kernels (baseline, SSE4.1, AVX2, AVX-512) must agree
+// bit for bit; the call picks one by processor, and a stream must not depend
+// on it.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -32,12 +33,30 @@ void ExpectSameAsBaseline(const JpegKernels *wide) {
         base->quantize(a, &t, qa);
         wide->quantize(a, &t, qb);
         ASSERT_EQ(0, memcmp(qa, qb, sizeof qa)) << "block " << n;
+        // The fused transform and quantisation against the two steps.
+        int16_t fused[64];
+        wide->dctQuantize(block, &t, fused);
+        ASSERT_EQ(0, memcmp(qa, fused, sizeof qa)) << "block " << n;
+    }
+    // Chroma sampling of random planes with the strip's row pitch.
+    for (int n = 0; n < 200; ++n) {
+        static uint8_t planes[3][16 * kStripWidth];
+        for (auto &plane : planes)
+            for (uint8_t &v : plane) v = static_cast<uint8_t>(n % 3 == 0 ? (Next(state) >> 31) * 255 : Next(state) >> 24);
+        for (int mode = 0; mode < 3; ++mode) {
+            uint8_t a[512], b[512];
+            memset(a, 0, sizeof a);
+            memset(b, 0, sizeof b);
+            base->sampleChroma[mode](a, planes[0], planes[1], planes[2], kStripWidth);
+            wide->sampleChroma[mode](b, planes[0], planes[1], planes[2], kStripWidth);
+            ASSERT_EQ(0, memcmp(a, b, sizeof a)) << "sampling " << mode;
+        }
     }
     // Row conversion of every format, over lengths that cover vector tails.
     uint8_t src[4 * 300];
     for (uint8_t &v : src) v = static_cast<uint8_t>(Next(state) >> 24);
     src[0] = src[1] = src[2] = 255;
-    for (uint32_t len : {1u, 7u, 8u, 15u, 16u, 17u, 33u, 255u, 300u}) {
+    for (uint32_t len : {1u, 7u, 8u, 15u, 16u, 17u, 31u, 32u, 33u, 255u, 300u}) {
         const ReadMcu pairs[][2] = {{base->convertGrey, wide->convertGrey},
                                     {base->convert555[0], wide->convert555[0]},
                                     {base->convert555[1], wide->convert555[1]},
@@ -67,6 +86,28 @@ TEST(Kernels, Sse41BuildMatchesTheBaselineBuild) {
 TEST(Kernels, Avx2BuildMatchesTheBaselineBuild) {
     if (Avx2Kernels() == nullptr) GTEST_SKIP() << "no AVX2 build on this processor";
     ExpectSameAsBaseline(Avx2Kernels());
+}
+
+TEST(Kernels, Avx512BuildMatchesTheBaselineBuild) {
+    if (Avx512Kernels() == nullptr) GTEST_SKIP() << "no AVX-512 build on this processor";
+    ExpectSameAsBaseline(Avx512Kernels());
+}
+
+TEST(Kernels, EveryPixelOfEveryColourConvertsAlike) {
+    // All 2^24 colours, in runs long enough for the widest kernels.
+    const JpegKernels *wide = ActiveKernels();
+    static uint8_t src[3 * 4096];
+    static uint8_t out[2][3][4096];
+    for (uint32_t first = 0; first < (1u << 24); first += 4096) {
+        for (uint32_t i = 0; i < 4096; ++i) {
+            const uint32_t c = first + i;
+            src[3 * i] = static_cast<uint8_t>(c), src[3 * i + 1] = static_cast<uint8_t>(c >> 8);
+            src[3 * i + 2] = static_cast<uint8_t>(c >> 16);
+        }
+        BaselineKernels()->convert24[1](src, 4096, out[0][0], out[0][1], out[0][2]);
+        wide->convert24[1](src, 4096, out[1][0], out[1][1], out[1][2]);
+        ASSERT_EQ(0, memcmp(out[0], out[1], sizeof out[0])) << "colours from " << first;
+    }
 }
 
 }  // namespace
