@@ -52,7 +52,7 @@ int EncodeScan(JpegEncodeContext *ctx) {
 
     McuStrip strip;
     alignas(16) uint8_t mcu[512];
-    alignas(16) int16_t quantised[64];
+    alignas(32) int16_t quantised[6][64];
     const uint32_t runLength = kStripWidth / ctx->mcuWidth;
     const JpegKernels *kernels = ActiveKernels();
     const bool colour = ctx->componentCount == 3;
@@ -68,14 +68,23 @@ int EncodeScan(JpegEncodeContext *ctx) {
                 } else {
                     for (int i = 0; i < 8; ++i) memcpy(mcu + 8 * i, strip.y + i * kStripWidth + x, 8);
                 }
-                const uint8_t *block = mcu;
-                for (int c = 0; c < ctx->componentCount; ++c) {
-                    JpegComponent *comp = &ctx->components[c];
-                    for (int b = 0; b < comp->hSamp * comp->vSamp; ++b, block += 64) {
-                        kernels->dctQuantize(block, comp->quantTable, quantised);
-                        if (!ctx->encodeBlock(ctx, comp, quantised)) return 0;
+                // Transform and quantise the MCU's blocks two at a time,
+                // then code them in order.
+                const QuantTable *tables[6];
+                JpegComponent *owners[6];
+                int blocks = 0;
+                for (int c = 0; c < ctx->componentCount; ++c)
+                    for (int b = 0; b < ctx->components[c].hSamp * ctx->components[c].vSamp; ++b, ++blocks) {
+                        owners[blocks] = &ctx->components[c];
+                        tables[blocks] = ctx->components[c].quantTable;
                     }
-                }
+                int b = 0;
+                for (; b + 1 < blocks; b += 2)
+                    kernels->dctQuantizePair(mcu + 64 * b, mcu + 64 * (b + 1), tables[b], tables[b + 1],
+                                             quantised[b], quantised[b + 1]);
+                if (b < blocks) kernels->dctQuantize(mcu + 64 * b, tables[b], quantised[b]);
+                for (b = 0; b < blocks; ++b)
+                    if (!ctx->encodeBlock(ctx, owners[b], quantised[b])) return 0;
                 ++ctx->mcusDone;
             }
             if (got < wanted) return 0;

@@ -168,6 +168,9 @@ struct JpegKernels {
     void (*quantize)(const int32_t *coefficients, const QuantTable *table, int16_t *zz);
     // forwardDct then quantize, without the coefficients leaving registers.
     void (*dctQuantize)(const uint8_t *samples, const QuantTable *table, int16_t *zz);
+    // dctQuantize of two blocks, each with its own table.
+    void (*dctQuantizePair)(const uint8_t *a, const uint8_t *b, const QuantTable *ta, const QuantTable *tb,
+                            int16_t *zza, int16_t *zzb);
     ReadMcu convertGrey;
     ReadMcu convert555[2];  // [red first, blue first]
     ReadMcu convert24[2];

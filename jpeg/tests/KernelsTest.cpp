@@ -3,6 +3,7 @@
 // on it.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 
 #include "JpegInternal.h"
@@ -33,11 +34,42 @@ void ExpectSameAsBaseline(const JpegKernels *wide) {
         base->quantize(a, &t, qa);
         wide->quantize(a, &t, qb);
         ASSERT_EQ(0, memcmp(qa, qb, sizeof qa)) << "block " << n;
-        // The fused transform and quantisation against the two steps.
+        // The fused transform and quantisation against the two steps, alone
+        // and paired with the previous block and the other table.
         int16_t fused[64];
         wide->dctQuantize(block, &t, fused);
         ASSERT_EQ(0, memcmp(qa, fused, sizeof qa)) << "block " << n;
+        static uint8_t previous[64];
+        static QuantTable previousTable;
+        if (n == 0) BuildQuantTable(kStandardTables + kHuffmanDataSize + 65, 50, &previousTable);
+        int16_t pa[64], pb[64], qp[64];
+        base->dctQuantize(previous, &previousTable, qp);
+        wide->dctQuantizePair(previous, block, &previousTable, &t, pa, pb);
+        ASSERT_EQ(0, memcmp(qp, pa, sizeof qp)) << "first of pair " << n;
+        ASSERT_EQ(0, memcmp(qa, pb, sizeof qa)) << "second of pair " << n;
+        memcpy(previous, block, sizeof previous);
+        previousTable = t;
     }
+    // Blocks of 0 and 255 following the signs of each cosine pattern give
+    // the largest coefficients and intermediate sums the transform meets.
+    for (int u = 0; u < 8; ++u)
+        for (int v = 0; v < 8; ++v)
+            for (int invert = 0; invert < 2; ++invert) {
+                uint8_t block[64];
+                for (int y = 0; y < 8; ++y)
+                    for (int x = 0; x < 8; ++x) {
+                        const double c = std::cos((2 * x + 1) * u * 3.14159265358979 / 16) *
+                                         std::cos((2 * y + 1) * v * 3.14159265358979 / 16);
+                        block[8 * y + x] = static_cast<uint8_t>((c >= 0) != (invert == 1) ? 255 : 0);
+                    }
+                QuantTable t;
+                BuildQuantTable(kStandardTables + kHuffmanDataSize, 100, &t);
+                int16_t qa[64], pa[64], pb[64];
+                base->dctQuantize(block, &t, qa);
+                wide->dctQuantizePair(block, block, &t, &t, pa, pb);
+                ASSERT_EQ(0, memcmp(qa, pa, sizeof qa)) << u << " " << v;
+                ASSERT_EQ(0, memcmp(qa, pb, sizeof qa)) << u << " " << v;
+            }
     // Chroma sampling of random planes with the strip's row pitch.
     for (int n = 0; n < 200; ++n) {
         static uint8_t planes[3][16 * kStripWidth];
