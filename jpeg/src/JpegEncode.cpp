@@ -56,28 +56,36 @@ int EncodeScan(JpegEncodeContext *ctx) {
     const uint32_t runLength = kStripWidth / ctx->mcuWidth;
     const JpegKernels *kernels = ActiveKernels();
     const bool colour = ctx->componentCount == 3;
+    // The component and table of each block of an MCU (grey: of each of
+    // two MCUs), in coding order.
+    const QuantTable *tables[6];
+    JpegComponent *owners[6];
+    int mcuBlocks = 0;
+    for (int c = 0; c < ctx->componentCount; ++c)
+        for (int b = 0; b < ctx->components[c].hSamp * ctx->components[c].vSamp; ++b, ++mcuBlocks) {
+            owners[mcuBlocks] = &ctx->components[c];
+            tables[mcuBlocks] = ctx->components[c].quantTable;
+        }
+    if (!colour) owners[1] = owners[0], tables[1] = tables[0];
 
     for (uint32_t row = 0; row < mcuRows; ++row) {
         for (uint32_t column = 0; column < ctx->mcusPerRow; column += runLength) {
             const uint32_t wanted = ctx->mcusPerRow - column < runLength ? ctx->mcusPerRow - column : runLength;
             const uint32_t got = ReadMcuRun(ctx, row, column, wanted, &strip);
-            for (uint32_t j = 0; j < got; ++j) {
+            for (uint32_t j = 0; j < got;) {
+                // One colour MCU, or two grey ones (one block each) where
+                // the run holds two: the blocks are transformed and
+                // quantised two at a time, then coded in order.
                 const uint32_t x = j * ctx->mcuWidth;
+                uint32_t mcus = 1;
+                int blocks = mcuBlocks;
                 if (colour) {
                     ctx->sampleChroma(mcu, strip.y + x, strip.cb + x, strip.cr + x, kStripWidth);
                 } else {
-                    for (int i = 0; i < 8; ++i) memcpy(mcu + 8 * i, strip.y + i * kStripWidth + x, 8);
+                    mcus = blocks = j + 1 < got ? 2 : 1;
+                    for (int k = 0; k < blocks; ++k)
+                        for (int i = 0; i < 8; ++i) memcpy(mcu + 64 * k + 8 * i, strip.y + i * kStripWidth + x + 8 * k, 8);
                 }
-                // Transform and quantise the MCU's blocks two at a time,
-                // then code them in order.
-                const QuantTable *tables[6];
-                JpegComponent *owners[6];
-                int blocks = 0;
-                for (int c = 0; c < ctx->componentCount; ++c)
-                    for (int b = 0; b < ctx->components[c].hSamp * ctx->components[c].vSamp; ++b, ++blocks) {
-                        owners[blocks] = &ctx->components[c];
-                        tables[blocks] = ctx->components[c].quantTable;
-                    }
                 int b = 0;
                 for (; b + 1 < blocks; b += 2)
                     kernels->dctQuantizePair(mcu + 64 * b, mcu + 64 * (b + 1), tables[b], tables[b + 1],
@@ -85,7 +93,8 @@ int EncodeScan(JpegEncodeContext *ctx) {
                 if (b < blocks) kernels->dctQuantize(mcu + 64 * b, tables[b], quantised[b]);
                 for (b = 0; b < blocks; ++b)
                     if (!ctx->encodeBlock(ctx, owners[b], quantised[b])) return 0;
-                ++ctx->mcusDone;
+                ctx->mcusDone += mcus;
+                j += mcus;
             }
             if (got < wanted) return 0;
         }

@@ -103,7 +103,7 @@ struct JpegComponent {
 struct JpegEncodeContext;
 
 // Widest run of pixels converted at once (a multiple of every MCU width).
-inline constexpr uint32_t kStripWidth = 256;
+inline constexpr uint32_t kStripWidth = 64;
 
 // Y, Cb and Cr strips of up to 16 rows of kStripWidth samples (grey uses Y).
 struct McuStrip {
