@@ -56,8 +56,9 @@ int EncodeScan(JpegEncodeContext *ctx) {
     const uint32_t runLength = kStripWidth / ctx->mcuWidth;
     const JpegKernels *kernels = ActiveKernels();
     const bool colour = ctx->componentCount == 3;
-    // The component and table of each block of an MCU (grey: of each of
-    // two MCUs), in coding order.
+    // The component and table of each block in coding order. An MCU of an
+    // odd number of blocks (grey, 4:4:4) goes with the next one where the
+    // run holds it, so that the blocks pair up for the transform.
     const QuantTable *tables[6];
     JpegComponent *owners[6];
     int mcuBlocks = 0;
@@ -66,25 +67,24 @@ int EncodeScan(JpegEncodeContext *ctx) {
             owners[mcuBlocks] = &ctx->components[c];
             tables[mcuBlocks] = ctx->components[c].quantTable;
         }
-    if (!colour) owners[1] = owners[0], tables[1] = tables[0];
+    const uint32_t group = mcuBlocks % 2 == 1 ? 2 : 1;
+    if (group == 2)
+        for (int b = mcuBlocks; b < 2 * mcuBlocks; ++b) owners[b] = owners[b - mcuBlocks], tables[b] = tables[b - mcuBlocks];
 
     for (uint32_t row = 0; row < mcuRows; ++row) {
         for (uint32_t column = 0; column < ctx->mcusPerRow; column += runLength) {
             const uint32_t wanted = ctx->mcusPerRow - column < runLength ? ctx->mcusPerRow - column : runLength;
             const uint32_t got = ReadMcuRun(ctx, row, column, wanted, &strip);
             for (uint32_t j = 0; j < got;) {
-                // One colour MCU, or two grey ones (one block each) where
-                // the run holds two: the blocks are transformed and
-                // quantised two at a time, then coded in order.
-                const uint32_t x = j * ctx->mcuWidth;
-                uint32_t mcus = 1;
-                int blocks = mcuBlocks;
-                if (colour) {
-                    ctx->sampleChroma(mcu, strip.y + x, strip.cb + x, strip.cr + x, kStripWidth);
-                } else {
-                    mcus = blocks = j + 1 < got ? 2 : 1;
-                    for (int k = 0; k < blocks; ++k)
-                        for (int i = 0; i < 8; ++i) memcpy(mcu + 64 * k + 8 * i, strip.y + i * kStripWidth + x + 8 * k, 8);
+                const uint32_t mcus = j + group <= got ? group : 1;
+                const int blocks = mcuBlocks * static_cast<int>(mcus);
+                for (uint32_t k = 0; k < mcus; ++k) {
+                    const uint32_t x = (j + k) * ctx->mcuWidth;
+                    uint8_t *at = mcu + 64 * mcuBlocks * k;
+                    if (colour)
+                        ctx->sampleChroma(at, strip.y + x, strip.cb + x, strip.cr + x, kStripWidth);
+                    else
+                        for (int i = 0; i < 8; ++i) memcpy(at + 8 * i, strip.y + i * kStripWidth + x, 8);
                 }
                 int b = 0;
                 for (; b + 1 < blocks; b += 2)
