@@ -2,6 +2,10 @@
 # sources are compiled into the target so that the fuzzer sees their
 # coverage.
 file(GLOB VT_FUZZ_JPEG_SOURCES ${CMAKE_CURRENT_LIST_DIR}/../jpeg/src/*.cpp)
+if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64)$" AND CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set_source_files_properties(${CMAKE_CURRENT_LIST_DIR}/../jpeg/src/JpegKernelsAvx512.cpp
+                              PROPERTIES COMPILE_OPTIONS "-mavx2;-mavx512f;-mavx512bw;-mavx512vl")
+endif()
 if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|i.86)$")
   set_source_files_properties(${CMAKE_CURRENT_LIST_DIR}/../jpeg/src/JpegKernelsAvx2.cpp
                               PROPERTIES COMPILE_OPTIONS "-mavx2")

@@ -53,8 +53,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         return 0;
     }
 
+    // Now and then no source buffer but its size: nothing is readable, so
+    // the call must fail rather than read through the null pointer.
+    const bool noSource = (mode & 0x10) != 0 && srcSize != 0;
+    if (noSource) p.srcBuffer = nullptr;
+
     p.dstSize = 0x12345678;
     const uint16_t sizing = Jpeg_EncodeStart(&p, JPEG_PASS_SIZE);
+    if (noSource && sizing == 0) abort();
     if (sizing != 0) {
         if ((sizing & 0xF000) != 0x2000) abort();
         free(srcBlock);

@@ -52,33 +52,49 @@ int EncodeScan(JpegEncodeContext *ctx) {
 
     McuStrip strip;
     alignas(16) uint8_t mcu[512];
-    alignas(16) int32_t coefficients[64];
-    alignas(16) int16_t quantised[64];
+    alignas(32) int16_t quantised[6][64];
     const uint32_t runLength = kStripWidth / ctx->mcuWidth;
     const JpegKernels *kernels = ActiveKernels();
     const bool colour = ctx->componentCount == 3;
+    // The component and table of each block in coding order. An MCU of an
+    // odd number of blocks (grey, 4:4:4) goes with the next one where the
+    // run holds it, so that the blocks pair up for the transform.
+    const QuantTable *tables[6];
+    JpegComponent *owners[6];
+    int mcuBlocks = 0;
+    for (int c = 0; c < ctx->componentCount; ++c)
+        for (int b = 0; b < ctx->components[c].hSamp * ctx->components[c].vSamp; ++b, ++mcuBlocks) {
+            owners[mcuBlocks] = &ctx->components[c];
+            tables[mcuBlocks] = ctx->components[c].quantTable;
+        }
+    const uint32_t group = mcuBlocks % 2 == 1 ? 2 : 1;
+    if (group == 2)
+        for (int b = mcuBlocks; b < 2 * mcuBlocks; ++b) owners[b] = owners[b - mcuBlocks], tables[b] = tables[b - mcuBlocks];
 
     for (uint32_t row = 0; row < mcuRows; ++row) {
         for (uint32_t column = 0; column < ctx->mcusPerRow; column += runLength) {
             const uint32_t wanted = ctx->mcusPerRow - column < runLength ? ctx->mcusPerRow - column : runLength;
             const uint32_t got = ReadMcuRun(ctx, row, column, wanted, &strip);
-            for (uint32_t j = 0; j < got; ++j) {
-                const uint32_t x = j * ctx->mcuWidth;
-                if (colour) {
-                    ctx->sampleChroma(mcu, strip.y + x, strip.cb + x, strip.cr + x, kStripWidth);
-                } else {
-                    for (int i = 0; i < 8; ++i) memcpy(mcu + 8 * i, strip.y + i * kStripWidth + x, 8);
+            for (uint32_t j = 0; j < got;) {
+                const uint32_t mcus = j + group <= got ? group : 1;
+                const int blocks = mcuBlocks * static_cast<int>(mcus);
+                for (uint32_t k = 0; k < mcus; ++k) {
+                    const uint32_t x = (j + k) * ctx->mcuWidth;
+                    uint8_t *at = mcu + 64 * mcuBlocks * k;
+                    if (colour)
+                        ctx->sampleChroma(at, strip.y + x, strip.cb + x, strip.cr + x, kStripWidth);
+                    else
+                        for (int i = 0; i < 8; ++i) memcpy(at + 8 * i, strip.y + i * kStripWidth + x, 8);
                 }
-                const uint8_t *block = mcu;
-                for (int c = 0; c < ctx->componentCount; ++c) {
-                    JpegComponent *comp = &ctx->components[c];
-                    for (int b = 0; b < comp->hSamp * comp->vSamp; ++b, block += 64) {
-                        kernels->forwardDct(block, coefficients);
-                        kernels->quantize(coefficients, comp->quantTable, quantised);
-                        if (!ctx->encodeBlock(ctx, comp, quantised)) return 0;
-                    }
-                }
-                ++ctx->mcusDone;
+                int b = 0;
+                for (; b + 1 < blocks; b += 2)
+                    kernels->dctQuantizePair(mcu + 64 * b, mcu + 64 * (b + 1), tables[b], tables[b + 1],
+                                             quantised[b], quantised[b + 1]);
+                if (b < blocks) kernels->dctQuantize(mcu + 64 * b, tables[b], quantised[b]);
+                for (b = 0; b < blocks; ++b)
+                    if (!ctx->encodeBlock(ctx, owners[b], quantised[b])) return 0;
+                ctx->mcusDone += mcus;
+                j += mcus;
             }
             if (got < wanted) return 0;
         }
@@ -150,7 +166,9 @@ extern "C" JPEGCODEC_EXPORT uint16_t JPEGCODEC_CALL Jpeg_EncodeStart(JpegEncodeP
     if (pass != JPEG_PASS_SIZE && pass != JPEG_PASS_WRITE) return status | JPEG_ERR_ARGUMENT;
 
     JpegStream source, sink;
-    MakeMemoryStream(&source, params->srcBuffer, nullptr, params->srcSize, &status);
+    // A missing source holds no bytes whatever its stated size: the first
+    // row an MCU needs then lies beyond it, as with a source too short.
+    MakeMemoryStream(&source, params->srcBuffer, nullptr, params->srcBuffer ? params->srcSize : 0, &status);
     uint32_t result = 0;
     if (pass == JPEG_PASS_SIZE) {
         MakeCountingStream(&sink, &status);

@@ -103,7 +103,7 @@ struct JpegComponent {
 struct JpegEncodeContext;
 
 // Widest run of pixels converted at once (a multiple of every MCU width).
-inline constexpr uint32_t kStripWidth = 256;
+inline constexpr uint32_t kStripWidth = 64;
 
 // Y, Cb and Cr strips of up to 16 rows of kStripWidth samples (grey uses Y).
 struct McuStrip {
@@ -166,15 +166,23 @@ struct JpegEncodeContext {
 struct JpegKernels {
     void (*forwardDct)(const uint8_t *samples, int32_t *coefficients);
     void (*quantize)(const int32_t *coefficients, const QuantTable *table, int16_t *zz);
+    // forwardDct then quantize, without the coefficients leaving registers.
+    void (*dctQuantize)(const uint8_t *samples, const QuantTable *table, int16_t *zz);
+    // dctQuantize of two blocks, each with its own table.
+    void (*dctQuantizePair)(const uint8_t *a, const uint8_t *b, const QuantTable *ta, const QuantTable *tb,
+                            int16_t *zza, int16_t *zzb);
     ReadMcu convertGrey;
     ReadMcu convert555[2];  // [red first, blue first]
     ReadMcu convert24[2];
     ReadMcu convert32[2];
+    SampleChroma sampleChroma[3];  // by sampling mode
 };
 
 const JpegKernels *BaselineKernels();
 const JpegKernels *Sse41Kernels();  // null when not built or not supported here
 const JpegKernels *Avx2Kernels();   // likewise
+const JpegKernels *Avx512Kernels(); // likewise (AVX-512 F, BW and VL)
+// The widest of the above, chosen on the first call.
 const JpegKernels *ActiveKernels();
 
 // ------------------------------------------------------------- pixels

@@ -1,6 +1,6 @@
 // The encoder's hot kernels for the baseline instruction set, and the choice
-// between them and the SSE4.1 and AVX2 builds for the processor the call
-// runs on.
+// between them and the SSE4.1, AVX2 and AVX-512 builds for the processor the
+// library runs on, made once.
 #include <string.h>
 
 #include "JpegInternal.h"
@@ -13,10 +13,28 @@ namespace baseline {
 
 const JpegKernels *BaselineKernels() { return &baseline::kKernels; }
 
-const JpegKernels *ActiveKernels() {
+namespace {
+
+const JpegKernels *ChooseKernels() {
+    if (const JpegKernels *avx512 = Avx512Kernels()) return avx512;
     if (const JpegKernels *avx2 = Avx2Kernels()) return avx2;
     if (const JpegKernels *sse41 = Sse41Kernels()) return sse41;
     return &baseline::kKernels;
+}
+
+// Every thread that finds it unset computes the same value, so a plain
+// atomic store suffices (no lock, nothing for the C runtime to provide).
+const JpegKernels *gActive = nullptr;
+
+}  // namespace
+
+const JpegKernels *ActiveKernels() {
+    const JpegKernels *k = __atomic_load_n(&gActive, __ATOMIC_ACQUIRE);
+    if (k == nullptr) {
+        k = ChooseKernels();
+        __atomic_store_n(&gActive, k, __ATOMIC_RELEASE);
+    }
+    return k;
 }
 
 }  // namespace jpegcodec

@@ -3,6 +3,10 @@
 // processor without AVX2, there is no such set.
 #include <string.h>
 
+#if defined(__AVX2__)
+#include <immintrin.h>
+#endif
+
 #include "JpegInternal.h"
 
 namespace jpegcodec {

@@ -3,6 +3,8 @@
 // calls on two threads at once.
 #include <gtest/gtest.h>
 
+#include <turbojpeg.h>
+
 #include <thread>
 
 #include "TestImages.h"
@@ -75,8 +77,21 @@ TEST(EncodeCall, PassByteIsTheLowByteOfModeAndOthersAreRejected) {
 TEST(EncodeCall, HeaderServesCallersWrittenInC) {
     unsigned length = 0;
     EXPECT_EQ(CHeaderSizeGreySquare(&length), 0u);
-    // SOI 2, APP0 18, DHT 212, DQT 69, SOF0 13, SOS 10, EOI 2, and data.
-    EXPECT_GT(length, 2u + 18 + 212 + 69 + 13 + 10 + 2);
+    // SOI 2, APP0 18, DHT 212, DQT 69, SOF0 13, SOS 10, EOI 2, and the
+    // entropy-coded data, which for grey is libjpeg-turbo's for the same
+    // pixels (the C caller's 2 x 2 square, rows padded to four bytes).
+    const uint8_t pixels[8] = {0, 255, 0, 0, 255, 0, 0, 0};
+    tjhandle h = tjInitCompress();
+    unsigned char *buf = nullptr;
+    unsigned long size = 0;
+    ASSERT_EQ(tjCompress2(h, pixels, 2, 4, 2, TJPF_GRAY, &buf, &size, TJSAMP_GRAY, 75,
+                          TJFLAG_ACCURATEDCT | TJFLAG_BOTTOMUP),
+              0);
+    const ParsedJpeg theirs = Parse(std::vector<uint8_t>(buf, buf + size));
+    tjFree(buf);
+    tjDestroy(h);
+    ASSERT_TRUE(theirs.ok);
+    EXPECT_EQ(length, 2u + 18 + 212 + 69 + 13 + 10 + 2 + theirs.entropy.size());
 }
 
 TEST(EncodeCall, NullRecordIsRejected) { EXPECT_EQ(Jpeg_EncodeStart(nullptr, 0), 0x2F00); }
@@ -188,6 +203,14 @@ TEST(EncodeCall, SourceOneByteShortFails) {
         p.srcSize = 0;
         p.srcBuffer = nullptr;
         EXPECT_EQ(Call(p, JPEG_PASS_SIZE, &dst), bits == 8 ? 0x2080 : 0x2085) << bits;
+        // No buffer but a size: nothing is readable, in either pass.
+        p.srcSize = enough;
+        EXPECT_EQ(Call(p, JPEG_PASS_SIZE, &dst), bits == 8 ? 0x2080 : 0x2085) << bits;
+        std::vector<uint8_t> out(4096);
+        p.dstBuffer = out.data();
+        p.dstSize = static_cast<uint32_t>(out.size());
+        EXPECT_EQ(Call(p, JPEG_PASS_WRITE, &dst), bits == 8 ? 0x2080 : 0x2085) << bits;
+        EXPECT_EQ(dst, 0u);
     }
 }
 

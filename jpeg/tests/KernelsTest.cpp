@@ -1,7 +1,9 @@
-// The builds of the hot kernels (baseline, SSE4.1, AVX2) must agree bit for
-// bit; the call picks one by processor, and a stream must not depend on it.
+// The builds of the hot kernels (baseline, SSE4.1, AVX2, AVX-512) must agree
+// bit for bit; the call picks one by processor, and a stream must not depend
+// on it.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 
 #include "JpegInternal.h"
@@ -32,12 +34,61 @@ void ExpectSameAsBaseline(const JpegKernels *wide) {
         base->quantize(a, &t, qa);
         wide->quantize(a, &t, qb);
         ASSERT_EQ(0, memcmp(qa, qb, sizeof qa)) << "block " << n;
+        // The fused transform and quantisation against the two steps, alone
+        // and paired with the previous block and the other table.
+        int16_t fused[64];
+        wide->dctQuantize(block, &t, fused);
+        ASSERT_EQ(0, memcmp(qa, fused, sizeof qa)) << "block " << n;
+        static uint8_t previous[64];
+        static QuantTable previousTable;
+        if (n == 0) BuildQuantTable(kStandardTables + kHuffmanDataSize + 65, 50, &previousTable);
+        int16_t pa[64], pb[64], qp[64];
+        base->dctQuantize(previous, &previousTable, qp);
+        wide->dctQuantizePair(previous, block, &previousTable, &t, pa, pb);
+        ASSERT_EQ(0, memcmp(qp, pa, sizeof qp)) << "first of pair " << n;
+        ASSERT_EQ(0, memcmp(qa, pb, sizeof qa)) << "second of pair " << n;
+        memcpy(previous, block, sizeof previous);
+        previousTable = t;
+    }
+    // Blocks of 0 and 255 following the signs of each cosine pattern give
+    // the largest coefficients and intermediate sums the transform meets.
+    for (int u = 0; u < 8; ++u)
+        for (int v = 0; v < 8; ++v)
+            for (int invert = 0; invert < 2; ++invert) {
+                uint8_t block[64];
+                for (int y = 0; y < 8; ++y)
+                    for (int x = 0; x < 8; ++x) {
+                        const double c = std::cos((2 * x + 1) * u * 3.14159265358979 / 16) *
+                                         std::cos((2 * y + 1) * v * 3.14159265358979 / 16);
+                        block[8 * y + x] = static_cast<uint8_t>((c >= 0) != (invert == 1) ? 255 : 0);
+                    }
+                QuantTable t;
+                BuildQuantTable(kStandardTables + kHuffmanDataSize, 100, &t);
+                int16_t qa[64], pa[64], pb[64];
+                base->dctQuantize(block, &t, qa);
+                wide->dctQuantizePair(block, block, &t, &t, pa, pb);
+                ASSERT_EQ(0, memcmp(qa, pa, sizeof qa)) << u << " " << v;
+                ASSERT_EQ(0, memcmp(qa, pb, sizeof qa)) << u << " " << v;
+            }
+    // Chroma sampling of random planes with the strip's row pitch.
+    for (int n = 0; n < 200; ++n) {
+        static uint8_t planes[3][16 * kStripWidth];
+        for (auto &plane : planes)
+            for (uint8_t &v : plane) v = static_cast<uint8_t>(n % 3 == 0 ? (Next(state) >> 31) * 255 : Next(state) >> 24);
+        for (int mode = 0; mode < 3; ++mode) {
+            uint8_t a[512], b[512];
+            memset(a, 0, sizeof a);
+            memset(b, 0, sizeof b);
+            base->sampleChroma[mode](a, planes[0], planes[1], planes[2], kStripWidth);
+            wide->sampleChroma[mode](b, planes[0], planes[1], planes[2], kStripWidth);
+            ASSERT_EQ(0, memcmp(a, b, sizeof a)) << "sampling " << mode;
+        }
     }
     // Row conversion of every format, over lengths that cover vector tails.
     uint8_t src[4 * 300];
     for (uint8_t &v : src) v = static_cast<uint8_t>(Next(state) >> 24);
     src[0] = src[1] = src[2] = 255;
-    for (uint32_t len : {1u, 7u, 8u, 15u, 16u, 17u, 33u, 255u, 300u}) {
+    for (uint32_t len : {1u, 7u, 8u, 15u, 16u, 17u, 31u, 32u, 33u, 255u, 300u}) {
         const ReadMcu pairs[][2] = {{base->convertGrey, wide->convertGrey},
                                     {base->convert555[0], wide->convert555[0]},
                                     {base->convert555[1], wide->convert555[1]},
@@ -67,6 +118,28 @@ TEST(Kernels, Sse41BuildMatchesTheBaselineBuild) {
 TEST(Kernels, Avx2BuildMatchesTheBaselineBuild) {
     if (Avx2Kernels() == nullptr) GTEST_SKIP() << "no AVX2 build on this processor";
     ExpectSameAsBaseline(Avx2Kernels());
+}
+
+TEST(Kernels, Avx512BuildMatchesTheBaselineBuild) {
+    if (Avx512Kernels() == nullptr) GTEST_SKIP() << "no AVX-512 build on this processor";
+    ExpectSameAsBaseline(Avx512Kernels());
+}
+
+TEST(Kernels, EveryPixelOfEveryColourConvertsAlike) {
+    // All 2^24 colours, in runs long enough for the widest kernels.
+    const JpegKernels *wide = ActiveKernels();
+    static uint8_t src[3 * 4096];
+    static uint8_t out[2][3][4096];
+    for (uint32_t first = 0; first < (1u << 24); first += 4096) {
+        for (uint32_t i = 0; i < 4096; ++i) {
+            const uint32_t c = first + i;
+            src[3 * i] = static_cast<uint8_t>(c), src[3 * i + 1] = static_cast<uint8_t>(c >> 8);
+            src[3 * i + 2] = static_cast<uint8_t>(c >> 16);
+        }
+        BaselineKernels()->convert24[1](src, 4096, out[0][0], out[0][1], out[0][2]);
+        wide->convert24[1](src, 4096, out[1][0], out[1][1], out[1][2]);
+        ASSERT_EQ(0, memcmp(out[0], out[1], sizeof out[0])) << "colours from " << first;
+    }
 }
 
 }  // namespace

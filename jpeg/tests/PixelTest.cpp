@@ -35,13 +35,14 @@ TEST(Pixels, ColourConversionOfKnownColours) {
     ExpectYcc(Convert(24, 1, {255, 0, 0}), 29, 255, 107, "blue first");
     ExpectYcc(Convert(32, 1, {0, 0, 255, 99}), 77, 85, 255, "32-bit blue first, fourth byte ignored");
     ExpectYcc(Convert(32, 0, {0, 255, 0, 0}), 149, 43, 21, "green");
-    // 5-5-5: 0x001F is red in the red-first order (R = 248), blue otherwise.
-    const Ycc red = Convert(16, 0, {0x1F, 0x00});
-    EXPECT_EQ(red.y, (77 * 248 + 128) >> 8);
-    EXPECT_EQ(red.cr, ((128 * 248 + 128) >> 8) + 128);
-    const Ycc blue = Convert(16, 1, {0x1F, 0x80});  // bit 15 is not read
-    EXPECT_EQ(blue.y, (29 * 248 + 128) >> 8);
-    EXPECT_EQ(blue.cb, ((128 * 248 + 128) >> 8) + 128 > 255 ? 255 : ((128 * 248 + 128) >> 8) + 128);
+    // 5-5-5: 0x001F is red in the red-first order (R = 248), blue otherwise;
+    // worked with the weights 77, 150, 29 / 256 (Y), -43, -85, 128 (Cb) and
+    // 128, -107, -21 (Cr), rounded by adding 128 and shifting down (floor):
+    // Y = 19224 >> 8 = 75, Cb = (-10536 >> 8) + 128 = 86, Cr = (31872 >> 8)
+    // + 128 = 252; for blue Y = 7320 >> 8 = 28, Cb = 252, Cr = (-5080 >> 8)
+    // + 128 = 108.
+    ExpectYcc(Convert(16, 0, {0x1F, 0x00}), 75, 86, 252, "red 5-5-5");
+    ExpectYcc(Convert(16, 1, {0x1F, 0x80}), 28, 252, 108, "blue 5-5-5, bit 15 not read");
     ExpectYcc(Convert(16, 0, {0xFF, 0x7F}), 248, 128, 128, "white 5-5-5 has no bit replication");
 }
 

@@ -76,8 +76,24 @@ TEST(Stream, FlushPadsWithOnesAndStuffsACompleteFF) {
     EXPECT_EQ(s.bitCount, 0u);
 }
 
-TEST(Stream, PaddingMaskFillsTheUnusedLowBits) {
-    for (uint32_t count = 1; count < 8; ++count) EXPECT_EQ(kPaddingMask[count], (1u << (8 - count)) - 1) << count;
+TEST(Stream, FlushAfterZeroBitsSetsEveryUnusedBit) {
+    // After 1 to 7 zero bits the flushed byte carries ones in the rest.
+    const uint8_t expected[8] = {0, 0x7F, 0x3F, 0x1F, 0x0F, 0x07, 0x03, 0x01};
+    for (uint32_t count = 1; count < 8; ++count) {
+        uint16_t status = JPEG_STATUS_BASE;
+        uint8_t buf[4] = {0xAA, 0xAA, 0xAA, 0xAA};
+        JpegStream m, c;
+        MakeMemoryStream(&m, buf, buf, sizeof buf, &status);
+        MakeCountingStream(&c, &status);
+        for (JpegStream *s : {&m, &c}) {
+            ASSERT_EQ(s->ops->writeBits(s, count, 0), 1);
+            ASSERT_EQ(s->ops->flushBits(s), 1);
+        }
+        EXPECT_EQ(buf[0], expected[count]) << count;
+        EXPECT_EQ(m.position, 1u) << count;
+        EXPECT_EQ(c.limit, 1u) << count;
+        EXPECT_EQ(status, JPEG_STATUS_BASE);
+    }
 }
 
 TEST(Stream, CountingStreamCountsWhatTheMemoryStreamStores) {
