@@ -30,7 +30,9 @@ mkdir -p "$tree"
 if [ "${VT_DEB_WORKTREE:-0}" != 1 ] && git -C "$src" rev-parse --git-dir >/dev/null 2>&1; then
   git -C "$src" archive --format=tar HEAD | tar -x -C "$tree"
 else
-  tar -C "$src" --exclude=./.git --exclude='./build*' --exclude=./out -cf - . | tar -x -C "$tree"
+  # Build trees (build*/, or VT_DEB_EXCLUDE relative to the top) stay out.
+  tar -C "$src" --exclude=./.git --exclude='./build*' --exclude=./out \
+      ${VT_DEB_EXCLUDE:+--exclude="./$VT_DEB_EXCLUDE"} -cf - . | tar -x -C "$tree"
 fi
 rm -rf "$tree/debian"
 cp -a "$tree/packaging/debian" "$tree/debian"
