@@ -22,7 +22,12 @@ for tool in dpkg-buildpackage dh; do
     { echo "build-deb: $tool is missing; run packaging/install-deps.sh" >&2; exit 1; }
 done
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/vt-deb.XXXXXX")
+# The export lives at the same place on every run (OUTDIR/.work), so a
+# compiler cache (CMAKE_CXX_COMPILER_LAUNCHER=ccache in the environment) finds
+# the previous build's objects.
+work=$out/.work
+rm -rf "$work"
+mkdir -p "$work"
 trap 'rm -rf "$work"' EXIT
 tree=$work/printer-driver-vantora
 mkdir -p "$tree"

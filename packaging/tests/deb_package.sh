@@ -139,6 +139,31 @@ grep -qx 'ExecStart=/usr/libexec/vantora-orb-service/MacOrbServiceXPC' \
 grep -q "^prelude=.*:-/usr/share/vantora/prelude.ps}" "$root/usr/bin/vt-preview" ||
   fail "vt-preview does not use the packaged prelude"
 
+# ---- install, remove, purge with dpkg into an empty root of its own ----------
+# The maintainer scripts leave a root other than / alone (DPKG_ROOT), so this
+# checks what dpkg itself does with the packages' files: remove leaves only
+# the conffile, purge nothing.
+inst=$out/dpkg-root
+mkdir -p "$inst/var/lib/dpkg/info" "$inst/var/lib/dpkg/updates"
+: >"$inst/var/lib/dpkg/status"
+: >"$inst/var/lib/dpkg/available"
+dpkg_root() {
+  dpkg --root="$inst" --force-script-chrootless --force-depends --force-not-root "$@" \
+    >>"$out/dpkg-root.log" 2>&1
+}
+left() { (cd "$inst" && find . -mindepth 1 \( ! -type d -o -empty \) -print | grep -v '^\./var/lib/dpkg' | sort); }
+if dpkg_root -i "${debs[@]}"; then
+  [ "$(left | wc -l)" -eq "$(wc -l <<<"$expected")" ] && pass "dpkg installs every file" ||
+    fail "dpkg installed $(left | wc -l) files, the packages hold $(wc -l <<<"$expected")"
+  dpkg_root -r $packages || fail "dpkg -r failed"
+  [ "$(left)" = ./etc/vantora/Q610/FilterCustomize.plist ] && pass "remove leaves only the conffile" ||
+    { fail "remove leaves:"; left; }
+  dpkg_root -P $packages || fail "dpkg -P failed"
+  [ -z "$(left)" ] && pass "purge leaves nothing" || { fail "purge leaves:"; left; }
+else
+  cat "$out/dpkg-root.log"; fail "dpkg -i into an empty root failed"
+fi
+
 echo "$failures failed"
 [ "$failures" -eq 0 ] && touch "$out/ok"
 exit $((failures > 0))
