@@ -15,7 +15,7 @@ set -uo pipefail
 src=$(realpath "$1") out=$2 build=${3:-}
 
 skip() { echo "SKIPPED: $*"; exit 77; }
-for tool in dpkg-buildpackage dh lintian dpkg-deb dpkg-architecture objdump; do
+for tool in dpkg-buildpackage dh lintian dpkg-deb dpkg-architecture objdump strings; do
   command -v "$tool" >/dev/null 2>&1 || skip "$tool is not installed (packaging/install-deps.sh)"
 done
 
