@@ -55,7 +55,7 @@ const char *GetSystemVersionStr() {
   VersionCache &cache = gVersionCache;
   if (!cache.looked) {
     cache.looked = true;
-    std::string path = VtRootPath("/System/Library/CoreServices/SystemVersion.plist");
+    std::string path = VtSystemVersionFile();
     CFOwned plist = CreateDictionaryFromPath(path.c_str());
     CFTypeRef value =
         CFDictionaryGetValueWithType(plist.get(), "ProductVersion", kCFTypeString);

@@ -383,10 +383,7 @@ static std::string EntryPListPath(const char *modelKey) {
     if (c >= 0x80 || c < 0x20 || c == '/') return std::string();
   }
   if (std::strcmp(modelKey, ".") == 0 || std::strcmp(modelKey, "..") == 0) return std::string();
-  std::string absolute = "/Library/Printers/VANTORA/";
-  absolute += modelKey;
-  absolute += "/Plist/FilterCustomize.plist";
-  return VtRootPath(absolute.c_str());
+  return VtCustomizeFile(modelKey);
 }
 
 CFOwned MyEntryPListCreateCustomDictionary(const char *modelKey, const char *key) {

@@ -28,14 +28,11 @@
 #include "plistAccess.h"
 
 namespace {
-const char kHelperPath[] =
-    "/Library/Application Support/VANTORA/Q610/Helpers/Q610Helper.app/Contents/MacOS/Q610Helper";
-
 // Has the printer woken over the network by the driver's helper application
 // and waits for it, so printing starts only once it has finished. Returns
 // false when the helper could not be started at all (fork failed).
 bool WakePrinter(const char *macAddress) {
-  std::string helper = VtRootPath(kHelperPath);
+  std::string helper = VtHelperProgram();
   std::fflush(stdout);
   pid_t pid = fork();
   if (pid < 0) return false;

@@ -5,10 +5,14 @@
 #
 # usage: install_layout.sh BUILD_DIR VT_ROOT HAS_FILTER HAS_SERVICE HAS_ORBCALL
 #                          HAS_HELPER HAS_JPEG HAS_CUSTOMIZE SYSTEMD_DIR
-# (each HAS_ is 1 when that piece exists in the tree, 0 otherwise)
+#                          CUSTOMIZE_FILE HELPER_PATH PPD_DIR SERVICE_DIR
+#                          PROJECT_VERSION
+# (each HAS_ is 1 when that piece exists in the tree, 0 otherwise; the
+# paths are the build's options, the fixed ones already under VT_ROOT)
 set -uo pipefail
 build=$1 vtroot=$2 has_filter=$3 has_service=$4 has_orbcall=$5
 has_helper=$6 has_jpeg=$7 has_customize=$8 systemd_dir=$9
+customize=${10} helper=${11} ppd=/usr/${12}/Q610.ppd service_dir=/usr/${13} version=${14}
 
 tmp=$(mktemp -d /tmp/vt-install.XXXXXX)
 trap 'rm -rf "$tmp"' EXIT
@@ -22,20 +26,24 @@ fi
 
 expected=$tmp/expected
 {
-  echo "/usr/share/cups/model/vantora/Q610.ppd"
+  echo "$ppd"
+  echo "/usr/bin/vt-preview"
+  echo "/usr/share/vantora/prelude.ps"
   [ "$has_filter" = 1 ] && echo "/usr/lib/cups/filter/psToVTOrbPS"
-  [ "$has_customize" = 1 ] && echo "$vtroot/Library/Printers/VANTORA/Q610/Plist/FilterCustomize.plist"
+  [ "$has_customize" = 1 ] && echo "$customize"
   if [ "$has_service" = 1 ]; then
-    echo "/usr/bin/MacOrbServiceXPC"
+    echo "$service_dir/MacOrbServiceXPC"
     for unit in "$systemd_dir"/*.service "$systemd_dir"/*.socket; do
       [ -e "$unit" ] && echo "/usr/lib/systemd/user/$(basename "$unit")"
     done
   fi
   [ "$has_orbcall" = 1 ] && echo "/usr/bin/orb-call"
   [ "$has_orbcall" = 1 ] && echo "/usr/share/man/man1/orb-call.1"
-  [ "$has_helper" = 1 ] && echo "$vtroot/Library/Application Support/VANTORA/Q610/Helpers/Q610Helper.app/Contents/MacOS/Q610Helper"
+  [ "$has_helper" = 1 ] && echo "$helper"
   if [ "$has_jpeg" = 1 ]; then
     echo "/usr/lib/libjpegcodec.so"
+    echo "/usr/lib/libjpegcodec.so.${version%%.*}"
+    echo "/usr/lib/libjpegcodec.so.$version"
     echo "/usr/include/jpegcodec.h"
   fi
 } | sed 's#//*#/#g' | sort > "$expected"
@@ -52,15 +60,25 @@ mode_is() {  # path mode
   [ "$m" = "$2" ] || fail "$1 has mode $m, expected $2"
 }
 [ "$has_filter" = 1 ] && mode_is /usr/lib/cups/filter/psToVTOrbPS 755
-mode_is /usr/share/cups/model/vantora/Q610.ppd 644
-[ "$has_customize" = 1 ] && mode_is "$vtroot/Library/Printers/VANTORA/Q610/Plist/FilterCustomize.plist" 644
+mode_is "$ppd" 644
+mode_is /usr/bin/vt-preview 755
+[ "$has_customize" = 1 ] && mode_is "$customize" 644
+[ "$has_helper" = 1 ] && mode_is "$helper" 755
+if [ "$has_jpeg" = 1 ]; then
+  [ "$(readlink "$dest/usr/lib/libjpegcodec.so")" = "libjpegcodec.so.${version%%.*}" ] ||
+    fail "libjpegcodec.so does not link to the library's soname"
+fi
+
+# The installed vt-preview uses the installed prelude, not the source tree's.
+grep -q '^prelude=.*:-/usr/share/vantora/prelude.ps}$' "$dest/usr/bin/vt-preview" ||
+  fail "the installed vt-preview does not use /usr/share/vantora/prelude.ps"
 
 # cupstestppd with the install tree as its root finds the filter that
 # *cupsFilter2 names under /usr/lib/cups/filter.
 if command -v cupstestppd >/dev/null; then
   ignore=()
   [ "$has_filter" = 1 ] || ignore=(-I filters)
-  if cupstestppd -W all -R "$dest" "${ignore[@]}" "$dest/usr/share/cups/model/vantora/Q610.ppd" >"$tmp/testppd.log" 2>&1; then
+  if cupstestppd -W all -R "$dest" "${ignore[@]}" "$dest$ppd" >"$tmp/testppd.log" 2>&1; then
     echo "ok: cupstestppd passes the installed PPD"
   else
     cat "$tmp/testppd.log"; fail "cupstestppd rejects the installed PPD"
@@ -68,7 +86,7 @@ if command -v cupstestppd >/dev/null; then
   # And it does notice a PPD whose filter is missing, so the pass above means
   # something.
   rm -f "$dest/usr/lib/cups/filter/psToVTOrbPS"
-  if cupstestppd -R "$dest" "$dest/usr/share/cups/model/vantora/Q610.ppd" >/dev/null 2>&1; then
+  if cupstestppd -R "$dest" "$dest$ppd" >/dev/null 2>&1; then
     fail "cupstestppd did not notice the missing filter"
   fi
 else
