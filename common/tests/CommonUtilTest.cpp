@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -21,11 +22,14 @@ class TempDir {
     char templ[] = "/tmp/vt-common-XXXXXX";
     path_ = mkdtemp(templ);
   }
-  ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
+  ~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
   std::string write(const std::string &name, const std::string &content) const {
     std::string p = path_ + "/" + name;
     std::string dir = p.substr(0, p.rfind('/'));
-    std::system(("mkdir -p '" + dir + "'").c_str());
+    std::filesystem::create_directories(dir);
     std::ofstream(p, std::ios::binary) << content;
     return p;
   }

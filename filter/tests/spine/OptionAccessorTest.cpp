@@ -4,6 +4,7 @@
 #include <stdlib.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -45,7 +46,7 @@ class SystemVersionScope {
     char templ[] = "/tmp/vt-version-XXXXXX";
     dir_ = mkdtemp(templ);
     if (version) {
-      std::system(("mkdir -p '" + dir_ + "/System/Library/CoreServices'").c_str());
+      std::filesystem::create_directories(dir_ + "/System/Library/CoreServices");
       std::ofstream(dir_ + "/System/Library/CoreServices/SystemVersion.plist")
           << "<plist version=\"1.0\"><dict><key>ProductVersion</key><string>" << version
           << "</string></dict></plist>";
@@ -54,7 +55,8 @@ class SystemVersionScope {
     ResetSystemVersionCache();
   }
   ~SystemVersionScope() {
-    std::system(("rm -rf '" + dir_ + "'").c_str());
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
     unsetenv("VT_TEST_ROOT");
     ResetSystemVersionCache();
   }
