@@ -145,8 +145,25 @@ void vSearchPositions(FILE *in, int *count, int64_t **offsets, int64_t *headerEn
   int64_t position = 0;  // start of the line being read
   const char *line = nullptr;
   int length = 0;
+  // The PJL lines in front of the PostScript (the job header the line pass
+  // wrote, or the application's own) belong to no part of the document: the
+  // header starts at "%!". Anything the imposition puts after the header
+  // must never land between "@PJL JOB" and "@PJL ENTER LANGUAGE".
+  bool inPjl = true;
   while (lines->next(&line, &length)) {
     const int64_t next = position + length;
+    if (inPjl) {
+      if (line[0] == '\x1b' || line[0] == '@' || (length <= 2 && (line[0] == '\n' || line[0] == '\r'))) {
+        position = next;
+        continue;
+      }
+      inPjl = false;
+    } else if (line[0] == '\x1b' && depth == 0) {
+      // A UEL after the PostScript has started ends it: what follows (the
+      // "@PJL EOJ" that closes the job) is the trailer, written after the
+      // last sheet, even in a document without "%%Trailer" or "%%EOF".
+      break;
+    }
     const char *keyword = line + 2;
     const int keywordLength = length - 2;
     if (length >= 2 && line[0] == '%' && line[1] == '%') {
@@ -209,9 +226,9 @@ void vSearchPositions(FILE *in, int *count, int64_t **offsets, int64_t *headerEn
           break;
         }
       }
-    } else if (line[0] == '%' && (length < 2 || line[1] != '!')) {
-      if (*headerEnd == 0) *headerEnd = position;
     } else if (line[0] != '%') {
+      // Ordinary comments among the header comments (poppler writes
+      // "%Produced by ...") leave the header open; code ends it.
       if (*headerEnd == 0) *headerEnd = position;
     }
     position = next;
@@ -235,6 +252,32 @@ int bBuildPageIndex(FILE *in, PageIndex *index, int capacityHint) {
                    &index->setupEnd, capacityHint);
   index->count = count;
   return index->offsets != nullptr;
+}
+
+int bPrintedWholeWithoutPages(const PageIndex *index, FILE *in, FILE *out, const char *layout) {
+  if (index->count > 0) return 0;
+  // Without "%%Page:" comments there is nothing to place in a cell, and the
+  // deferred showpage would swallow every page the document draws: the
+  // document goes to the printer as it came, whole.
+  std::fprintf(stderr,
+               "WARNING: the document has no page comments; the %s layout was not applied and it "
+               "prints as it is.\n",
+               layout);
+  std::fflush(stderr);
+  if (fseeko(in, 0, SEEK_SET) != 0) {
+    vImpositionFailed("[Filter] - <FATAL> I/O error reading the spooled document\n");
+    return 1;
+  }
+  char block[1 << 16];
+  size_t n;
+  while ((n = fread(block, 1, sizeof block, in)) > 0) {
+    if (fwrite(block, 1, n, out) != n) {
+      vImpositionFailed("[Filter] - <FATAL> I/O error writing the imposed job\n");
+      return 1;
+    }
+  }
+  if (ferror(in)) vImpositionFailed("[Filter] - <FATAL> I/O error reading the spooled document\n");
+  return 1;
 }
 
 void vFreePageIndex(PageIndex *index) {
@@ -312,6 +355,12 @@ void vSeekPage(int pageIndex, FILE *in, const int64_t *offsets, char *labelOut) 
   // end - start <= 4095, so the label and its NUL fit the caller's buffer.
   memcpy(labelOut, line + start, static_cast<size_t>(end - start));
   labelOut[end - start] = '\0';
+  // A "%%Page:" line longer than the buffer comes in pieces: the rest of it
+  // is part of the comment, never of the page body.
+  while (line[length - 1] != '\n' && line[length - 1] != '\r') {
+    length = iReadLine(line, in);
+    if (length == 0) return;
+  }
 }
 
 void vWritePageComment(const char *label, int *outPageNo, FILE *out) {

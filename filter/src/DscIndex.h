@@ -48,6 +48,11 @@ void vSearchPositions(FILE *in, int *count, int64_t **offsets, int64_t *headerEn
                       int64_t *pagesCommentPos, int64_t *setupEnd, int capacityHint);
 // The same into a PageIndex record; returns 1 when the index is usable.
 int bBuildPageIndex(FILE *in, PageIndex *index, int capacityHint);
+// A document without a page the imposition can place (no "%%Page:" comment)
+// is copied to `out` whole, from the start of `in`, with a WARNING line on
+// standard error naming the layout that was not applied; returns 1 then.
+// Returns 0, writing nothing, when the index has pages.
+int bPrintedWholeWithoutPages(const PageIndex *index, FILE *in, FILE *out, const char *layout);
 // Frees the offsets of an index.
 void vFreePageIndex(PageIndex *index);
 

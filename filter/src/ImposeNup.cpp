@@ -367,7 +367,9 @@ void vPrintLogicalPage(PageInfo *cell, int firstCell, int /*totalCells*/, int n,
   const int orientation = iGetOrient(num_options, options);
   const bool landscape = bLandscape(orientation);
   const int border = iGetPMBorderLine(num_options, options);
-  if ((cell->flags & kPageInfoTransform) == 0 || n == 1) {
+  const bool placed = (cell->flags & kPageInfoTransform) != 0 && n != 1;
+  if (bDocumentNeedsImposedProcs()) vWriteCellGuard(out, placed);
+  if (!placed) {
     if (n == 1 && landscape) fprintf(out, "%.1f %.1f translate %d rotate\n", 0.0, H - 24.0f, -90);
   } else {
     fprintf(out, "%.1f %.1f translate\n", 12.0, 12.0);
@@ -514,6 +516,10 @@ void vRearrangeNupWithoutBooklet(PageInfo *cellList, FILE *in, FILE *out, int nu
 
   PageIndex index;
   if (!bBuildPageIndex(in, &index, hint)) return;
+  if (bPrintedWholeWithoutPages(&index, in, out, "N-up, cover and interleave")) {
+    vFreePageIndex(&index);
+    return;
+  }
   const int P = index.count;
   const int bodyPages = iBodyPages(num_options, options, P);
   const int64_t sheets = (static_cast<int64_t>(N) + P - 1) / N;
@@ -539,6 +545,7 @@ void vRearrangeNupWithoutBooklet(PageInfo *cellList, FILE *in, FILE *out, int nu
   if (gFilterType == kFilterPictwpstops)
     vWriteEspRectProcs(out);
   vWriteSetup(index.offsets, in, out);
+  if (bDocumentNeedsImposedProcs()) vWriteImposedProcsWhereMissing(out);
   vRearrangeNupWithoutBookletEveryCirculation(num_options, options, out, static_cast<int>(totalCells),
                                               N, cellList, P, in, index.offsets, bodyPages,
                                               backCover);

@@ -74,6 +74,12 @@ void vConvertPoster(int num_options, cups_option_t *options) {
     std::fclose(in);
     return;
   }
+  if (bPrintedWholeWithoutPages(&index, in, out, "poster")) {
+    vFreePageIndex(&index);
+    std::fclose(in);
+    bCheckImposedStream(out, "standard output");
+    return;
+  }
   const int pageCount = index.count;
   const int64_t sheets = (int64_t{faces} + pageCount - 1) / faces;
   const int64_t totalPages = sheets * faces;
@@ -92,6 +98,7 @@ void vConvertPoster(int num_options, cups_option_t *options) {
   vWriteProlog(index.setupEnd, in, out);
   if (gFilterType == kFilterPictwpstops) vWriteEspRectProcs(out);
   vWriteSetup(index.offsets, in, out);
+  if (bDocumentNeedsImposedProcs()) vWriteImposedProcsWhereMissing(out);
 
   vConvertPosterEveryCirculation(num_options, options, back, out,
                                  static_cast<int>(totalPages > INT32_MAX ? INT32_MAX : totalPages),
@@ -201,6 +208,7 @@ void vPrintPosterPage(int pageCount, FILE *in, FILE *out, int num_options, cups_
   const bool landscape = IsLandscape(orientation);
 
   std::fputs("userdict/ESPsave save put\n", out);
+  if (bDocumentNeedsImposedProcs()) vWriteCellGuard(out, true);
   std::fprintf(out, "%.1f %.1f translate\n", 12.0, 12.0);
   if ((kind == 1 && !landscape) || (kind >= 2 && kind <= 4 && landscape))
     std::fprintf(out, "%.1f %.1f translate %d rotate\n", 0.0, 0.0, 90);

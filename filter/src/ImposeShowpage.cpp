@@ -61,3 +61,25 @@ int bWriteShowpageDeferralWhereNeeded(FILE *in, FILE *out, const PageIndex *inde
   vWriteShowpageDeferralKeepingEsp(out);
   return 1;
 }
+
+bool bDocumentNeedsImposedProcs() {
+  return gFilterType != kFilterCgpdftops && gFilterType != kFilterPictwpstops;
+}
+
+void vWriteImposedProcsWhereMissing(FILE *out) {
+  static const char kProcs[] =
+      "userdict/ESPshowpage known not{userdict/ESPshowpage/showpage load put}if\n"
+      "userdict/ESPrc known not{userdict/ESPrc systemdict/rectclip get put}if\n"
+      "userdict/ESPrf known not{userdict/ESPrf systemdict/rectfill get put}if\n"
+      "userdict/ESPrs known not{userdict/ESPrs systemdict/rectstroke get put}if\n"
+      "userdict/ESPwl known not{userdict/ESPwl{}put}if\n"
+      "userdict/CUPSsetpagedevice known"
+      "{userdict/setpagedevice/CUPSsetpagedevice load put}if\n";
+  std::fputs(kProcs, out);
+}
+
+void vWriteCellGuard(FILE *out, bool placed) {
+  std::fputs(placed ? "userdict/ESPshowpage{}put userdict/setpagedevice{pop}put\n"
+                    : "userdict/ESPshowpage{}put\n",
+             out);
+}

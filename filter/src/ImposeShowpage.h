@@ -44,3 +44,25 @@ ShowpageUse sFindShowpageUse(FILE *in, const PageIndex *index);
 // their earlier output. Called right after the header copy; returns 1 when
 // the lines were written.
 int bWriteShowpageDeferralWhereNeeded(FILE *in, FILE *out, const PageIndex *index);
+
+// True for a document the imposition must equip itself: any but cgpdftops
+// and pictwpstops ones, whose procedures the imposition writes by their own
+// rules. Linux CUPS hands over documents from Ghostscript, poppler and
+// CUPS's pstops, and a job must print whichever of them ran before.
+bool bDocumentNeedsImposedProcs();
+
+// Written after the document's setup, for such documents: the procedures
+// the imposed sheets call (ESPshowpage, ESPrc, ESPrf, ESPrs, ESPwl), each
+// only where the document has not defined it; and setpagedevice back to the
+// printer's own where CUPS's pstops replaced it with one that does nothing
+// (saved as CUPSsetpagedevice), so that cover, interleave and body trays and
+// media selected between sheets take effect.
+void vWriteImposedProcsWhereMissing(FILE *out);
+
+// Written at the start of each cell of such a document, inside its save:
+// the page's own end of sheet (the ESPshowpage of a sheet pstops laid out)
+// and page size changes (poppler's pdftops sets the size of a page that
+// differs from the sheet) would end or reset the whole sheet in the middle
+// of the imposition. The cell's restore brings both back for the sheet's end.
+// A cell that fills the sheet unplaced (1-up) keeps the page's own size.
+void vWriteCellGuard(FILE *out, bool placed);
