@@ -238,15 +238,43 @@ TEST(BookletJob, BorderFramesEachHalf) {
   EXPECT_EQ(RenderedCells(images), (Cells{{3, 0}, {1, 2}}));
 }
 
-TEST(BookletJob, DocumentWithoutPagesPrintsNoSides) {
-  FilterJob job;
-  job.usePpd();
-  FilterResult r = job.print(MarkedDocument(0), "VTDuplex=BookletL");
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("%%Pages: 0 0\n"), std::string::npos);
-  EXPECT_TRUE(Sides(r.out).empty());
-  EXPECT_NE(r.out.find("%%EOF"), std::string::npos);
-  EXPECT_TRUE(job.spoolFiles().empty());
+// A document without "%%Page:" comments gives the imposition nothing to
+// place: whatever the layout, it prints whole, as it came, and the user is
+// told the layout was not applied. Deferring its showpage would swallow
+// every page it draws.
+TEST(BookletJob, DocumentWithoutPageCommentsPrintsWholeWithAWarning) {
+  const std::string body = "/Helvetica findfont 40 scalefont setfont\n"
+                           "100 400 moveto (one) show showpage\n100 400 moveto (two) show showpage\n";
+  const std::vector<std::string> documents = {
+      "%!PS\n" + body, MarkedDocument(0) + body,
+      "%!PS-Adobe-3.0\n%%Pages: 2\n%%EndComments\n%%BeginProlog\n%%EndProlog\n" + body};
+  const char *const layouts[] = {
+      "VTDuplex=BookletL", "Combination=2x2",
+      "com.apple.print.PrintSettings.PMLayoutRows..n.=2 "
+      "com.apple.print.PrintSettings.PMLayoutColumns..n.=2 BackCoverPage=True "
+      "BackCoverOption=BlankPrinter",
+      "FrontCoverPage=True FrontCoverOption=PrintedSingle FrontCoverTray=Tray1"};
+  for (const std::string &doc : documents) {
+    for (const char *layout : layouts) {
+      FilterJob job;
+      job.usePpd();
+      job.setCustomization(ReadFile(VT_SOURCE_DIR "/examples/FilterCustomize.plist"));
+      FilterResult r = job.print(doc, layout);
+      SCOPED_TRACE(std::string(layout) + "\n" + doc);
+      ASSERT_EQ(r.status, 0) << r.err;
+      // The document's own lines, its page drawing whole (the filter's page
+      // and printer setup may go in among its comments).
+      EXPECT_NE(r.out.find(body), std::string::npos) << r.out;
+      EXPECT_EQ(r.out.find("userdict/showpage{}put"), std::string::npos);
+      EXPECT_EQ(Count(r.out, "showpage"), Count(doc, "showpage"));
+      EXPECT_NE(r.err.find("WARNING: the document has no page comments"), std::string::npos)
+          << r.err;
+      // The PJL job still closes after the document.
+      ASSERT_NE(r.out.rfind("@PJL EOJ"), std::string::npos);
+      EXPECT_GT(r.out.rfind("@PJL EOJ"), r.out.find(body));
+      EXPECT_TRUE(job.spoolFiles().empty());
+    }
+  }
 }
 
 TEST(BookletJob, OnePageWithADoubleFrontCoverCopiesNothingFromBeyondTheDocument) {

@@ -140,11 +140,28 @@ TEST(DscPageIndex, EndSetupAfterTheFirstPageCountsAsAbsent) {
 
 TEST(DscPageIndex, HeaderEndsAtTheFirstLineThatIsNotAHeaderComment) {
   // Neither "%%EndComments" nor "%%BeginProlog": the header stops at the
-  // first line that is not "%%..." or "%!...".
+  // first line that is not a comment. A plain comment among the header
+  // comments (poppler's "%Produced by") leaves it open, so its "%%Pages:"
+  // is still found.
   const std::string plainComment =
-      "%!PS-Adobe-3.0\n%%Title: t\n% just a comment\n/a 1 def\n%%Page: 1 1\n";
+      "%!PS-Adobe-3.0\n% just a comment\n%%Pages: (atend)\n/a 1 def\n%%Page: 1 1\n";
   Indexed a(plainComment);
-  EXPECT_EQ(a.index.headerEnd, Pos(plainComment, "% just a comment"));
+  EXPECT_EQ(a.index.headerEnd, Pos(plainComment, "/a 1 def"));
+  EXPECT_EQ(a.index.pagesCommentPos, Pos(plainComment, "%%Pages:"));
+
+  // The PJL lines of the job in front of the PostScript are no part of its
+  // header: with the header running to the first line of code, the
+  // imposition's own lines go after "%%Pages:", never among the PJL lines.
+  const std::string pjl = "\x1b%-12345X@PJL JOB\n@PJL SET COPIES=1\n@PJL ENTER LANGUAGE = "
+                          "POSTSCRIPT\n%!PS-Adobe-3.0\n%%Pages: 1\n/a 1 def\n%%Page: 1 1\nA\n"
+                          "\x1b%-12345X@PJL EOJ\n\x1b%-12345X";
+  Indexed p(pjl);
+  EXPECT_EQ(p.index.headerEnd, Pos(pjl, "/a 1 def"));
+  EXPECT_EQ(p.index.pagesCommentPos, Pos(pjl, "%%Pages:"));
+  // Without "%%Trailer" or "%%EOF" the closing UEL starts the trailer: the
+  // page ends before it.
+  ASSERT_EQ(p.index.count, 1);
+  EXPECT_EQ(p.index.offsets[1], Pos(pjl, "\x1b%-12345X@PJL EOJ"));
 
   const std::string code = "%!PS-Adobe-3.0\n%%Title: t\n/a 1 def\n%%Page: 1 1\n";
   Indexed b(code);
