@@ -74,7 +74,6 @@ int bWriteShowpageDeferralWhereNeeded(FILE *in, FILE *out, const PageIndex *inde
   gUse = ShowpageUse{};
   if (gFilterType == kFilterCgpdftops || gFilterType == kFilterPictwpstops) return 0;
   gUse = sFindShowpageUse(in, index);
-  if (gFilterType == kFilterPstops) return 0;
   const ShowpageUse &use = gUse;
   if (!use.names || use.defersItself) return 0;
   vWriteShowpageDeferralKeepingEsp(out);

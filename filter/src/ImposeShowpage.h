@@ -43,16 +43,15 @@ constexpr unsigned kDefinesCupsSetpagedevice = 1u << 5;
 ShowpageUse sFindShowpageUse(FILE *in, const PageIndex *index);
 
 // For a document from any converter but cgpdftops and pictwpstops (whose
-// rules are the callers') and pstops: writes the deferral (the form keeping
-// an earlier ESPshowpage) when the document names showpage and does not
-// defer it itself. A second deferral would break the document's own: its
-// "showpage load" would then fetch the empty procedure. This covers what
-// Linux CUPS hands over: Ghostscript's ps2write output (a creator the filter
-// does not know) and poppler's pdftops output passed through CUPS's pstops,
-// which names no creator. Documents naming pstops as their creator keep
-// their earlier output. Called right after the header copy; returns 1 when
-// the lines were written. What the search found is kept for the writers
-// below.
+// rules are the callers'): writes the deferral (the form keeping an earlier
+// ESPshowpage) when the document names showpage and does not defer it
+// itself. A second deferral would break the document's own: its "showpage
+// load" would then fetch the empty procedure. This covers what Linux CUPS
+// hands over: Ghostscript's ps2write output (a creator the filter does not
+// know), poppler's pdftops output passed through CUPS's pstops, which names
+// no creator, and pstops documents whose pages end in a plain showpage.
+// Called right after the header copy; returns 1 when the lines were
+// written. What the search found is kept for the writers below.
 int bWriteShowpageDeferralWhereNeeded(FILE *in, FILE *out, const PageIndex *index);
 
 // True for a document the imposition must equip itself: any but cgpdftops

@@ -48,17 +48,10 @@ const char kFourUpCoverInterleave[] =
     "FrontCoverPage=True FrontCoverOption=PrintedSingle FrontCoverTray=Tray1 "
     "OHPInterleave=True OHPInterOption=BlankPrinter OHPOpTray=Tray2";
 
-// What the printer has resident and a Linux CUPS document does not define:
-// the VTOptions procedure set. The ESP rectangle procedures and the
-// watermark hook come with the document (CUPS's pstops writes them); they
-// are defined here only when missing.
-const char kPrinterPrelude[] =
-    "%!PS\n"
-    "/VTOptions << /setVToptions { pop } bind >> /ProcSet defineresource pop\n"
-    "userdict /ESPwl known not { userdict /ESPwl {} put } if\n"
-    "userdict /ESPrc known not { userdict /ESPrc /rectclip load put } if\n"
-    "userdict /ESPrf known not { userdict /ESPrf /rectfill load put } if\n"
-    "userdict /ESPrs known not { userdict /ESPrs /rectstroke load put } if\n";
+// What the printer has resident: the VTOptions procedure set, and nothing
+// else; the ESP procedures the imposed sheets call come with the document
+// (CUPS's pstops writes them) or from the filter.
+const std::string kPrinterPrelude = imposetest::Prelude();
 
 bool Succeeded(int status) { return WIFEXITED(status) && WEXITSTATUS(status) == 0; }
 
