@@ -242,6 +242,25 @@ TEST(DscPageLabel, ALabelFillingTheWholeLineFitsTheBuffer) {
   EXPECT_EQ(std::string(label), longLabel);
 }
 
+// A page comment longer than the line buffer, its label and page number
+// included: all of it is comment, none of it reaches the page body (where
+// a printer would stop at the stray words with an error).
+TEST(DscPageLabel, TheRestOfAnOverlongPageCommentStaysOutOfTheBody) {
+  for (const char *end : {"\n", "\r\n", "\r"}) {
+    const std::string comment = "%%Page: (" + std::string(6000, 'L') + ") 1" + end;
+    const std::string doc = "%!PS\n%%EndComments\n" + comment + "body\n%%Page: 2 2\nmore\n";
+    Indexed d(doc);
+    ASSERT_EQ(d.index.count, 2);
+    char label[kDscLineSize];
+    memset(label, 0, sizeof label);
+    vSeekPage(0, d.in, d.index.offsets, label);
+    EXPECT_EQ(std::string(label), "(" + std::string(4095 - 9, 'L'));
+    Capture body;
+    vWritePageBody(0, d.index.offsets, d.in, body.stream());
+    EXPECT_EQ(body.text(), "body\n");
+  }
+}
+
 TEST(DscRegionCopies, HeaderPrologSetupPagesAndTrailerRebuildTheDocument) {
   // Every line-end kind, a NUL byte and a line longer than the line buffer
   // come through unchanged.
@@ -347,19 +366,25 @@ TEST(DscPageIndex, LineCutsMatchTheLineReader) {
     std::string doc;
     const unsigned count = 1 + random(40);
     for (unsigned i = 0; i < count; ++i) doc += pieces[random(std::size(pieces))];
-    // The pages as the line reader sees them.
-    TempDir dir;
-    const std::string path = dir.write("doc", doc);
+    // The pages where the lines of the printer's DSC reading start: a line
+    // ends at LF, CR or CR LF, and one longer than 4095 bytes comes in
+    // pieces of 4095 (a CR LF split by that limit ends two pieces).
     std::vector<int64_t> expected;
-    FILE *ref = fopen(path.c_str(), "rb");
-    ASSERT_NE(ref, nullptr);
-    char line[kDscLineSize];
     int64_t at = 0;
-    for (int length = kDscLineSize; psgets(line, &length, ref) != nullptr; length = kDscLineSize) {
-      if (length >= 7 && memcmp(line, "%%Page:", 7) == 0) expected.push_back(at);
-      at += length;
+    const size_t limit = 4095;
+    while (static_cast<size_t>(at) < doc.size()) {
+      size_t n = 0;
+      while (static_cast<size_t>(at) + n < doc.size() && n < limit) {
+        const char c = doc[at + n++];
+        if (c == '\n') break;
+        if (c == '\r') {
+          if (static_cast<size_t>(at) + n < doc.size() && doc[at + n] == '\n' && n < limit) ++n;
+          break;
+        }
+      }
+      if (n >= 7 && doc.compare(at, 7, "%%Page:") == 0) expected.push_back(at);
+      at += static_cast<int64_t>(n);
     }
-    fclose(ref);
     expected.push_back(at);
 
     Indexed d(doc);
