@@ -112,8 +112,10 @@ int bImposedOutputWritten(FILE *out) {
 }
 
 void vSearchPositions(FILE *in, int *count, int64_t **offsets, int64_t *headerEnd,
-                      int64_t *pagesCommentPos, int64_t *setupEnd, int capacityHint) {
+                      int64_t *pagesCommentPos, int64_t *setupEnd, int capacityHint,
+                      int32_t *wrapsNonDsc) {
   *count = 0;
+  if (wrapsNonDsc) *wrapsNonDsc = 0;
   *headerEnd = 0;
   *pagesCommentPos = 0;
   *setupEnd = 0;
@@ -206,6 +208,9 @@ void vSearchPositions(FILE *in, int *count, int64_t **offsets, int64_t *headerEn
           continue;
         }
       }
+      if (depth == 0 && pages > 0 && wrapsNonDsc &&
+          bKeyword(keyword, keywordLength, "BeginDocument: nondsc"))
+        *wrapsNonDsc = 1;
       if (bKeyword(keyword, keywordLength, "BeginDocument") ||
           bKeyword(keyword, keywordLength, "BeginBinary") ||
           bKeyword(keyword, keywordLength, "BeginFile")) {
@@ -249,15 +254,16 @@ void vSearchPositions(FILE *in, int *count, int64_t **offsets, int64_t *headerEn
 int bBuildPageIndex(FILE *in, PageIndex *index, int capacityHint) {
   int count = 0;
   vSearchPositions(in, &count, &index->offsets, &index->headerEnd, &index->pagesCommentPos,
-                   &index->setupEnd, capacityHint);
+                   &index->setupEnd, capacityHint, &index->wrapsNonDsc);
   index->count = count;
   return index->offsets != nullptr;
 }
 
 int bPrintedWholeWithoutPages(const PageIndex *index, FILE *in, FILE *out, const char *layout) {
-  if (index->count > 0) return 0;
+  if (index->count > 0 && !index->wrapsNonDsc) return 0;
   // Without "%%Page:" comments there is nothing to place in a cell, and the
-  // deferred showpage would swallow every page the document draws: the
+  // deferred showpage would swallow every page the document draws; a page
+  // wrapping a whole document would put all its pages in one cell. The
   // document goes to the printer as it came, whole.
   std::fprintf(stderr,
                "WARNING: the document has no page comments; the %s layout was not applied and it "

@@ -247,7 +247,11 @@ TEST(BookletJob, DocumentWithoutPageCommentsPrintsWholeWithAWarning) {
                            "100 400 moveto (one) show showpage\n100 400 moveto (two) show showpage\n";
   const std::vector<std::string> documents = {
       "%!PS\n" + body, MarkedDocument(0) + body,
-      "%!PS-Adobe-3.0\n%%Pages: 2\n%%EndComments\n%%BeginProlog\n%%EndProlog\n" + body};
+      "%!PS-Adobe-3.0\n%%Pages: 2\n%%EndComments\n%%BeginProlog\n%%EndProlog\n" + body,
+      // Plain PostScript as CUPS's pstops wraps it: one page holding it all.
+      "%!PS-Adobe-3.0\n%%Pages: 1\n%%EndComments\n%%BeginProlog\n%%EndProlog\n%%BeginSetup\n"
+      "%%EndSetup\n%%Page: 1 1\n%%BeginPageSetup\n%%EndPageSetup\n%%BeginDocument: nondsc\n%!PS\n" +
+          body + "%%EndDocument\n%%EOF\n"};
   const char *const layouts[] = {
       "VTDuplex=BookletL", "Combination=2x2",
       "com.apple.print.PrintSettings.PMLayoutRows..n.=2 "
