@@ -156,24 +156,31 @@ void vCreateOffset(float *tx, float *ty, float *scale, int position, int num_opt
   int columns = 1;
   int rows = 1;
   bool swapped = false;  // (row, col) take the place of (col, row) when turned
+  // Two pages to a side are drawn at 0.678, which fits A4; where the two
+  // cells are narrower (Letter: 0.633), the pages take the cells' own scale,
+  // or they would overlap by about 28 points and run off the sheet.
+  auto fitted2up = [](float s) { return (s > 0.0f && s < 0.678f) ? s : 0.678f; };
   if (booklet) {
     float s = 0.0f;
     float unusedY = 0.0f;
     vConvertNupScale(&size, &margin, &s, &unusedY, &offsetA, &offsetB, 1);
-    written = (s > 0.0f && !rotated) ? s : 0.678f;
+    written = (s > 0.0f && !rotated) ? s : fitted2up(s);
     sx = sy = s;
     cell = k2up[2][iModulo(position, 2)];
     columns = 2;
     swapped = true;
   } else if (n == 2) {
-    written = 0.678f;
+    float s = 0.0f;
+    float unusedY = 0.0f;
     if (rotated) {
-      sx = sy = 0.678f;
+      float unusedA = 0.0f;
+      float unusedB = 0.0f;
+      vConvertNupScale(&size, &margin, &s, &unusedY, &unusedA, &unusedB, 1);
+      written = sx = sy = fitted2up(s);
     } else {
-      float s = 0.0f;
-      float unusedY = 0.0f;
       vConvertNupScale(&size, &margin, &s, &unusedY, &offsetA, &offsetB, 1);
       sx = sy = s;
+      written = fitted2up(s);
     }
     const int slot = landscape ? 1 - iModulo(position, 2) : iModulo(position, 2);
     cell = k2up[order][slot];

@@ -106,16 +106,18 @@ TEST_F(NupPlacement, RotatedFourUpPutsTheFirstPageBottomRight) {
   EXPECT_NEAR(r.ty, 0.0, 1e-3);     // row 1
 }
 
-TEST_F(NupPlacement, TwoUpUsesTheTurnedFitButWritesItsOwnScale) {
+TEST_F(NupPlacement, TwoUpUsesTheTurnedFitAndNoLargerScale) {
   // Fit of two turned Letter pages with 12-point margins:
   // s = min((396 - 24) / 588, (612 - 24) / 768) = 0.632653,
-  // offset B = (588 - s * 768) / 2 = 51.0612.
+  // offset B = (588 - s * 768) / 2 = 51.0612. The pages are drawn at the
+  // fit: at the printer's 0.678 two Letter cells 387.2 points apart would
+  // overlap by 27.7 points.
   const double s = 372.0 / 588.0;
   const double offsetB = (588.0 - s * 768.0) * 0.5;
   Options z{{kRows, "1"}, {kColumns, "2"}};
   Result r0 = Place(z, 0);
   Result r1 = Place(z, 1);
-  EXPECT_FLOAT_EQ(r0.scale, 0.678f);
+  EXPECT_NEAR(r0.scale, s, 1e-6);
   EXPECT_NEAR(r0.tx, 0.0, 1e-3);
   EXPECT_NEAR(r0.ty, offsetB, 1e-3);
   EXPECT_NEAR(r1.tx, 612.0 * s, 1e-3);
@@ -123,12 +125,26 @@ TEST_F(NupPlacement, TwoUpUsesTheTurnedFitButWritesItsOwnScale) {
   // Right to left starts in column 2.
   Options rz{{kRows, "1"}, {kColumns, "2"}, {kDirection, "3"}};
   EXPECT_NEAR(Place(rz, 0).tx, 612.0 * s, 1e-3);
-  // Turned: no fit, plain 0.678 and no offsets, first page in column 2.
+  // Turned: the same scale, no offsets, first page in column 2.
   Result m0 = Place(z, 0, true);
-  EXPECT_FLOAT_EQ(m0.scale, 0.678f);
-  EXPECT_NEAR(m0.tx, 612.0 * 0.678, 1e-3);
+  EXPECT_NEAR(m0.scale, s, 1e-6);
+  EXPECT_NEAR(m0.tx, 612.0 * s, 1e-3);
   EXPECT_NEAR(m0.ty, 0.0, 1e-3);
   EXPECT_NEAR(Place(z, 1, true).tx, 0.0, 1e-3);
+}
+
+// On A4 (595 x 841 points as the printer truncates them) the cells are
+// wider than 0.678: min((420.5 - 24) / 571, 571 / 817) = 0.694396. The
+// printer's 0.678 stays, plain and turned, and so do the turned spacing
+// and the booklet's turned scale.
+TEST(NupPlacementA4, TwoUpKeepsThePrintersScale) {
+  ScopedPpd a4Ppd{MinimalPpd("", "A4")};
+  Options z{{kRows, "1"}, {kColumns, "2"}};
+  EXPECT_FLOAT_EQ(Place(z, 0).scale, 0.678f);
+  EXPECT_NEAR(Place(z, 1).tx, 595.0 * 0.694396, 1e-2);
+  EXPECT_FLOAT_EQ(Place(z, 0, true).scale, 0.678f);
+  EXPECT_NEAR(Place(z, 0, true).tx, 595.0 * 0.678, 1e-2);
+  EXPECT_FLOAT_EQ(Place(Options{{"VTDuplex", "BookletL"}}, 0, true).scale, 0.678f);
 }
 
 TEST_F(NupPlacement, SixUpPortraitUsesTheTurnedFitAndItsOffset) {
@@ -178,9 +194,10 @@ TEST_F(NupPlacement, BookletPairsUseTheFitAsWrittenScale) {
   EXPECT_NEAR(left.ty, offsetB, 1e-3);
   EXPECT_NEAR(right.tx, 612.0 * s, 1e-3);
   EXPECT_NEAR(Place(o, 2).tx, 0.0, 1e-3);
-  // Turned: 0.678 written, the pair mirrored.
+  // Turned: the pair mirrored, drawn at the same fit (0.678, the printer's
+  // turned booklet scale, is kept only where it fits, as on A4).
   Result turned = Place(o, 0, true);
-  EXPECT_FLOAT_EQ(turned.scale, 0.678f);
+  EXPECT_NEAR(turned.scale, s, 1e-6);
   EXPECT_NEAR(turned.tx, 612.0 * s, 1e-3);
   // Landscape: column and row change roles, offset B goes across.
   Options landscape{{"VTDuplex", "BookletL"}, {"orientation-requested", "4"}};

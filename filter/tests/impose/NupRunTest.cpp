@@ -131,7 +131,7 @@ TEST_F(NupRun, TwoUpPortraitTurnsItsPages) {
   const std::string text = Run(o, 2);
   // Both cells turned; the sheet ends turned back.
   EXPECT_EQ(Count(text, "12.0 12.0 translate\n0.0 768.0 translate -90 rotate\n"), 2) << text;
-  EXPECT_NE(text.find("0.678 0.678 scale\n0 0 612.0 792.0 ESPrc\n"), std::string::npos);
+  EXPECT_NE(text.find("0.633 0.633 scale\n0 0 612.0 792.0 ESPrc\n"), std::string::npos);
   EXPECT_NE(text.find("gsave\n0.0 792.0 translate -90 rotate\nESPwl\ngrestore\nESPshowpage\n"),
             std::string::npos);
   EXPECT_EQ(Count(text, "grestore\nESPshowpage\n"), 1);
