@@ -442,10 +442,20 @@ if print_job rot2up Rotate180=True number-up=2 "$rows=1" "$columns=2"; then
   check_page_log rot2up "$job" 3
 fi
 
-# 6. The PostScript file itself (CUPS's pstops lays it out two to a sheet)
-# with a printed front cover and a blank back cover: the sheets pstops ends
-# with its own ESPshowpage get no blank side after them.
-if print_job_file ps-covers "$tmp/sample.ps" number-up=2 FrontCoverPage=True \
+# 6. The same pages as a PostScript file with page comments (CUPS's pstops
+# lays it out two to a sheet) with a printed front cover and a blank back
+# cover: the sheets pstops ends with its own ESPshowpage get no blank side
+# after them.
+{
+  printf '%%!PS-Adobe-3.0\n%%%%Pages: %d\n%%%%EndComments\n%%%%BeginProlog\n%%%%EndProlog\n' "$pages"
+  for i in $(seq "$pages"); do
+    printf '%%%%Page: %d %d\n%s setgray 36 36 540 720 rectfill showpage\n' "$i" "$i" \
+      "$(awk -v i="$i" 'BEGIN { printf "%.2f", 0.30 + 0.08 * i }')"
+  done
+  printf '%%%%Trailer\n%%%%EOF\n'
+} > "$tmp/sample-dsc.ps"
+chmod 0644 "$tmp/sample-dsc.ps"
+if print_job_file ps-covers "$tmp/sample-dsc.ps" number-up=2 FrontCoverPage=True \
      FrontCoverOption=PrintedSingle FrontCoverTray=Tray1 BackCoverPage=True \
      BackCoverOption=BlankPrinter BackCoverTray=Tray1; then
   check_header ps-covers
@@ -463,7 +473,8 @@ chmod 0644 "$tmp/nocomments.ps" "$tmp/sample.ps"
 if print_job_file nocomments "$tmp/nocomments.ps" VTDuplex=BookletL; then
   render nocomments >/dev/null
   check_sides nocomments 1:full 2:full
-  grep -q "\[Job $job\] WARNING: the document has no page comments" "$logs/error_log" &&
+  # The scheduler logs a filter's WARNING line at its own level "W".
+  grep -q "^W .*\[Job $job\] the document has no page comments" "$logs/error_log" &&
     pass "nocomments: the job says the booklet was not applied" ||
     fail "nocomments: no WARNING line in the job's log"
 fi
