@@ -24,6 +24,9 @@
 namespace {
 
 int giPagesReported = 0;
+// The page count the last header copy announced; a "%%Pages:" line of the
+// trailer says the same, not the document's own count.
+int giAnnouncedPages = -1;
 
 // Reads one line (or a 4095-byte piece of a longer one) into buffer;
 // returns its byte count, 0 at end of input.
@@ -318,6 +321,7 @@ void vWriteHeader(int pageCount, FILE *in, FILE *out, int64_t pagesCommentPos, i
       return;
     }
     fprintf(out, "%%%%Pages: %d 0\n", pageCount);
+    giAnnouncedPages = pageCount;
   }
   if (!iCopyPartOfFile(headerEnd, in, out)) vDebugMessage("[Filter] - <FATAL> I/O error in header\n");
 }
@@ -398,6 +402,12 @@ void vWriteTrailer(FILE *in, FILE *out, const int64_t *offsets, int count) {
   for (;;) {
     const int length = iReadLine(line, in);
     if (length == 0) return;
+    // A header "%%Pages: (atend)" leaves the count to the trailer, which
+    // still holds the document's own count: it says the imposed one.
+    if (giAnnouncedPages >= 0 && length >= 8 && memcmp(line, "%%Pages:", 8) == 0) {
+      fprintf(out, "%%%%Pages: %d\n", giAnnouncedPages);
+      continue;
+    }
     if (fwrite(line, 1, static_cast<size_t>(length), out) != static_cast<size_t>(length)) return;
   }
 }

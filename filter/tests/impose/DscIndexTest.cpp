@@ -131,6 +131,21 @@ TEST(DscPageIndex, MissingEndSetupTrailerAndPagesComments) {
   EXPECT_EQ(out.text(), "");
 }
 
+// The imposed page count replaces the document's in the header and in the
+// trailer, where a header "%%Pages: (atend)" leaves it (poppler and pstops
+// documents do).
+TEST(DscPageIndex, TheTrailersPageCountIsTheImposedOne) {
+  const std::string doc = "%!PS-Adobe-3.0\n%%Pages: (atend)\n%%EndComments\n%%Page: 1 1\nA\n"
+                          "%%Page: 2 2\nB\n%%Trailer\n%%Pages: 2\n%%EOF\n";
+  Indexed d(doc);
+  Capture header;
+  vWriteHeader(4, d.in, header.stream(), d.index.pagesCommentPos, d.index.headerEnd);
+  EXPECT_EQ(header.text(), "%!PS-Adobe-3.0\n%%Pages: 4 0\n%%EndComments\n");
+  Capture trailer;
+  vWriteTrailer(d.in, trailer.stream(), d.index.offsets, d.index.count);
+  EXPECT_EQ(trailer.text(), "%%Trailer\n%%Pages: 4\n%%EOF\n");
+}
+
 TEST(DscPageIndex, EndSetupAfterTheFirstPageCountsAsAbsent) {
   const std::string doc =
       "%!PS\n%%EndComments\n%%Page: 1 1\n%%EndSetup\nA\n%%Page: 2 2\nB\n%%Trailer\n";
