@@ -304,7 +304,9 @@ void vCreateOffsetWithPoster(float *tx, float *ty, float *sx, float *sy, int pos
     *sx = 1.0f;
     *sy = 1.0f;
   }
-  if (orientation == 1) {
+  // Reverse portrait (3) tiles as portrait does: with the landscape steps
+  // its tiles covered about half of the page.
+  if (!landscape) {
     *tx = (2.0f * mx - W) * (Y - 1.0f);
     *ty = (2.0f * my - H) * (X - 1.0f);
   } else {
