@@ -75,9 +75,16 @@ int bWriteShowpageDeferralWhereNeeded(FILE *in, FILE *out, const PageIndex *inde
   if (gFilterType == kFilterCgpdftops || gFilterType == kFilterPictwpstops) return 0;
   gUse = sFindShowpageUse(in, index);
   const ShowpageUse &use = gUse;
-  if (!use.names || use.defersItself) return 0;
-  vWriteShowpageDeferralKeepingEsp(out);
-  return 1;
+  const int defer = use.names && !use.defersItself;
+  if (defer) vWriteShowpageDeferralKeepingEsp(out);
+  // A prolog that binds its procedures (ps2write's) would bind the
+  // setpagedevice operator into them, out of reach of the cells' guard; a
+  // procedure of the same name that calls the operator keeps the name.
+  if (use.namesSetpagedevice)
+    std::fputs("userdict/setpagedevice known not{userdict/setpagedevice{systemdict/setpagedevice "
+               "get exec}bind put}if\n",
+               out);
+  return defer;
 }
 
 bool bDocumentNeedsImposedProcs() {

@@ -194,6 +194,38 @@ TEST_P(ForeignConverterSheets, FourUpWithCoverAndInterleaveComesOutAsFiveSides) 
   EXPECT_EQ(BarsIn(sides[4], 0, 0, 1, 1), 0);
 }
 
+// A page of another size than the sheet makes poppler's pdftops (and
+// Ghostscript's page procedure, bound into its prolog) call setpagedevice,
+// which on a printer erases the sheet: inside a cell it must do nothing, or
+// the cells drawn before it are lost.
+TEST(ForeignConverterMixedSizes, APageOfAnotherSizeKeepsTheSheetsEarlierCells) {
+  if (!HaveGhostscript() || access(kCupsPdftops, X_OK) != 0)
+    GTEST_SKIP() << "Ghostscript or cups-filters' pdftops is not installed";
+  FilterJob job;
+  job.usePpd();
+  const std::string pdf = job.dir() + "/mixed.pdf";
+  ASSERT_TRUE(Succeeded(system(("gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -sOutputFile='" +
+                                pdf + "' '" + kData + "mixed-sizes.ps'")
+                                   .c_str())));
+  for (const char *renderer : {"", "pdftops-renderer=pdftops"}) {
+    SCOPED_TRACE(*renderer ? renderer : "ps2write");
+    const std::string made = job.dir() + "/mixed.ps";
+    const std::string command = "PPD='" VT_SOURCE_DIR "/packaging/ppd/Q610.ppd' " +
+                                std::string(kCupsPdftops) + " 1 user mixed 1 '" + renderer + "' '" +
+                                pdf + "' > '" + made + "' 2> /dev/null";
+    ASSERT_TRUE(Succeeded(system(command.c_str())));
+    const FilterResult r =
+        job.print(ReadFile(made), "com.apple.print.PrintSettings.PMLayoutRows..n.=2 "
+                                  "com.apple.print.PrintSettings.PMLayoutColumns..n.=2 "
+                                  "BackCoverPage=True BackCoverOption=BlankPrinter");
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string log;
+    const std::vector<Image> sides = Render(job, r.out, &log);
+    ASSERT_EQ(sides.size(), 2u) << log;
+    EXPECT_EQ(Quarters(sides[0]), (std::vector<int>{1, 2, 3, 4}));
+  }
+}
+
 // A poster of a document from either converter: four tiles of each page,
 // each tile a quarter of it. Page k's bars stand at x = 66 + 80 i (i < k)
 // over the middle of the page: the left tiles show the first three, the
