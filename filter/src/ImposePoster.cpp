@@ -135,7 +135,12 @@ void vConvertPosterEveryCirculation(int num_options, cups_option_t *options, int
 
   // Pages past the end of the document (an N-up layout rounds the sheet
   // count up) have nothing to tile; they would only print blank sheets.
-  const int lastPage = totalPages < pageCount ? totalPages : pageCount;
+  int lastPage = totalPages < pageCount ? totalPages : pageCount;
+  // A printed back cover carries the document's last pages; they are not
+  // tiled as body pages before it.
+  const int backPages = PrintedCoverPages(backCover);
+  const int backFirst = pageCount - backPages;
+  if (backPages > 0 && lastPage > backFirst) lastPage = backFirst < 0 ? 0 : backFirst;
   int pageIndex = 0;
   bool frontCoverDone = false;
   while (totalPages > 0 && pageIndex < lastPage && !giJobFailed) {
@@ -182,10 +187,12 @@ void vConvertPosterEveryCirculation(int num_options, cups_option_t *options, int
       if (twoSided) vAddEmptyPage(out);
     } else if (backCover == kCoverSingle || backCover == kCoverDouble) {
       WritePS_ModifyToCoverPageDuplex_BottomHalf(out, num_options, options, backCover);
-      const int k = PrintedCoverPages(backCover);
-      for (int i = 0; i < k; ++i)
-        vPrintPosterPage(pageCount, in, out, num_options, options, offsets, &pagesWritten,
-                         &callCount, &ordinal, pageIndex + i, W, H);
+      // Placed as the front cover is: the first tile.
+      for (int i = 0; i < backPages; ++i) {
+        int coverPosition = PrintedCoverPages(front) - 1;
+        vPrintPosterPage(pageCount, in, out, num_options, options, offsets, &coverPosition,
+                         &callCount, &ordinal, backFirst + i, W, H);
+      }
     }
     SelectMedia(out, num_options, options, kMediaKindRestore);
     if (backCover == kCoverSingle || backCover == kCoverDouble)

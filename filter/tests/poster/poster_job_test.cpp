@@ -81,6 +81,28 @@ TEST(PosterJob, ThreePagesTwoByTwo) {
   }
 }
 
+// A printed back cover carries the document's last page, placed as a
+// printed front cover is (its first tile); that page is not tiled in the
+// body before it. It used to come out blank, after the page's tiles.
+TEST(PosterJob, PrintedBackCoverCarriesTheLastPage) {
+  FilterJob job;
+  job.usePpd();
+  FilterResult r = job.print(MarkedDocument(3), "Combination=2x2 BackCoverPage=True "
+                                                "BackCoverOption=PrintedSingle BackCoverTray=Tray1");
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::vector<imposetest::Side> sides = Sides(r.out);
+  EXPECT_EQ(CellsOf(sides), OnePageEach({0, 0, 0, 0, 1, 1, 1, 1, 2}));
+  ASSERT_EQ(sides.size(), 9u);
+  EXPECT_NE(sides[8].text.find(std::string(kTileStart) + kTile2x2[0]), std::string::npos);
+  std::vector<imposetest::Image> images;
+  std::string log;
+  ASSERT_TRUE(imposetest::Render(job, r.out, &images, &log)) << log;
+  ASSERT_EQ(images.size(), 9u);
+  int quarter = -1;
+  EXPECT_EQ(images[8].PageAt(306, 396, &quarter), 2);
+  EXPECT_EQ(quarter, 0);
+}
+
 // Reverse portrait (orientation-requested=6) is tiled as portrait: each
 // tile shows its own quarter of the page, at the tile's centre and at its
 // corners inside the margins. With the landscape steps half the page never
