@@ -1,6 +1,7 @@
 // Imposed jobs rendered by Ghostscript: every page of the document paints
 // its own grey over its whole cell, and the rendered sheets are probed at
-// the centre of each cell.
+// the centre of each cell and measured at its edges. The renderer has
+// nothing resident but the printer's own procedure set.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -100,6 +101,27 @@ std::vector<Image> Render(const FilterJob &job, const std::string &filterOutput,
 
 int Grey(int page) { return (255 * page + 5) / 10; }
 
+// Where the pixels of page `page`'s grey lie on a sheet, in points from its
+// lower left corner; empty (left > right) when the page does not show.
+struct Extent {
+  double left = 1e9, bottom = 1e9, right = -1, top = -1;
+  double area() const { return right < left ? 0 : (right - left) * (top - bottom); }
+};
+Extent ExtentOf(const Image &sheet, int page) {
+  Extent e;
+  const double pt = 72.0 / kDpi;
+  for (int y = 0; y < sheet.height; ++y)
+    for (int x = 0; x < sheet.width; ++x)
+      if (std::abs(sheet.pixels[static_cast<size_t>(y) * sheet.width + x] - Grey(page)) <= 3) {
+        e.left = std::min(e.left, x * pt);
+        e.right = std::max(e.right, (x + 1) * pt);
+        e.bottom = std::min(e.bottom, (sheet.height - 1 - y) * pt);
+        e.top = std::max(e.top, (sheet.height - y) * pt);
+      }
+  return e;
+}
+
+
 // Centre of a 4-up cell on Letter with 12-point margins: cells are
 // 0.48 x (612 x 792) = 293.76 x 380.16 points.
 double CellX(int col) { return 12.0 + (col - 0.5) * 293.76; }
@@ -136,6 +158,17 @@ TEST_F(NupRendering, FourUpWithBlankInterleaveSheets) {
     EXPECT_NEAR(sheets[p.sheet].at(CellX(p.col), CellY(p.row)), expected, 3)
         << "sheet " << p.sheet + 1 << " cell " << p.col << "," << p.row;
   }
+  // Each page fills its whole cell and no more: 293.76 x 380.16 points from
+  // the 12-point margins, the cells side by side without overlapping.
+  const double slack = 2 * 72.0 / kDpi;
+  for (int page = 1; page <= 4; ++page) {
+    const Extent e = ExtentOf(sheets[0], page);
+    const int col = page % 2 == 1 ? 1 : 2, row = page <= 2 ? 2 : 1;
+    EXPECT_NEAR(e.left, 12 + 293.76 * (col - 1), slack) << "page " << page;
+    EXPECT_NEAR(e.right, 12 + 293.76 * col, slack) << "page " << page;
+    EXPECT_NEAR(e.bottom, 12 + 380.16 * (row - 1), slack) << "page " << page;
+    EXPECT_NEAR(e.top, 12 + 380.16 * row, slack) << "page " << page;
+  }
   // The interleave sheets are blank.
   for (size_t s : {1u, 3u})
     for (int col = 1; col <= 2; ++col)
@@ -165,26 +198,6 @@ TEST_F(NupRendering, RotatedFourUpWithAPrintedFrontCover) {
   for (const auto &p : probes)
     EXPECT_NEAR(sheets[1].at(CellX(p.col), CellY(p.row)), Grey(p.page), 3)
         << "cell " << p.col << "," << p.row;
-}
-
-// Where the pixels of page `page`'s grey lie on a sheet, in points from its
-// lower left corner; empty (left > right) when the page does not show.
-struct Extent {
-  double left = 1e9, bottom = 1e9, right = -1, top = -1;
-  double area() const { return right < left ? 0 : (right - left) * (top - bottom); }
-};
-Extent ExtentOf(const Image &sheet, int page) {
-  Extent e;
-  const double pt = 72.0 / kDpi;
-  for (int y = 0; y < sheet.height; ++y)
-    for (int x = 0; x < sheet.width; ++x)
-      if (std::abs(sheet.pixels[static_cast<size_t>(y) * sheet.width + x] - Grey(page)) <= 3) {
-        e.left = std::min(e.left, x * pt);
-        e.right = std::max(e.right, (x + 1) * pt);
-        e.bottom = std::min(e.bottom, (sheet.height - 1 - y) * pt);
-        e.top = std::max(e.top, (sheet.height - y) * pt);
-      }
-  return e;
 }
 
 // Each cell of a two-page side shows its whole page: both cells the same
