@@ -310,6 +310,7 @@ int iCopyPartOfFile(int64_t end, FILE *in, FILE *out) {
 }
 
 void vWriteHeader(int pageCount, FILE *in, FILE *out, int64_t pagesCommentPos, int64_t headerEnd) {
+  giAnnouncedPages = -1;
   if (fseeko(in, 0, SEEK_SET) != 0) {
     vDebugMessage("[Filter] - <FATAL> I/O error in header\n");
     return;

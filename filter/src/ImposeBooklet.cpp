@@ -97,6 +97,7 @@ int bCheckImposedStream(FILE *out, const char *what) {
 // First phase: spool file A in booklet order, with blanks and covers, as a
 // complete DSC document in spool file B.
 void vConvertBooklet1stPhase(int num_options, cups_option_t *options) {
+  gBookletPrintedWhole = false;
   int hint = iGetBeginPages(num_options, options);
   int kind = iGetBooklet(num_options, options);
   int front = iGetFrontCoverPage(num_options, options);
