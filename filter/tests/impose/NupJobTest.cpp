@@ -55,7 +55,6 @@ std::string Sheets(const std::string &out) {
   static const std::regex place(R"(([-\d.]+) ([-\d.]+) translate ([\d.]+) [\d.]+ scale)");
   static const std::regex position(R"(\s*/MediaPosition (\d+)>>setpagedevice)");
   static const std::regex duplex(R"(<</(Duplex|Tumble) (\w+)>>setpagedevice)");
-  static const std::regex media(R"(<</MediaType \((\w+)\)>>setpagedevice)");
   std::smatch m;
   while (std::getline(lines, line)) {
     if (line == "%%EndSetup") {
@@ -79,8 +78,9 @@ std::string Sheets(const std::string &out) {
       tokens.push_back("tray manual");
     } else if (line == "<</MediaType (plain)>>setpagedevice") {
       tokens.push_back("plain");
-    } else if (std::regex_match(line, m, media)) {
-      tokens.push_back("media " + m[1].str());
+    } else if (line.rfind("<</MediaType (", 0) == 0 && line.size() > 30 &&
+               line.compare(line.size() - 16, 16, ")>>setpagedevice") == 0) {
+      tokens.push_back("media " + line.substr(14, line.size() - 30));
     } else if (std::regex_match(line, m, duplex)) {
       tokens.push_back((m[1] == "Duplex" ? "duplex " : "tumble ") + m[2].str());
     } else if (std::regex_match(line, m, place)) {
