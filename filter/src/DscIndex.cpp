@@ -24,6 +24,9 @@
 namespace {
 
 int giPagesReported = 0;
+// The page count the last header copy announced; a "%%Pages:" line of the
+// trailer says the same, not the document's own count.
+int giAnnouncedPages = -1;
 
 // Reads one line (or a 4095-byte piece of a longer one) into buffer;
 // returns its byte count, 0 at end of input.
@@ -112,8 +115,10 @@ int bImposedOutputWritten(FILE *out) {
 }
 
 void vSearchPositions(FILE *in, int *count, int64_t **offsets, int64_t *headerEnd,
-                      int64_t *pagesCommentPos, int64_t *setupEnd, int capacityHint) {
+                      int64_t *pagesCommentPos, int64_t *setupEnd, int capacityHint,
+                      int32_t *wrapsNonDsc) {
   *count = 0;
+  if (wrapsNonDsc) *wrapsNonDsc = 0;
   *headerEnd = 0;
   *pagesCommentPos = 0;
   *setupEnd = 0;
@@ -145,8 +150,25 @@ void vSearchPositions(FILE *in, int *count, int64_t **offsets, int64_t *headerEn
   int64_t position = 0;  // start of the line being read
   const char *line = nullptr;
   int length = 0;
+  // The PJL lines in front of the PostScript (the job header the line pass
+  // wrote, or the application's own) belong to no part of the document: the
+  // header starts at "%!". Anything the imposition puts after the header
+  // must never land between "@PJL JOB" and "@PJL ENTER LANGUAGE".
+  bool inPjl = true;
   while (lines->next(&line, &length)) {
     const int64_t next = position + length;
+    if (inPjl) {
+      if (line[0] == '\x1b' || line[0] == '@' || (length <= 2 && (line[0] == '\n' || line[0] == '\r'))) {
+        position = next;
+        continue;
+      }
+      inPjl = false;
+    } else if (line[0] == '\x1b' && depth == 0) {
+      // A UEL after the PostScript has started ends it: what follows (the
+      // "@PJL EOJ" that closes the job) is the trailer, written after the
+      // last sheet, even in a document without "%%Trailer" or "%%EOF".
+      break;
+    }
     const char *keyword = line + 2;
     const int keywordLength = length - 2;
     if (length >= 2 && line[0] == '%' && line[1] == '%') {
@@ -189,6 +211,9 @@ void vSearchPositions(FILE *in, int *count, int64_t **offsets, int64_t *headerEn
           continue;
         }
       }
+      if (depth == 0 && pages > 0 && wrapsNonDsc &&
+          bKeyword(keyword, keywordLength, "BeginDocument: nondsc"))
+        *wrapsNonDsc = 1;
       if (bKeyword(keyword, keywordLength, "BeginDocument") ||
           bKeyword(keyword, keywordLength, "BeginBinary") ||
           bKeyword(keyword, keywordLength, "BeginFile")) {
@@ -209,9 +234,9 @@ void vSearchPositions(FILE *in, int *count, int64_t **offsets, int64_t *headerEn
           break;
         }
       }
-    } else if (line[0] == '%' && (length < 2 || line[1] != '!')) {
-      if (*headerEnd == 0) *headerEnd = position;
     } else if (line[0] != '%') {
+      // Ordinary comments among the header comments (poppler writes
+      // "%Produced by ...") leave the header open; code ends it.
       if (*headerEnd == 0) *headerEnd = position;
     }
     position = next;
@@ -232,9 +257,36 @@ void vSearchPositions(FILE *in, int *count, int64_t **offsets, int64_t *headerEn
 int bBuildPageIndex(FILE *in, PageIndex *index, int capacityHint) {
   int count = 0;
   vSearchPositions(in, &count, &index->offsets, &index->headerEnd, &index->pagesCommentPos,
-                   &index->setupEnd, capacityHint);
+                   &index->setupEnd, capacityHint, &index->wrapsNonDsc);
   index->count = count;
   return index->offsets != nullptr;
+}
+
+int bPrintedWholeWithoutPages(const PageIndex *index, FILE *in, FILE *out, const char *layout) {
+  if (index->count > 0 && !index->wrapsNonDsc) return 0;
+  // Without "%%Page:" comments there is nothing to place in a cell, and the
+  // deferred showpage would swallow every page the document draws; a page
+  // wrapping a whole document would put all its pages in one cell. The
+  // document goes to the printer as it came, whole.
+  std::fprintf(stderr,
+               "WARNING: the document has no page comments; the %s layout was not applied and it "
+               "prints as it is.\n",
+               layout);
+  std::fflush(stderr);
+  if (fseeko(in, 0, SEEK_SET) != 0) {
+    vImpositionFailed("[Filter] - <FATAL> I/O error reading the spooled document\n");
+    return 1;
+  }
+  char block[1 << 16];
+  size_t n;
+  while ((n = fread(block, 1, sizeof block, in)) > 0) {
+    if (fwrite(block, 1, n, out) != n) {
+      vImpositionFailed("[Filter] - <FATAL> I/O error writing the imposed job\n");
+      return 1;
+    }
+  }
+  if (ferror(in)) vImpositionFailed("[Filter] - <FATAL> I/O error reading the spooled document\n");
+  return 1;
 }
 
 void vFreePageIndex(PageIndex *index) {
@@ -258,6 +310,7 @@ int iCopyPartOfFile(int64_t end, FILE *in, FILE *out) {
 }
 
 void vWriteHeader(int pageCount, FILE *in, FILE *out, int64_t pagesCommentPos, int64_t headerEnd) {
+  giAnnouncedPages = -1;
   if (fseeko(in, 0, SEEK_SET) != 0) {
     vDebugMessage("[Filter] - <FATAL> I/O error in header\n");
     return;
@@ -269,6 +322,7 @@ void vWriteHeader(int pageCount, FILE *in, FILE *out, int64_t pagesCommentPos, i
       return;
     }
     fprintf(out, "%%%%Pages: %d 0\n", pageCount);
+    giAnnouncedPages = pageCount;
   }
   if (!iCopyPartOfFile(headerEnd, in, out)) vDebugMessage("[Filter] - <FATAL> I/O error in header\n");
 }
@@ -312,6 +366,12 @@ void vSeekPage(int pageIndex, FILE *in, const int64_t *offsets, char *labelOut) 
   // end - start <= 4095, so the label and its NUL fit the caller's buffer.
   memcpy(labelOut, line + start, static_cast<size_t>(end - start));
   labelOut[end - start] = '\0';
+  // A "%%Page:" line longer than the buffer comes in pieces: the rest of it
+  // is part of the comment, never of the page body.
+  while (line[length - 1] != '\n' && line[length - 1] != '\r') {
+    length = iReadLine(line, in);
+    if (length == 0) return;
+  }
 }
 
 void vWritePageComment(const char *label, int *outPageNo, FILE *out) {
@@ -343,6 +403,12 @@ void vWriteTrailer(FILE *in, FILE *out, const int64_t *offsets, int count) {
   for (;;) {
     const int length = iReadLine(line, in);
     if (length == 0) return;
+    // A header "%%Pages: (atend)" leaves the count to the trailer, which
+    // still holds the document's own count: it says the imposed one.
+    if (giAnnouncedPages >= 0 && length >= 8 && memcmp(line, "%%Pages:", 8) == 0) {
+      fprintf(out, "%%%%Pages: %d\n", giAnnouncedPages);
+      continue;
+    }
     if (fwrite(line, 1, static_cast<size_t>(length), out) != static_cast<size_t>(length)) return;
   }
 }

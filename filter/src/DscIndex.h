@@ -19,6 +19,10 @@ struct PageIndex {
   int64_t pagesCommentPos = 0;   // the header's "%%Pages:" line, 0 when none
   int64_t headerEnd = 0;         // first byte after the header comments
   int64_t setupEnd = 0;          // the "%%EndSetup" line, else offsets[0]
+  // A page carries a whole document without page structure of its own
+  // ("%%BeginDocument: nondsc", as CUPS's pstops wraps plain PostScript):
+  // its pages cannot be told apart.
+  int32_t wrapsNonDsc = 0;
 };
 
 // Cell flags of PageInfo.
@@ -45,9 +49,15 @@ constexpr int kDscLineSize = 4096;
 // the trailer start. When the offsets cannot be allocated, *offsets is null,
 // *count is 0, and giJobFailed is set with an ERROR line.
 void vSearchPositions(FILE *in, int *count, int64_t **offsets, int64_t *headerEnd,
-                      int64_t *pagesCommentPos, int64_t *setupEnd, int capacityHint);
+                      int64_t *pagesCommentPos, int64_t *setupEnd, int capacityHint,
+                      int32_t *wrapsNonDsc = nullptr);
 // The same into a PageIndex record; returns 1 when the index is usable.
 int bBuildPageIndex(FILE *in, PageIndex *index, int capacityHint);
+// A document without a page the imposition can place (no "%%Page:" comment,
+// or pages that wrap a document without page structure) is copied to `out` whole, from the start of `in`, with a WARNING line on
+// standard error naming the layout that was not applied; returns 1 then.
+// Returns 0, writing nothing, when the index has pages.
+int bPrintedWholeWithoutPages(const PageIndex *index, FILE *in, FILE *out, const char *layout);
 // Frees the offsets of an index.
 void vFreePageIndex(PageIndex *index);
 

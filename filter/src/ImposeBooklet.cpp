@@ -28,6 +28,10 @@ bool IsLandscape(int orientation) { return orientation == 2 || orientation == 4;
 // Booklet kinds written back to front ("BookletR", "BookletU").
 bool IsBackToFront(int kind) { return kind == 1 || kind == 4; }
 
+// Set by the first phase when the document had no page to place and went
+// to the printer whole: the second phase has nothing left to do.
+bool gBookletPrintedWhole = false;
+
 // Reports a spool file that cannot be read; the job cannot print.
 void FailUnreadableSpool(const char *name) {
   int err = errno;
@@ -93,6 +97,7 @@ int bCheckImposedStream(FILE *out, const char *what) {
 // First phase: spool file A in booklet order, with blanks and covers, as a
 // complete DSC document in spool file B.
 void vConvertBooklet1stPhase(int num_options, cups_option_t *options) {
+  gBookletPrintedWhole = false;
   int hint = iGetBeginPages(num_options, options);
   int kind = iGetBooklet(num_options, options);
   int front = iGetFrontCoverPage(num_options, options);
@@ -115,6 +120,14 @@ void vConvertBooklet1stPhase(int num_options, cups_option_t *options) {
     vFreePageIndex(&index);
     std::fclose(in);
     std::fclose(out);
+    return;
+  }
+  if (bPrintedWholeWithoutPages(&index, in, stdout, "booklet")) {
+    gBookletPrintedWhole = true;
+    vFreePageIndex(&index);
+    std::fclose(in);
+    std::fclose(out);
+    bCheckImposedStream(stdout, "standard output");
     return;
   }
   const int pageCount = index.count;
@@ -149,7 +162,7 @@ void vConvertBooklet1stPhase(int num_options, cups_option_t *options) {
 // Second phase: the pages of spool file B two to a sheet side.
 void vConvertBooklet2ndPhase(int num_options, cups_option_t *options) {
   // A booklet order that could not be written completely is not printed.
-  if (giJobFailed) return;
+  if (giJobFailed || gBookletPrintedWhole) return;
 
   PaperPair size{0, 0};
   PaperPair margin{0, 0};
@@ -218,6 +231,7 @@ void vRearrange2upWithBooklet(PageInfo *cellList, FILE *in, FILE *out, int num_o
   vWriteProlog(index.setupEnd, in, out);
   if (gFilterType == kFilterPictwpstops) vWriteEspRectProcs(out);
   vWriteSetup(index.offsets, in, out);
+  if (bDocumentNeedsImposedProcs()) vWriteImposedProcsWhereMissing(out);
 
   int totalCells = static_cast<int>((int64_t{pageCount} + 1) & ~int64_t{1});
   vRearrange2upWithBookletEveryCirculation(num_options, options, totalCells, 2, cellList, W, H,
@@ -281,6 +295,7 @@ void vRearrange2upWithBookletEveryCirculation(int num_options, cups_option_t *op
       }
 
       std::fputs("userdict/ESPsave save put\n", out);
+      if (bDocumentNeedsImposedProcs()) vWriteCellGuard(out, (cell->flags & kPageInfoTransform) != 0);
       if (cell->flags & kPageInfoTransform) {
         std::fprintf(out, "%.1f %.1f translate\n", 12.0, 12.0);
         if (!landscape)

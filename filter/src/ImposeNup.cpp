@@ -156,24 +156,31 @@ void vCreateOffset(float *tx, float *ty, float *scale, int position, int num_opt
   int columns = 1;
   int rows = 1;
   bool swapped = false;  // (row, col) take the place of (col, row) when turned
+  // Two pages to a side are drawn at 0.678, which fits A4; where the two
+  // cells are narrower (Letter: 0.633), the pages take the cells' own scale,
+  // or they would overlap by about 28 points and run off the sheet.
+  auto fitted2up = [](float s) { return (s > 0.0f && s < 0.678f) ? s : 0.678f; };
   if (booklet) {
     float s = 0.0f;
     float unusedY = 0.0f;
     vConvertNupScale(&size, &margin, &s, &unusedY, &offsetA, &offsetB, 1);
-    written = (s > 0.0f && !rotated) ? s : 0.678f;
+    written = (s > 0.0f && !rotated) ? s : fitted2up(s);
     sx = sy = s;
     cell = k2up[2][iModulo(position, 2)];
     columns = 2;
     swapped = true;
   } else if (n == 2) {
-    written = 0.678f;
+    float s = 0.0f;
+    float unusedY = 0.0f;
     if (rotated) {
-      sx = sy = 0.678f;
+      float unusedA = 0.0f;
+      float unusedB = 0.0f;
+      vConvertNupScale(&size, &margin, &s, &unusedY, &unusedA, &unusedB, 1);
+      written = sx = sy = fitted2up(s);
     } else {
-      float s = 0.0f;
-      float unusedY = 0.0f;
       vConvertNupScale(&size, &margin, &s, &unusedY, &offsetA, &offsetB, 1);
       sx = sy = s;
+      written = fitted2up(s);
     }
     const int slot = landscape ? 1 - iModulo(position, 2) : iModulo(position, 2);
     cell = k2up[order][slot];
@@ -367,7 +374,9 @@ void vPrintLogicalPage(PageInfo *cell, int firstCell, int /*totalCells*/, int n,
   const int orientation = iGetOrient(num_options, options);
   const bool landscape = bLandscape(orientation);
   const int border = iGetPMBorderLine(num_options, options);
-  if ((cell->flags & kPageInfoTransform) == 0 || n == 1) {
+  const bool placed = (cell->flags & kPageInfoTransform) != 0 && n != 1;
+  if (bDocumentNeedsImposedProcs()) vWriteCellGuard(out, placed);
+  if (!placed) {
     if (n == 1 && landscape) fprintf(out, "%.1f %.1f translate %d rotate\n", 0.0, H - 24.0f, -90);
   } else {
     fprintf(out, "%.1f %.1f translate\n", 12.0, 12.0);
@@ -514,6 +523,10 @@ void vRearrangeNupWithoutBooklet(PageInfo *cellList, FILE *in, FILE *out, int nu
 
   PageIndex index;
   if (!bBuildPageIndex(in, &index, hint)) return;
+  if (bPrintedWholeWithoutPages(&index, in, out, "N-up, cover and interleave")) {
+    vFreePageIndex(&index);
+    return;
+  }
   const int P = index.count;
   const int bodyPages = iBodyPages(num_options, options, P);
   const int64_t sheets = (static_cast<int64_t>(N) + P - 1) / N;
@@ -539,6 +552,7 @@ void vRearrangeNupWithoutBooklet(PageInfo *cellList, FILE *in, FILE *out, int nu
   if (gFilterType == kFilterPictwpstops)
     vWriteEspRectProcs(out);
   vWriteSetup(index.offsets, in, out);
+  if (bDocumentNeedsImposedProcs()) vWriteImposedProcsWhereMissing(out);
   vRearrangeNupWithoutBookletEveryCirculation(num_options, options, out, static_cast<int>(totalCells),
                                               N, cellList, P, in, index.offsets, bodyPages,
                                               backCover);

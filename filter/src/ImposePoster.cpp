@@ -74,6 +74,12 @@ void vConvertPoster(int num_options, cups_option_t *options) {
     std::fclose(in);
     return;
   }
+  if (bPrintedWholeWithoutPages(&index, in, out, "poster")) {
+    vFreePageIndex(&index);
+    std::fclose(in);
+    bCheckImposedStream(out, "standard output");
+    return;
+  }
   const int pageCount = index.count;
   const int64_t sheets = (int64_t{faces} + pageCount - 1) / faces;
   const int64_t totalPages = sheets * faces;
@@ -92,6 +98,7 @@ void vConvertPoster(int num_options, cups_option_t *options) {
   vWriteProlog(index.setupEnd, in, out);
   if (gFilterType == kFilterPictwpstops) vWriteEspRectProcs(out);
   vWriteSetup(index.offsets, in, out);
+  if (bDocumentNeedsImposedProcs()) vWriteImposedProcsWhereMissing(out);
 
   vConvertPosterEveryCirculation(num_options, options, back, out,
                                  static_cast<int>(totalPages > INT32_MAX ? INT32_MAX : totalPages),
@@ -128,7 +135,12 @@ void vConvertPosterEveryCirculation(int num_options, cups_option_t *options, int
 
   // Pages past the end of the document (an N-up layout rounds the sheet
   // count up) have nothing to tile; they would only print blank sheets.
-  const int lastPage = totalPages < pageCount ? totalPages : pageCount;
+  int lastPage = totalPages < pageCount ? totalPages : pageCount;
+  // A printed back cover carries the document's last pages; they are not
+  // tiled as body pages before it.
+  const int backPages = PrintedCoverPages(backCover);
+  const int backFirst = pageCount - backPages;
+  if (backPages > 0 && lastPage > backFirst) lastPage = backFirst < 0 ? 0 : backFirst;
   int pageIndex = 0;
   bool frontCoverDone = false;
   while (totalPages > 0 && pageIndex < lastPage && !giJobFailed) {
@@ -175,10 +187,12 @@ void vConvertPosterEveryCirculation(int num_options, cups_option_t *options, int
       if (twoSided) vAddEmptyPage(out);
     } else if (backCover == kCoverSingle || backCover == kCoverDouble) {
       WritePS_ModifyToCoverPageDuplex_BottomHalf(out, num_options, options, backCover);
-      const int k = PrintedCoverPages(backCover);
-      for (int i = 0; i < k; ++i)
-        vPrintPosterPage(pageCount, in, out, num_options, options, offsets, &pagesWritten,
-                         &callCount, &ordinal, pageIndex + i, W, H);
+      // Placed as the front cover is: the first tile.
+      for (int i = 0; i < backPages; ++i) {
+        int coverPosition = PrintedCoverPages(front) - 1;
+        vPrintPosterPage(pageCount, in, out, num_options, options, offsets, &coverPosition,
+                         &callCount, &ordinal, backFirst + i, W, H);
+      }
     }
     SelectMedia(out, num_options, options, kMediaKindRestore);
     if (backCover == kCoverSingle || backCover == kCoverDouble)
@@ -201,6 +215,7 @@ void vPrintPosterPage(int pageCount, FILE *in, FILE *out, int num_options, cups_
   const bool landscape = IsLandscape(orientation);
 
   std::fputs("userdict/ESPsave save put\n", out);
+  if (bDocumentNeedsImposedProcs()) vWriteCellGuard(out, true);
   std::fprintf(out, "%.1f %.1f translate\n", 12.0, 12.0);
   if ((kind == 1 && !landscape) || (kind >= 2 && kind <= 4 && landscape))
     std::fprintf(out, "%.1f %.1f translate %d rotate\n", 0.0, 0.0, 90);
@@ -296,7 +311,9 @@ void vCreateOffsetWithPoster(float *tx, float *ty, float *sx, float *sy, int pos
     *sx = 1.0f;
     *sy = 1.0f;
   }
-  if (orientation == 1) {
+  // Reverse portrait (3) tiles as portrait does: with the landscape steps
+  // its tiles covered about half of the page.
+  if (!landscape) {
     *tx = (2.0f * mx - W) * (Y - 1.0f);
     *ty = (2.0f * my - H) * (X - 1.0f);
   } else {

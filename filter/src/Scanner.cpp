@@ -31,6 +31,21 @@ int eofFlag = 0;
 float xScale = 1.0f;
 // Pages written so far, reported to CUPS in a one-pass job.
 int gPagesReported = 0;
+// The document works with the converter dictionary "cg_md" (its prolog or
+// setup names it): a held "%%BeginPageSetup" then waits for the page's
+// "cg_md begin", wherever in the page it comes.
+int gCgMdDocument = 0;
+// A "%%Page:" line has been seen: the prolog and setup are over.
+int gInPages = 0;
+
+// Writes a held "%%BeginPageSetup" with the printer's page setup after it.
+void ReleaseHeldPageSetup(int num_options, cups_option_t *options, int spool, ScanState *st) {
+  vWrappedFprintf(stdout, "%%BeginPageSetup\n", spool);
+  WritePSOperator_After_BeginPageSetup(num_options, options, stdout);
+  st->bStripPlacement = 0;
+  st->bPageSeen = 0;
+  st->bPageSetupHeld = 0;
+}
 
 template <size_t N>
 inline bool Has(const char *line, size_t length, const char (&text)[N]) {
@@ -102,6 +117,8 @@ void vResetScannerForNextDocument() {
   eofFlag = 0;
   xScale = 1.0f;
   gPagesReported = 0;
+  gCgMdDocument = 0;
+  gInPages = 0;
   gFilterType = 0;
   giCupsBanner = 0;
   gPageCount = 0;
@@ -213,25 +230,32 @@ void vSupportedMainNotBinaryMode(char *line, char *workBuffer, char *featureKeyw
 
   // Page setup. 1-up on 10.5.0 and later, "%%BeginPageSetup" is held back
   // and written just before the page's "cg_md begin", so the page setup the
-  // printer needs follows the converter's own.
+  // printer needs follows the converter's own; it is never lost.
   if (older) {
     if (has.percent && Has(line, len, "%%BeginPageSetup")) ++gPageCount;
   } else if (nupFaces < 2) {
+    if (!gInPages) {
+      if (has.percent && Has(line, len, "%%Page:")) gInPages = 1;
+      else if (!gCgMdDocument && Has(line, len, "cg_md")) gCgMdDocument = 1;
+    }
     if (has.percent && Has(line, len, "%%BeginPageSetup")) {
+      if (st->bPageSetupHeld) ReleaseHeldPageSetup(num_options, options, spool, st);
       st->bPageSetupHeld = 1;
       return;
     }
-    // A page without "cg_md begin" (documents from pdftops, Ghostscript and
-    // most other converters) would lose its "%%BeginPageSetup" and the
-    // printer's page setup with it: the held line and the setup go in
-    // just before the "%%EndPageSetup" that closes the section instead.
-    if (st->bPageSetupHeld && has.percent && Has(line, len, "%%EndPageSetup")) {
-      vWrappedFprintf(stdout, "%%BeginPageSetup\n", spool);
-      WritePSOperator_After_BeginPageSetup(num_options, options, stdout);
-      st->bStripPlacement = 0;
-      st->bPageSeen = 0;
-      st->bPageSetupHeld = 0;
-    }
+    // A document that never names "cg_md" (from pdftops, Ghostscript and
+    // most other converters) has no "cg_md begin" to wait for: the held line
+    // and the printer's setup go in just before the "%%EndPageSetup" that
+    // closes the section, after the converter's own page setup.
+    if (st->bPageSetupHeld && has.percent && !gCgMdDocument && Has(line, len, "%%EndPageSetup"))
+      ReleaseHeldPageSetup(num_options, options, spool, st);
+    // A page that ends without the line it waited for still gets its
+    // "%%BeginPageSetup" and the printer's page setup, at its end.
+    if (st->bPageSetupHeld &&
+        ((has.percent && (Has(line, len, "%%Page:") || Has(line, len, "%%Trailer") ||
+                          Has(line, len, "%%EOF"))) ||
+         hasUel))
+      ReleaseHeldPageSetup(num_options, options, spool, st);
     if (st->bPageSetupHeld && Has(line, len, "cg_md begin")) {
       static const char kHeld[] = "%%BeginPageSetup\ncg_md begin\n";
       std::memcpy(line, kHeld, sizeof kHeld);
@@ -306,6 +330,8 @@ void vRunLinePass(FILE *input, const LinePassJob &job, ScanState *state) {
     }
     if (giJobFailed) return;
   }
+  if (state->bPageSetupHeld)
+    ReleaseHeldPageSetup(job.num_options, job.options, job.spool, state);
   if (std::ferror(input)) {
     vErrorMessage("unable to read print file.");
     giJobFailed = 1;

@@ -49,8 +49,7 @@ bool WakePrinter(const char *macAddress) {
   return true;
 }
 
-// Copies spool file A to standard output unchanged (CUPS banner pages, and
-// poster jobs from a converter the imposition does not know).
+// Copies spool file A to standard output unchanged (CUPS banner pages).
 void PassSpoolFileThrough() {
   FILE *spoolFile = cpSpoolFileAwithPID ? std::fopen(cpSpoolFileAwithPID, "rb") : nullptr;
   if (!spoolFile) {
@@ -165,7 +164,6 @@ int main(int argc, char *argv[]) {
 
     if (job.spool) {
       vCloseSpoolFile();
-      if (posterKind != 0 && gFilterType == kFilterUnknown) giCupsBanner = 1;
       if (giJobFailed) {
         // Nothing more to print.
       } else if (giCupsBanner) {

@@ -3,11 +3,14 @@
 # installed Q610 PPD, with the option sets a person chooses most (plain,
 # booklet, also with the PDF converted by poppler instead of Ghostscript,
 # 2x2 poster, 4-up with a printed front cover and blank interleave, 2-up
-# turned by 180 degrees), and checks what reached the file device: the PJL
-# framing with the header lines of the sample customisation file, the sheet
-# comments of the imposition, that the PostScript renders in Ghostscript
-# (through vt-preview) with one sheet side per imposed side, and the page
-# log of the scheduler.
+# turned by 180 degrees), and a PostScript file through CUPS's pstops (two
+# to a sheet with covers; one without page comments as a booklet). Checks
+# what reached the file device: the PJL framing with the header lines of the
+# sample customisation file, the sheet comments of the imposition, each
+# rendered sheet side (Ghostscript through vt-preview, with nothing resident
+# but the printer's own procedure set): which pages it shows, by their own
+# grey, and that each shows whole (equal areas, nothing cut or overlapping);
+# and the page log of the scheduler.
 #
 # usage: cups_e2e.sh BUILD_DIR FILTER_EXE VT_ROOT
 #   BUILD_DIR   the build tree (installed from with cmake --install)
@@ -148,7 +151,9 @@ if ! lpadmin -p Q610 -o VTInputSlot-default=Tray3 -o MediaType-default=Recycled 
   cat "$tmp/lpadmin.log"; fail "lpadmin could not set the queue's defaults"
 fi
 
-# ---- the document: a real PDF with a large number on every page ------------
+# ---- the document: a real PDF whose pages each fill their own grey --------
+# Page i fills the rectangle 36 36 540 720 with grey 0.30 + 0.08 i, so a
+# rendered side tells which pages it shows and how much of each.
 pages=6
 cat > "$tmp/sample.ps" <<EOF
 %!PS-Adobe-3.0
@@ -157,10 +162,7 @@ cat > "$tmp/sample.ps" <<EOF
 1 1 $pages {
   /i exch def
   << /PageSize [612 792] >> setpagedevice
-  0.85 setgray 36 36 540 720 rectfill 0 setgray
-  4 setlinewidth 36 36 540 720 rectstroke
-  /Helvetica-Bold 200 selectfont 240 320 moveto i 2 string cvs show
-  /Helvetica 36 selectfont 150 200 moveto (Sample page ) show i 2 string cvs show
+  0.30 i 0.08 mul add setgray 36 36 540 720 rectfill
   showpage
 } for
 EOF
@@ -171,13 +173,15 @@ chmod 0644 "$pdf"
 
 # print_job NAME OPTION...: submits the PDF, waits until the job has left the
 # queue, and copies what reached the device to $out/NAME.prn. Sets $job.
+# print_job_file NAME FILE OPTION... does the same with another file.
 job=
-print_job() {
-  local name=$1; shift
+print_job() { local name=$1; shift; print_job_file "$name" "$pdf" "$@"; }
+print_job_file() {
+  local name=$1 file=$2; shift 2
   local args=() o reply waited=0
   for o in "$@"; do args+=(-o "$o"); done
   rm -f "$device"
-  if ! reply=$(lp -d Q610 -t "$name" "${args[@]}" "$pdf" 2>&1); then
+  if ! reply=$(lp -d Q610 -t "$name" "${args[@]}" "$file" 2>&1); then
     fail "$name: lp refused the job: $reply"; return 1
   fi
   job=$(sed -n 's/^request id is Q610-\([0-9]*\).*/\1/p' <<<"$reply")
@@ -261,6 +265,54 @@ render() {  # name
   echo "$n"
 }
 
+# What a rendered side shows: "page fraction" lines, one for each page grey
+# found on it, with the fraction of the sheet it covers.
+page_areas() {  # png
+  convert "$1" -colorspace Gray -depth 8 -format '%c' histogram:info:- 2>/dev/null |
+    awk -v total="$(identify -format '%[fx:w*h]' "$1")" '
+      { n = $1; sub(":", "", n); v = $2; gsub(/[^0-9,]/, "", v); split(v, c, ",")
+        for (i = 1; i <= 6; i++) { g = int(255 * (0.30 + 0.08 * i) + 0.5)
+          if (c[1] >= g - 3 && c[1] <= g + 3) area[i] += n } }
+      END { for (i = 1; i <= 6; i++) if (area[i] / total > 0.005) printf "%d %.4f\n", i, area[i] / total }'
+}
+
+# Checks every rendered side of a job against its expected pages: a side is
+# "1 2" (pages 1 and 2 in its cells), "-" (blank) or "1:full" (page 1 alone,
+# unscaled). The pages placed in cells must all cover the same area, within
+# 4 % of the largest of the job: a cell cut at the sheet's edge, or two
+# cells overlapping, shows as a smaller area. A whole page covers 540 x 720
+# of 612 x 792 points.
+check_sides() {  # name side...
+  local name=$1; shift
+  local dir=$out/$name.preview n=0 side got want bad=0 areas=$out/$name.areas p a
+  : > "$areas"
+  local sheets=("$dir"/sheet-*.png)
+  if [ ${#sheets[@]} -ne $# ]; then
+    fail "$name: ${#sheets[@]} sheet sides rendered, expected $#"; return
+  fi
+  for side in "$@"; do
+    got=$(page_areas "${sheets[$n]}")
+    want=$(tr ' ' '\n' <<<"${side//:full/}" | grep -v '^-$' | sort -n | tr '\n' ' ')
+    if [ "$(cut -d' ' -f1 <<<"$got" | grep . | sort -n | tr '\n' ' ')" != "$want" ]; then
+      fail "$name: side $((n + 1)) shows pages '$(cut -d' ' -f1 <<<"$got" | tr '\n' ' ')', expected '$want'"; bad=1
+    fi
+    for p in $side; do
+      case $p in
+        *:full) a=$(awk -v p="${p%:full}" '$1 == p { print $2 }' <<<"$got")
+                awk -v a="${a:-0}" 'BEGIN { exit !(a > 0.78 && a < 0.83) }' ||
+                  { fail "$name: side $((n + 1)): page ${p%:full} covers ${a:-0} of the sheet, not 0.80"; bad=1; } ;;
+        -) ;;
+        *) awk -v p="$p" -v s=$((n + 1)) '$1 == p { print s, p, $2 }' <<<"$got" >> "$areas" ;;
+      esac
+    done
+    n=$((n + 1))
+  done
+  if [ -s "$areas" ] && ! awk '{ a[NR] = $3; if ($3 > m) m = $3 } END { for (i in a) if (a[i] < 0.96 * m) exit 1 }' "$areas"; then
+    fail "$name: cells of unequal area (side page fraction):"; cat "$areas"; bad=1
+  fi
+  [ $bad -eq 0 ] && pass "$name: every side shows its pages whole ($*)"
+}
+
 # The scheduler's page log: the job's total of impressions, which comes from
 # the filter's "PAGE:" and "ATTR: job-impressions-completed" lines.
 check_page_log() {  # name job total
@@ -284,7 +336,8 @@ if print_job plain jp.vantora.printers.loginName=alice com.apple.print.JobInfo.P
   check_pages plain '%%Page: 1 1' '%%Page: 2 2' '%%Page: 3 3' '%%Page: 4 4' '%%Page: 5 5' '%%Page: 6 6'
   grep -aqx '<</PclOrientation 0>> /VTOptions /ProcSet findresource /setVToptions get exec' "$out/plain.prn" &&
     pass "plain: orientation setup for the printer" || fail "plain: no orientation setup line"
-  [ "$(render plain)" -eq "$pages" ] || fail "plain: expected $pages sheet sides"
+  render plain >/dev/null
+  check_sides plain 1:full 2:full 3:full 4:full 5:full 6:full
   check_page_log plain "$job" "$pages"
 fi
 
@@ -296,8 +349,8 @@ if print_job booklet VTDuplex=BookletL Binding=LongEdge VTCollate=False; then
   check_pages booklet '%%Page: (0,1) 1' '%%Page: (2,3) 2' '%%Page: (4,5) 3' '%%Page: (6,7) 4'
   # The document's showpage (bound into ps2write's page procedure) is
   # deferred to the imposed side ends: one rendered side per imposed side.
-  n=$(render booklet)
-  [ "$n" -eq 4 ] || fail "booklet: Ghostscript shows $n sheet sides for the 4 imposed ones"
+  render booklet >/dev/null
+  check_sides booklet 1 '2' '6 3' '4 5'
   check_page_log booklet "$job" 4
 fi
 
@@ -308,21 +361,32 @@ if print_job booklet-poppler VTDuplex=BookletL Binding=LongEdge pdftops-renderer
   grep -aq '^%%Creator: GPL Ghostscript' "$out/booklet-poppler.prn" &&
     fail "booklet-poppler: the document was still converted by Ghostscript"
   check_pages booklet-poppler '%%Page: (0,1) 1' '%%Page: (2,3) 2' '%%Page: (4,5) 3' '%%Page: (6,7) 4'
-  n=$(render booklet-poppler)
-  [ "$n" -eq 4 ] || fail "booklet-poppler: Ghostscript shows $n sheet sides for the 4 imposed ones"
+  render booklet-poppler >/dev/null
+  check_sides booklet-poppler 1 '2' '6 3' '4 5'
   check_page_log booklet-poppler "$job" 4
 fi
 
 # 3. A 2x2 poster. The document reaches the filter from Ghostscript
-# ("%%Creator: GPL Ghostscript ... (ps2write)"), a creator the filter does not
-# know, so the job is passed through without tiles, page for page.
+# ("%%Creator: GPL Ghostscript ... (ps2write)"): every page is tiled over
+# four sheets, each tile mostly its page's grey (a quarter of it, enlarged).
 if print_job poster Combination=2x2 OutputMethod=Hold; then
   check_header poster '@PJL SET HOLD = STORE'
-  check_pages poster '%%Page: 1 1' '%%Page: 2 2' '%%Page: 3 3' '%%Page: 4 4' '%%Page: 5 5' '%%Page: 6 6'
-  grep -aq 'ESPrc$' "$out/poster.prn" && fail "poster: tiles written for an unknown creator"
-  [ "$(render poster)" -eq "$pages" ] || fail "poster: expected $pages sheet sides"
-  got=$(awk -v j="$job" '$3 == j && $6 == "total" { print $7 }' "$logs/page_log" | tail -1)
-  echo "note: poster: page log total ${got:-none} for the $pages pages passed through"
+  [ "$(page_comments poster | wc -l)" -eq $((4 * pages)) ] ||
+    fail "poster: $(page_comments poster | wc -l) sheet comments for the $((4 * pages)) tiles"
+  render poster >/dev/null
+  n=0; bad=0
+  for png in "$out/poster.preview"/sheet-*.png; do
+    want=$((n / 4 + 1))
+    got=$(page_areas "$png")
+    if [ "$(cut -d' ' -f1 <<<"$got")" != "$want" ] ||
+       ! awk -v a="$(cut -d' ' -f2 <<<"$got")" 'BEGIN { exit !(a > 0.6) }'; then
+      fail "poster: tile $((n + 1)) shows '$got', expected most of the sheet in page $want"; bad=1
+    fi
+    n=$((n + 1))
+  done
+  [ "$n" -eq $((4 * pages)) ] || { fail "poster: $n tiles rendered, expected $((4 * pages))"; bad=1; }
+  [ $bad -eq 0 ] && pass "poster: $n tiles, four of each page"
+  check_page_log poster "$job" $((4 * pages))
 fi
 
 # 4. 4-up with a front cover printed on one side from tray 1 and a blank
@@ -365,8 +429,8 @@ EOF
     fail "cover4up: sheet sequence differs (expected | got)"
     diff -y <(echo "$expected") <(sheet_skeleton cover4up) | head -40
   fi
-  n=$(render cover4up)
-  [ "$n" -eq 5 ] || fail "cover4up: Ghostscript shows $n sheet sides for the 5 imposed ones"
+  render cover4up >/dev/null
+  check_sides cover4up 1:full '2 3 4 5' - '6' -
   check_page_log cover4up "$job" 5
 fi
 
@@ -377,8 +441,46 @@ if print_job rot2up Rotate180=True number-up=2 "$rows=1" "$columns=2"; then
   check_pages rot2up '%%Page: 1 1' '%%Page: 2 2' '%%Page: 3 3'
   grep -aqx '<</PclOrientation 1>> /VTOptions /ProcSet findresource /setVToptions get exec' "$out/rot2up.prn" &&
     pass "rot2up: sideways orientation setup" || fail "rot2up: no sideways orientation setup"
-  [ "$(render rot2up)" -eq 3 ] || fail "rot2up: expected 3 sheet sides"
+  render rot2up >/dev/null
+  check_sides rot2up '1 2' '3 4' '5 6'
   check_page_log rot2up "$job" 3
+fi
+
+# 6. The same pages as a PostScript file with page comments (CUPS's pstops
+# lays it out two to a sheet) with a printed front cover and a blank back
+# cover: the sheets pstops ends with its own ESPshowpage get no blank side
+# after them.
+{
+  printf '%%!PS-Adobe-3.0\n%%%%Pages: %d\n%%%%EndComments\n%%%%BeginProlog\n%%%%EndProlog\n' "$pages"
+  for i in $(seq "$pages"); do
+    printf '%%%%Page: %d %d\n%s setgray 36 36 540 720 rectfill showpage\n' "$i" "$i" \
+      "$(awk -v i="$i" 'BEGIN { printf "%.2f", 0.30 + 0.08 * i }')"
+  done
+  printf '%%%%Trailer\n%%%%EOF\n'
+} > "$tmp/sample-dsc.ps"
+chmod 0644 "$tmp/sample-dsc.ps"
+if print_job_file ps-covers "$tmp/sample-dsc.ps" number-up=2 FrontCoverPage=True \
+     FrontCoverOption=PrintedSingle FrontCoverTray=Tray1 BackCoverPage=True \
+     BackCoverOption=BlankPrinter BackCoverTray=Tray1; then
+  check_header ps-covers
+  render ps-covers >/dev/null
+  check_sides ps-covers '1 2' '3 4' '5 6' -
+  check_page_log ps-covers "$job" 4
+fi
+
+# 7. Plain PostScript without page comments, as a booklet: pstops wraps it
+# into one page, which no layout can take apart; it prints whole, page for
+# page, and the job says why.
+printf '%%!PS\n0.38 setgray 36 36 540 720 rectfill showpage\n0.46 setgray 36 36 540 720 rectfill showpage\n' \
+  > "$tmp/nocomments.ps"
+chmod 0644 "$tmp/nocomments.ps" "$tmp/sample.ps"
+if print_job_file nocomments "$tmp/nocomments.ps" VTDuplex=BookletL; then
+  render nocomments >/dev/null
+  check_sides nocomments 1:full 2:full
+  # The scheduler logs a filter's WARNING line at its own level "W".
+  grep -q "^W .*\[Job $job\] the document has no page comments" "$logs/error_log" &&
+    pass "nocomments: the job says the booklet was not applied" ||
+    fail "nocomments: no WARNING line in the job's log"
 fi
 
 # No spool file of the filter is left in the scheduler's temporary folder.

@@ -13,14 +13,19 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 uel=$'\033%-12345X'
 
 # Three sides: the second fills its page black, so a rendering that drops
-# or reorders sides shows in the pixel counts. The procedures the printer
-# keeps resident (VTOptions) and the ones re-imposed sheets call (ESPrc,
-# ESPwl, ESPshowpage) come from the prelude.
+# or reorders sides shows in the pixel counts. The procedure set the
+# printer keeps resident (VTOptions) comes from the prelude; the procedures
+# re-imposed sheets call (ESPrc, ESPwl, ESPshowpage) the stream defines, as
+# the filter writes them.
+imposed_procs='userdict/ESPshowpage known not{userdict/ESPshowpage/showpage load put}if
+userdict/ESPrc known not{userdict/ESPrc systemdict/rectclip get put}if
+userdict/ESPwl known not{userdict/ESPwl{}put}if
+'
 {
   printf '%s@PJL JOB\r\n@PJL SET JOBNAME = "preview"\r\n@PJL ENTER LANGUAGE = POSTSCRIPT\r\n' "$uel"
   printf '%%!PS-Adobe-3.0\n%%%%Pages: 3\n%%%%EndComments\n%%%%BeginSetup\n'
   printf '<</PclOrientation 0>> /VTOptions /ProcSet findresource /setVToptions get exec\n'
-  printf '%%%%EndSetup\n'
+  printf '%%%%EndSetup\n%s' "$imposed_procs"
   printf '%%%%Page: 1 1\nuserdict/ESPsave save put\n0 0 100 100 ESPrc\n1 0 0 setrgbcolor 0 0 50 50 rectfill\nuserdict /ESPsave get restore\ngsave\nESPwl\ngrestore\nESPshowpage\n'
   printf '%%%%Page: 2 2\n0 0 2000 2000 rectfill showpage\n'
   printf '%%%%Page: 3 3\n<</ManualFeed false /TraySwitch true /MediaPosition null>>setpagedevice\nshowpage\n'
@@ -76,6 +81,12 @@ fi
 printf '%s@PJL ENTER LANGUAGE = POSTSCRIPT\n%%!PS\nnosuchoperator\nshowpage\n%s\n' "$uel" "$uel" > "$tmp/bad.prn"
 if VT_PREVIEW_DPI=20 "$preview" "$tmp/bad.prn" "$tmp/bad" >/dev/null 2>&1; then
   fail "a PostScript error was not reported"
+fi
+# A stream calling a procedure that only a stand-in would define fails, as
+# it would on the printer.
+printf '%%!PS\n0 0 10 10 ESPrc\nESPshowpage\n' > "$tmp/undefined.ps"
+if VT_PREVIEW_DPI=20 "$preview" "$tmp/undefined.ps" "$tmp/undefined" >/dev/null 2>&1; then
+  fail "a stream calling ESPrc and ESPshowpage it never defines was rendered"
 fi
 # Only PJL, no PostScript.
 printf '%s@PJL JOB\n@PJL EOJ\n%s\n' "$uel" "$uel" > "$tmp/empty.prn"

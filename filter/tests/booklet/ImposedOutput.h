@@ -23,7 +23,11 @@ namespace imposetest {
 inline std::string MarkedDocument(int pages, const std::string &creator = "cgpdftops") {
   std::ostringstream d;
   d << "%!PS-Adobe-3.0\n%%Creator: " << creator << "\n%%Title: marked\n%%Pages: " << pages
-    << "\n%%EndComments\n%%BeginProlog\n/vtMarkedProlog true def\n%%EndProlog\n"
+    << "\n%%EndComments\n%%BeginProlog\n/vtMarkedProlog true def\n"
+    // The rectangle and watermark procedures CUPS's converters write into
+    // their documents; the printer does not have them.
+    << "userdict/ESPrc/rectclip load put\nuserdict/ESPrf/rectfill load put\n"
+    << "userdict/ESPrs/rectstroke load put\nuserdict/ESPwl{}bind put\n%%EndProlog\n"
     << "%%BeginSetup\n/vtMarkedSetup true def\n%%EndSetup\n";
   const int quarter[4][2] = {{36, 396}, {306, 396}, {36, 36}, {306, 36}};
   for (int k = 0; k < pages; ++k) {
@@ -103,19 +107,12 @@ inline int Count(const std::string &text, const std::string &what) {
   return n;
 }
 
-// Stands in for the printer's resident procedure set and the procedures a
-// converter's document defines in its own prolog. Unlike the N-up tests'
-// prelude it leaves showpage alone: these documents come from cgpdftops,
-// whose imposed output saves the real showpage as ESPshowpage itself, and
-// a showpage already emptied would leave every sheet blank.
+// What the printer has resident: the VTOptions procedure set, and nothing
+// else. Whatever else the imposed stream calls, the document or the filter
+// must define.
 inline std::string Prelude() {
   return "%!PS\n"
-         "/VTOptions << /setVToptions { pop } bind >> /ProcSet defineresource pop\n"
-         "userdict /ESPwl {} bind put\n"
-         "userdict /ESPrc { rectclip } bind put\n"
-         "userdict /ESPrf { rectfill } bind put\n"
-         "userdict /ESPrs { rectstroke } bind put\n"
-         "userdict /ESPshowpage /showpage load put\n";
+         "/VTOptions << /setVToptions { pop } bind >> /ProcSet defineresource pop\n";
 }
 
 // A rendered sheet side at 36 dots per inch (half a point per pixel).

@@ -89,15 +89,15 @@ TEST(BookletJob, FivePagesLeftToRight) {
   EXPECT_EQ(RenderedCells(images), (Cells{{-1, 0}, {1, -1}, {-1, 2}, {3, 4}}));
 }
 
-// A document from a converter that leaves showpage to the printer's
-// procedures (pstops): the run adds no showpage hand-over of its own and the
-// sheets still come out, with the N-up tests' prelude standing in.
-TEST(BookletJob, PstopsDocumentRendersWithTheSharedPrelude) {
+// A pstops document whose pages end in a plain showpage: the run defers it
+// to the sheet ends, and the sheets come out on a printer that has nothing
+// resident but its own procedure set.
+TEST(BookletJob, PstopsDocumentRendersWithOnlyThePrintersProcedures) {
   FilterJob job;
   job.usePpd();
   FilterResult r = job.print(MarkedDocument(5, "pstops"), "VTDuplex=BookletL");
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(Count(r.out, "userdict/showpage{}put"), 0);
+  EXPECT_EQ(Count(r.out, "userdict/showpage{}put"), 1);
   EXPECT_EQ(CellsOf(Sides(r.out)), (Cells{{-1, 0}, {1, -1}, {-1, 2}, {3, 4}}));
 
   std::string prelude = ReadFile(VT_SOURCE_DIR "/filter/tests/impose/prelude.ps");
@@ -172,8 +172,8 @@ TEST(BookletJob, BackToFrontTakesTheCoverTrayForTheLastTwoSides) {
   EXPECT_EQ(Count(r.out, kBodyTray), 0);
 }
 
-// Turned by 180 degrees the two halves change places and the pages keep the
-// booklet's fixed scale.
+// Turned by 180 degrees the two halves change places; on Letter the pages
+// keep the cells' fit (0.633), where the printer's 0.678 would overlap them.
 TEST(BookletJob, Rotate180SwapsTheHalves) {
   FilterJob job;
   job.usePpd();
@@ -183,10 +183,10 @@ TEST(BookletJob, Rotate180SwapsTheHalves) {
   EXPECT_EQ(CellsOf(sides), (Cells{{-1, 0}, {1, -1}, {-1, 2}, {3, 4}}));
   ASSERT_EQ(sides.size(), 4u);
   EXPECT_NE(sides[0].text.find("0.0 768.0 translate -90 rotate\n"
-                               "387.2 51.1 translate 0.678 0.678 scale\n"),
+                               "387.2 51.1 translate 0.633 0.633 scale\n"),
             std::string::npos)
       << sides[0].text;
-  EXPECT_NE(sides[0].text.find("0.0 51.1 translate 0.678 0.678 scale\n"), std::string::npos);
+  EXPECT_NE(sides[0].text.find("0.0 51.1 translate 0.633 0.633 scale\n"), std::string::npos);
 
   std::vector<imposetest::Image> images;
   std::string log;
@@ -238,15 +238,47 @@ TEST(BookletJob, BorderFramesEachHalf) {
   EXPECT_EQ(RenderedCells(images), (Cells{{3, 0}, {1, 2}}));
 }
 
-TEST(BookletJob, DocumentWithoutPagesPrintsNoSides) {
-  FilterJob job;
-  job.usePpd();
-  FilterResult r = job.print(MarkedDocument(0), "VTDuplex=BookletL");
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("%%Pages: 0 0\n"), std::string::npos);
-  EXPECT_TRUE(Sides(r.out).empty());
-  EXPECT_NE(r.out.find("%%EOF"), std::string::npos);
-  EXPECT_TRUE(job.spoolFiles().empty());
+// A document without "%%Page:" comments gives the imposition nothing to
+// place: whatever the layout, it prints whole, as it came, and the user is
+// told the layout was not applied. Deferring its showpage would swallow
+// every page it draws.
+TEST(BookletJob, DocumentWithoutPageCommentsPrintsWholeWithAWarning) {
+  const std::string body = "/Helvetica findfont 40 scalefont setfont\n"
+                           "100 400 moveto (one) show showpage\n100 400 moveto (two) show showpage\n";
+  const std::vector<std::string> documents = {
+      "%!PS\n" + body, MarkedDocument(0) + body,
+      "%!PS-Adobe-3.0\n%%Pages: 2\n%%EndComments\n%%BeginProlog\n%%EndProlog\n" + body,
+      // Plain PostScript as CUPS's pstops wraps it: one page holding it all.
+      "%!PS-Adobe-3.0\n%%Pages: 1\n%%EndComments\n%%BeginProlog\n%%EndProlog\n%%BeginSetup\n"
+      "%%EndSetup\n%%Page: 1 1\n%%BeginPageSetup\n%%EndPageSetup\n%%BeginDocument: nondsc\n%!PS\n" +
+          body + "%%EndDocument\n%%EOF\n"};
+  const char *const layouts[] = {
+      "VTDuplex=BookletL", "Combination=2x2",
+      "com.apple.print.PrintSettings.PMLayoutRows..n.=2 "
+      "com.apple.print.PrintSettings.PMLayoutColumns..n.=2 BackCoverPage=True "
+      "BackCoverOption=BlankPrinter",
+      "FrontCoverPage=True FrontCoverOption=PrintedSingle FrontCoverTray=Tray1"};
+  for (const std::string &doc : documents) {
+    for (const char *layout : layouts) {
+      FilterJob job;
+      job.usePpd();
+      job.setCustomization(ReadFile(VT_SOURCE_DIR "/examples/FilterCustomize.plist"));
+      FilterResult r = job.print(doc, layout);
+      SCOPED_TRACE(std::string(layout) + "\n" + doc);
+      ASSERT_EQ(r.status, 0) << r.err;
+      // The document's own lines, its page drawing whole (the filter's page
+      // and printer setup may go in among its comments).
+      EXPECT_NE(r.out.find(body), std::string::npos) << r.out;
+      EXPECT_EQ(r.out.find("userdict/showpage{}put"), std::string::npos);
+      EXPECT_EQ(Count(r.out, "showpage"), Count(doc, "showpage"));
+      EXPECT_NE(r.err.find("WARNING: the document has no page comments"), std::string::npos)
+          << r.err;
+      // The PJL job still closes after the document.
+      ASSERT_NE(r.out.rfind("@PJL EOJ"), std::string::npos);
+      EXPECT_GT(r.out.rfind("@PJL EOJ"), r.out.find(body));
+      EXPECT_TRUE(job.spoolFiles().empty());
+    }
+  }
 }
 
 TEST(BookletJob, OnePageWithADoubleFrontCoverCopiesNothingFromBeyondTheDocument) {

@@ -131,6 +131,21 @@ TEST(DscPageIndex, MissingEndSetupTrailerAndPagesComments) {
   EXPECT_EQ(out.text(), "");
 }
 
+// The imposed page count replaces the document's in the header and in the
+// trailer, where a header "%%Pages: (atend)" leaves it (poppler and pstops
+// documents do).
+TEST(DscPageIndex, TheTrailersPageCountIsTheImposedOne) {
+  const std::string doc = "%!PS-Adobe-3.0\n%%Pages: (atend)\n%%EndComments\n%%Page: 1 1\nA\n"
+                          "%%Page: 2 2\nB\n%%Trailer\n%%Pages: 2\n%%EOF\n";
+  Indexed d(doc);
+  Capture header;
+  vWriteHeader(4, d.in, header.stream(), d.index.pagesCommentPos, d.index.headerEnd);
+  EXPECT_EQ(header.text(), "%!PS-Adobe-3.0\n%%Pages: 4 0\n%%EndComments\n");
+  Capture trailer;
+  vWriteTrailer(d.in, trailer.stream(), d.index.offsets, d.index.count);
+  EXPECT_EQ(trailer.text(), "%%Trailer\n%%Pages: 4\n%%EOF\n");
+}
+
 TEST(DscPageIndex, EndSetupAfterTheFirstPageCountsAsAbsent) {
   const std::string doc =
       "%!PS\n%%EndComments\n%%Page: 1 1\n%%EndSetup\nA\n%%Page: 2 2\nB\n%%Trailer\n";
@@ -140,11 +155,28 @@ TEST(DscPageIndex, EndSetupAfterTheFirstPageCountsAsAbsent) {
 
 TEST(DscPageIndex, HeaderEndsAtTheFirstLineThatIsNotAHeaderComment) {
   // Neither "%%EndComments" nor "%%BeginProlog": the header stops at the
-  // first line that is not "%%..." or "%!...".
+  // first line that is not a comment. A plain comment among the header
+  // comments (poppler's "%Produced by") leaves it open, so its "%%Pages:"
+  // is still found.
   const std::string plainComment =
-      "%!PS-Adobe-3.0\n%%Title: t\n% just a comment\n/a 1 def\n%%Page: 1 1\n";
+      "%!PS-Adobe-3.0\n% just a comment\n%%Pages: (atend)\n/a 1 def\n%%Page: 1 1\n";
   Indexed a(plainComment);
-  EXPECT_EQ(a.index.headerEnd, Pos(plainComment, "% just a comment"));
+  EXPECT_EQ(a.index.headerEnd, Pos(plainComment, "/a 1 def"));
+  EXPECT_EQ(a.index.pagesCommentPos, Pos(plainComment, "%%Pages:"));
+
+  // The PJL lines of the job in front of the PostScript are no part of its
+  // header: with the header running to the first line of code, the
+  // imposition's own lines go after "%%Pages:", never among the PJL lines.
+  const std::string pjl = "\x1b%-12345X@PJL JOB\n@PJL SET COPIES=1\n@PJL ENTER LANGUAGE = "
+                          "POSTSCRIPT\n%!PS-Adobe-3.0\n%%Pages: 1\n/a 1 def\n%%Page: 1 1\nA\n"
+                          "\x1b%-12345X@PJL EOJ\n\x1b%-12345X";
+  Indexed p(pjl);
+  EXPECT_EQ(p.index.headerEnd, Pos(pjl, "/a 1 def"));
+  EXPECT_EQ(p.index.pagesCommentPos, Pos(pjl, "%%Pages:"));
+  // Without "%%Trailer" or "%%EOF" the closing UEL starts the trailer: the
+  // page ends before it.
+  ASSERT_EQ(p.index.count, 1);
+  EXPECT_EQ(p.index.offsets[1], Pos(pjl, "\x1b%-12345X@PJL EOJ"));
 
   const std::string code = "%!PS-Adobe-3.0\n%%Title: t\n/a 1 def\n%%Page: 1 1\n";
   Indexed b(code);
@@ -223,6 +255,25 @@ TEST(DscPageLabel, ALabelFillingTheWholeLineFitsTheBuffer) {
   memset(label, 0, sizeof label);
   vSeekPage(0, d.in, d.index.offsets, label);
   EXPECT_EQ(std::string(label), longLabel);
+}
+
+// A page comment longer than the line buffer, its label and page number
+// included: all of it is comment, none of it reaches the page body (where
+// a printer would stop at the stray words with an error).
+TEST(DscPageLabel, TheRestOfAnOverlongPageCommentStaysOutOfTheBody) {
+  for (const char *end : {"\n", "\r\n", "\r"}) {
+    const std::string comment = "%%Page: (" + std::string(6000, 'L') + ") 1" + end;
+    const std::string doc = "%!PS\n%%EndComments\n" + comment + "body\n%%Page: 2 2\nmore\n";
+    Indexed d(doc);
+    ASSERT_EQ(d.index.count, 2);
+    char label[kDscLineSize];
+    memset(label, 0, sizeof label);
+    vSeekPage(0, d.in, d.index.offsets, label);
+    EXPECT_EQ(std::string(label), "(" + std::string(4095 - 9, 'L'));
+    Capture body;
+    vWritePageBody(0, d.index.offsets, d.in, body.stream());
+    EXPECT_EQ(body.text(), "body\n");
+  }
 }
 
 TEST(DscRegionCopies, HeaderPrologSetupPagesAndTrailerRebuildTheDocument) {
@@ -330,19 +381,25 @@ TEST(DscPageIndex, LineCutsMatchTheLineReader) {
     std::string doc;
     const unsigned count = 1 + random(40);
     for (unsigned i = 0; i < count; ++i) doc += pieces[random(std::size(pieces))];
-    // The pages as the line reader sees them.
-    TempDir dir;
-    const std::string path = dir.write("doc", doc);
+    // The pages where the lines of the printer's DSC reading start: a line
+    // ends at LF, CR or CR LF, and one longer than 4095 bytes comes in
+    // pieces of 4095 (a CR LF split by that limit ends two pieces).
     std::vector<int64_t> expected;
-    FILE *ref = fopen(path.c_str(), "rb");
-    ASSERT_NE(ref, nullptr);
-    char line[kDscLineSize];
     int64_t at = 0;
-    for (int length = kDscLineSize; psgets(line, &length, ref) != nullptr; length = kDscLineSize) {
-      if (length >= 7 && memcmp(line, "%%Page:", 7) == 0) expected.push_back(at);
-      at += length;
+    const size_t limit = 4095;
+    while (static_cast<size_t>(at) < doc.size()) {
+      size_t n = 0;
+      while (static_cast<size_t>(at) + n < doc.size() && n < limit) {
+        const char c = doc[at + n++];
+        if (c == '\n') break;
+        if (c == '\r') {
+          if (static_cast<size_t>(at) + n < doc.size() && doc[at + n] == '\n' && n < limit) ++n;
+          break;
+        }
+      }
+      if (n >= 7 && doc.compare(at, 7, "%%Page:") == 0) expected.push_back(at);
+      at += static_cast<int64_t>(n);
     }
-    fclose(ref);
     expected.push_back(at);
 
     Indexed d(doc);

@@ -14,6 +14,10 @@
 // black bars. data/six-pages-pdftops.ps was made from its PDF by
 //   PPD=packaging/ppd/Q610.ppd /usr/lib/cups/filter/pdftops 1 u "six pages" 1
 //     pdftops-renderer=pdftops six.pdf
+// data/six-pages-pstops-nup2.ps is that document laid out two pages to a
+// sheet by CUPS's pstops:
+//   PPD=packaging/ppd/Q610.ppd /usr/lib/cups/filter/pstops 1 u six 1
+//     number-up=2 six-pages-pdftops.ps
 // The ps2write document is made the same way at run time (its prolog alone
 // is about 170 KB).
 #include <gtest/gtest.h>
@@ -48,17 +52,10 @@ const char kFourUpCoverInterleave[] =
     "FrontCoverPage=True FrontCoverOption=PrintedSingle FrontCoverTray=Tray1 "
     "OHPInterleave=True OHPInterOption=BlankPrinter OHPOpTray=Tray2";
 
-// What the printer has resident and a Linux CUPS document does not define:
-// the VTOptions procedure set. The ESP rectangle procedures and the
-// watermark hook come with the document (CUPS's pstops writes them); they
-// are defined here only when missing.
-const char kPrinterPrelude[] =
-    "%!PS\n"
-    "/VTOptions << /setVToptions { pop } bind >> /ProcSet defineresource pop\n"
-    "userdict /ESPwl known not { userdict /ESPwl {} put } if\n"
-    "userdict /ESPrc known not { userdict /ESPrc /rectclip load put } if\n"
-    "userdict /ESPrf known not { userdict /ESPrf /rectfill load put } if\n"
-    "userdict /ESPrs known not { userdict /ESPrs /rectstroke load put } if\n";
+// What the printer has resident: the VTOptions procedure set, and nothing
+// else; the ESP procedures the imposed sheets call come with the document
+// (CUPS's pstops writes them) or from the filter.
+const std::string kPrinterPrelude = imposetest::Prelude();
 
 bool Succeeded(int status) { return WIFEXITED(status) && WEXITSTATUS(status) == 0; }
 
@@ -197,6 +194,61 @@ TEST_P(ForeignConverterSheets, FourUpWithCoverAndInterleaveComesOutAsFiveSides) 
   EXPECT_EQ(BarsIn(sides[4], 0, 0, 1, 1), 0);
 }
 
+// A page of another size than the sheet makes poppler's pdftops (and
+// Ghostscript's page procedure, bound into its prolog) call setpagedevice,
+// which on a printer erases the sheet: inside a cell it must do nothing, or
+// the cells drawn before it are lost.
+TEST(ForeignConverterMixedSizes, APageOfAnotherSizeKeepsTheSheetsEarlierCells) {
+  if (!HaveGhostscript() || access(kCupsPdftops, X_OK) != 0)
+    GTEST_SKIP() << "Ghostscript or cups-filters' pdftops is not installed";
+  FilterJob job;
+  job.usePpd();
+  const std::string pdf = job.dir() + "/mixed.pdf";
+  ASSERT_TRUE(Succeeded(system(("gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -sOutputFile='" +
+                                pdf + "' '" + kData + "mixed-sizes.ps'")
+                                   .c_str())));
+  for (const char *renderer : {"", "pdftops-renderer=pdftops"}) {
+    SCOPED_TRACE(*renderer ? renderer : "ps2write");
+    const std::string made = job.dir() + "/mixed.ps";
+    const std::string command = "PPD='" VT_SOURCE_DIR "/packaging/ppd/Q610.ppd' " +
+                                std::string(kCupsPdftops) + " 1 user mixed 1 '" + renderer + "' '" +
+                                pdf + "' > '" + made + "' 2> /dev/null";
+    ASSERT_TRUE(Succeeded(system(command.c_str())));
+    const FilterResult r =
+        job.print(ReadFile(made), "com.apple.print.PrintSettings.PMLayoutRows..n.=2 "
+                                  "com.apple.print.PrintSettings.PMLayoutColumns..n.=2 "
+                                  "BackCoverPage=True BackCoverOption=BlankPrinter");
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string log;
+    const std::vector<Image> sides = Render(job, r.out, &log);
+    ASSERT_EQ(sides.size(), 2u) << log;
+    EXPECT_EQ(Quarters(sides[0]), (std::vector<int>{1, 2, 3, 4}));
+  }
+}
+
+// A poster of a document from either converter: four tiles of each page,
+// each tile a quarter of it. Page k's bars stand at x = 66 + 80 i (i < k)
+// over the middle of the page: the left tiles show the first three, the
+// right tiles the rest; top and bottom tiles cut the same bars. Probed over
+// the printable area: the tiles overlap in the sheet's 12-point margins.
+TEST_P(ForeignConverterSheets, PosterTilesEveryPage) {
+  const std::string &doc = Document(GetParam());
+  if (doc.empty()) GTEST_SKIP() << "no " << GetParam() << " document could be made here";
+  const FilterResult r = job_.print(doc, "Combination=2x2");
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::string log;
+  const std::vector<Image> sides = Render(job_, r.out, &log);
+  ASSERT_EQ(sides.size(), 24u) << log;
+  for (int k = 1; k <= 6; ++k) {
+    const int left = std::min(k, 3), right = std::max(0, k - 3);
+    const std::vector<int> expected = {left, right, left, right};
+    for (int t = 0; t < 4; ++t)
+      EXPECT_EQ(BarsIn(sides[4 * (k - 1) + t], 13 / 612.0, 13 / 792.0, 599 / 612.0, 779 / 792.0),
+                expected[t])
+          << "page " << k << " tile " << t + 1;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(LinuxCups, ForeignConverterSheets,
                          ::testing::Values("ps2write", "pdftops"),
                          [](const ::testing::TestParamInfo<const char *> &info) {
@@ -279,6 +331,66 @@ TEST_F(ForeignConverterStream, DocumentWithoutShowpageGetsNoDeferral) {
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out.find("userdict/showpage{}put"), std::string::npos);
   EXPECT_NE(r.out.find("%%BeginProlog\n%%EndProlog\n"), std::string::npos);
+}
+
+// After any imposition the PJL framing is whole, whatever the document
+// lacks: nothing but PJL between "@PJL JOB" and "@PJL ENTER LANGUAGE", and
+// the closing "@PJL EOJ" after the last sheet. A document without
+// "%%Trailer" and "%%EOF" once had the EOJ copied into its last page, and
+// one without "%%BeginProlog" the showpage deferral into the PJL header.
+TEST_F(ForeignConverterStream, PjlFramingStaysWholeForEveryDocumentForm) {
+  job_.setCustomization(ReadFile(VT_SOURCE_DIR "/examples/FilterCustomize.plist"));
+  std::string noTrailer = doc_.substr(0, doc_.find("%%Trailer"));
+  std::string noProlog = doc_;
+  noProlog.erase(noProlog.find("%%BeginProlog\n"), 14);
+  std::string neither = noTrailer;
+  neither.erase(neither.find("%%BeginProlog\n"), 14);
+  const char *const layouts[] = {
+      "VTDuplex=BookletL", "Combination=2x2", kFourUpCoverInterleave,
+      "BackCoverPage=True BackCoverOption=PrintedSingle BackCoverTray=Tray1"};
+  for (const std::string *doc : {&doc_, &noTrailer, &noProlog, &neither}) {
+    for (const char *layout : layouts) {
+      SCOPED_TRACE(std::string(layout) + (doc == &noTrailer   ? ", no trailer"
+                                          : doc == &noProlog  ? ", no prolog comment"
+                                          : doc == &neither   ? ", neither"
+                                                              : ""));
+      const FilterResult r = job_.print(*doc, layout);
+      ASSERT_EQ(r.status, 0) << r.err;
+      const size_t job = r.out.find("\x1b%-12345X@PJL JOB\n");
+      const size_t enter = r.out.find("@PJL ENTER LANGUAGE = POSTSCRIPT\n");
+      ASSERT_EQ(job, 0u);
+      ASSERT_NE(enter, std::string::npos);
+      for (size_t at = r.out.find('\n') + 1; at < enter; at = r.out.find('\n', at) + 1)
+        EXPECT_EQ(r.out.compare(at, 4, "@PJL"), 0) << r.out.substr(at, r.out.find('\n', at) - at);
+      const std::string end = "ESPshowpage\n";
+      const size_t eoj = r.out.find("\x1b%-12345X@PJL EOJ");
+      ASSERT_NE(eoj, std::string::npos);
+      EXPECT_EQ(r.out.find("@PJL EOJ", eoj + 10), std::string::npos);
+      EXPECT_LT(r.out.rfind(end), eoj);
+      EXPECT_EQ(r.out.substr(eoj), "\x1b%-12345X@PJL EOJ\n\x1b%-12345X\n");
+    }
+  }
+}
+
+// Covers on a document CUPS's pstops laid out two pages to a sheet: each of
+// its sheets ends with its own ESPshowpage, which inside an imposed cell
+// must not end the sheet too, or every sheet is followed by a blank side.
+TEST_F(ForeignConverterStream, CoversOnSheetsPstopsLaidOutGiveNoBlankSides) {
+  if (!HaveGhostscript()) GTEST_SKIP() << "Ghostscript is not installed";
+  const std::string laidOut = ReadFile(std::string(kData) + "six-pages-pstops-nup2.ps");
+  ASSERT_FALSE(laidOut.empty());
+  const FilterResult r = job_.print(
+      laidOut, "FrontCoverPage=True FrontCoverOption=PrintedSingle FrontCoverTray=Tray1 "
+               "BackCoverPage=True BackCoverOption=BlankPrinter BackCoverTray=Tray1");
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::string log;
+  const std::vector<Image> sides = Render(job_, r.out, &log);
+  ASSERT_EQ(sides.size(), 4u) << log;
+  // pstops turned its sheets: the first page of each stands at the bottom.
+  EXPECT_EQ(Halves(sides[0]), (std::vector<int>{2, 1}));
+  EXPECT_EQ(Halves(sides[1]), (std::vector<int>{4, 3}));
+  EXPECT_EQ(Halves(sides[2]), (std::vector<int>{6, 5}));
+  EXPECT_EQ(BarsIn(sides[3], 0, 0, 1, 1), 0);
 }
 
 }  // namespace

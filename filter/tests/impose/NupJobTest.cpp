@@ -78,6 +78,9 @@ std::string Sheets(const std::string &out) {
       tokens.push_back("tray manual");
     } else if (line == "<</MediaType (plain)>>setpagedevice") {
       tokens.push_back("plain");
+    } else if (line.rfind("<</MediaType (", 0) == 0 && line.size() > 30 &&
+               line.compare(line.size() - 16, 16, ")>>setpagedevice") == 0) {
+      tokens.push_back("media " + line.substr(14, line.size() - 30));
     } else if (std::regex_match(line, m, duplex)) {
       tokens.push_back((m[1] == "Duplex" ? "duplex " : "tumble ") + m[2].str());
     } else if (std::regex_match(line, m, place)) {
@@ -97,8 +100,10 @@ int Count(const std::string &text, const std::string &needle) {
 
 class NupJob : public ::testing::Test {
  protected:
+  // The jobs run on the PPD the printer ships with: its tray group holds
+  // the media types whose code is put back after a cover.
   FilterResult Print(int pages, const std::string &options) {
-    job_.usePpd();
+    job_.usePpdText(ReadFile(VT_SOURCE_DIR "/packaging/ppd/Q610.ppd"));
     FilterResult r = job_.print(Document(pages), options);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(job_.spoolFiles().empty()) << "spool files left behind";
@@ -162,6 +167,18 @@ TEST_F(NupJob, FrontCoverPrintedOnBothSidesWithLongEdgeDuplex) {
                 " body 5 [6#6] " + kCell4 + " body 6 |");
   // A cover page is unscaled: nothing between its save and its body.
   EXPECT_NE(r.out.find("%%Page: 1 1\nuserdict/ESPsave save put\n(body 1) pop\n"), std::string::npos);
+}
+
+// After a cover from its own tray on plain paper, the body's tray and media
+// (the queue's choices, the media as the PPD's code for it) come back.
+TEST_F(NupJob, BodyTrayAndMediaComeBackAfterTheCover) {
+  FilterResult r = Print(5, kNup4 + Total(5) +
+                                "FrontCoverPage=True FrontCoverOption=PrintedSingle "
+                                "FrontCoverTray=Tray1 VTInputSlot=Tray3 MediaType=Recycled");
+  EXPECT_EQ(Sheets(r.out), "tray 3 plain duplex false tumble false [1#1] body 1 | tray 1 media "
+                           "recycled duplex false tumble false [2#2] " +
+                               kCell1 + " body 2 [3#3] " + kCell2 + " body 3 [4#4] " + kCell3 +
+                               " body 4 [5#5] " + kCell4 + " body 5 |");
 }
 
 TEST_F(NupJob, PrintedBackCoverAfterABlankPageSoItStartsASheet) {

@@ -57,17 +57,21 @@ struct Layout {
   float scale;
   int gridColumns, gridRows;
   const char *z, *rz, *n, *rn;
+  // Where each column and row starts on Letter (612 x 792 times the scale).
+  double x[4], y[4];
 };
 
 const Layout kLayouts[] = {
-    {"2", "2", 0.48f, 2, 2, "1,2 2,2 1,1 2,1", "2,2 1,2 2,1 1,1", "1,2 1,1 2,2 2,1", "2,2 2,1 1,2 1,1"},
+    {"2", "2", 0.48f, 2, 2, "1,2 2,2 1,1 2,1", "2,2 1,2 2,1 1,1", "1,2 1,1 2,2 2,1", "2,2 2,1 1,2 1,1",
+     {0, 293.76}, {0, 380.16}},
     {"3", "3", 0.32f, 3, 3, "1,3 2,3 3,3 1,2 2,2 3,2 1,1 2,1 3,1",
      "3,3 2,3 1,3 3,2 2,2 1,2 3,1 2,1 1,1", "1,3 1,2 1,1 2,3 2,2 2,1 3,3 3,2 3,1",
-     "3,3 3,2 3,1 2,3 2,2 2,1 1,3 1,2 1,1"},
+     "3,3 3,2 3,1 2,3 2,2 2,1 1,3 1,2 1,1", {0, 195.84, 391.68}, {0, 253.44, 506.88}},
     {"4", "4", 0.24f, 4, 4, "1,4 2,4 3,4 4,4 1,3 2,3 3,3 4,3 1,2 2,2 3,2 4,2 1,1 2,1 3,1 4,1",
      "4,4 3,4 2,4 1,4 4,3 3,3 2,3 1,3 4,2 3,2 2,2 1,2 4,1 3,1 2,1 1,1",
      "1,4 1,3 1,2 1,1 2,4 2,3 2,2 2,1 3,4 3,3 3,2 3,1 4,4 4,3 4,2 4,1",
-     "4,4 4,3 4,2 4,1 3,4 3,3 3,2 3,1 2,4 2,3 2,2 2,1 1,4 1,3 1,2 1,1"},
+     "4,4 4,3 4,2 4,1 3,4 3,3 3,2 3,1 2,4 2,3 2,2 2,1 1,4 1,3 1,2 1,1",
+     {0, 146.88, 293.76, 440.64}, {0, 190.08, 380.16, 570.24}},
 };
 
 TEST_F(NupPlacement, FourNineAndSixteenUpFollowEachReadingOrder) {
@@ -87,13 +91,13 @@ TEST_F(NupPlacement, FourNineAndSixteenUpFollowEachReadingOrder) {
         const auto [col, row] = cells[position % n];
         const Result r = Place(o, position);
         EXPECT_FLOAT_EQ(r.scale, layout.scale);
-        EXPECT_NEAR(r.tx, W * layout.scale * (col - 1), 1e-3);
-        EXPECT_NEAR(r.ty, H * layout.scale * (row - 1), 1e-3);
+        EXPECT_NEAR(r.tx, layout.x[col - 1], 1e-3);
+        EXPECT_NEAR(r.ty, layout.y[row - 1], 1e-3);
         // Turned by 180 degrees: the point-mirrored cell.
         const Result m = Place(o, position, true);
         EXPECT_FLOAT_EQ(m.scale, layout.scale);
-        EXPECT_NEAR(m.tx, W * layout.scale * (layout.gridColumns - col), 1e-3);
-        EXPECT_NEAR(m.ty, H * layout.scale * (layout.gridRows - row), 1e-3);
+        EXPECT_NEAR(m.tx, layout.x[layout.gridColumns - col], 1e-3);
+        EXPECT_NEAR(m.ty, layout.y[layout.gridRows - row], 1e-3);
       }
     }
   }
@@ -106,16 +110,18 @@ TEST_F(NupPlacement, RotatedFourUpPutsTheFirstPageBottomRight) {
   EXPECT_NEAR(r.ty, 0.0, 1e-3);     // row 1
 }
 
-TEST_F(NupPlacement, TwoUpUsesTheTurnedFitButWritesItsOwnScale) {
+TEST_F(NupPlacement, TwoUpUsesTheTurnedFitAndNoLargerScale) {
   // Fit of two turned Letter pages with 12-point margins:
   // s = min((396 - 24) / 588, (612 - 24) / 768) = 0.632653,
-  // offset B = (588 - s * 768) / 2 = 51.0612.
+  // offset B = (588 - s * 768) / 2 = 51.0612. The pages are drawn at the
+  // fit: at the printer's 0.678 two Letter cells 387.2 points apart would
+  // overlap by 27.7 points.
   const double s = 372.0 / 588.0;
   const double offsetB = (588.0 - s * 768.0) * 0.5;
   Options z{{kRows, "1"}, {kColumns, "2"}};
   Result r0 = Place(z, 0);
   Result r1 = Place(z, 1);
-  EXPECT_FLOAT_EQ(r0.scale, 0.678f);
+  EXPECT_NEAR(r0.scale, s, 1e-6);
   EXPECT_NEAR(r0.tx, 0.0, 1e-3);
   EXPECT_NEAR(r0.ty, offsetB, 1e-3);
   EXPECT_NEAR(r1.tx, 612.0 * s, 1e-3);
@@ -123,26 +129,44 @@ TEST_F(NupPlacement, TwoUpUsesTheTurnedFitButWritesItsOwnScale) {
   // Right to left starts in column 2.
   Options rz{{kRows, "1"}, {kColumns, "2"}, {kDirection, "3"}};
   EXPECT_NEAR(Place(rz, 0).tx, 612.0 * s, 1e-3);
-  // Turned: no fit, plain 0.678 and no offsets, first page in column 2.
+  // Turned: the same scale, no offsets, first page in column 2.
   Result m0 = Place(z, 0, true);
-  EXPECT_FLOAT_EQ(m0.scale, 0.678f);
-  EXPECT_NEAR(m0.tx, 612.0 * 0.678, 1e-3);
+  EXPECT_NEAR(m0.scale, s, 1e-6);
+  EXPECT_NEAR(m0.tx, 612.0 * s, 1e-3);
   EXPECT_NEAR(m0.ty, 0.0, 1e-3);
   EXPECT_NEAR(Place(z, 1, true).tx, 0.0, 1e-3);
 }
 
+// On A4 (595 x 841 points as the printer truncates them) the cells are
+// wider than 0.678: min((420.5 - 24) / 571, 571 / 817) = 0.694396. The
+// printer's 0.678 stays, plain and turned, and so do the turned spacing
+// and the booklet's turned scale.
+TEST(NupPlacementA4, TwoUpKeepsThePrintersScale) {
+  ScopedPpd a4Ppd{MinimalPpd("", "A4")};
+  Options z{{kRows, "1"}, {kColumns, "2"}};
+  EXPECT_FLOAT_EQ(Place(z, 0).scale, 0.678f);
+  EXPECT_NEAR(Place(z, 1).tx, 595.0 * 0.694396, 1e-2);
+  EXPECT_FLOAT_EQ(Place(z, 0, true).scale, 0.678f);
+  EXPECT_NEAR(Place(z, 0, true).tx, 595.0 * 0.678, 1e-2);
+  EXPECT_FLOAT_EQ(Place(Options{{"VTDuplex", "BookletL"}}, 0, true).scale, 0.678f);
+}
+
+// The 6-up fit on Letter, worked once: s = min((792 / 3 - 24) / 588,
+// (306 - 24) / 768) = 282 / 768 = 0.3671875; offset A = (792 - s * 612 * 3)
+// / 2 - 12 = 46.921875; a column is 612 s = 224.71875 wide, a row 792 s =
+// 290.8125 high.
+constexpr double kSixUpOffsetA = 46.921875;
+constexpr double kSixUpColumn = 224.71875;
+constexpr double kSixUpRow = 290.8125;
+
 TEST_F(NupPlacement, SixUpPortraitUsesTheTurnedFitAndItsOffset) {
-  // s = min((792 / 3 - 24) / 588, (306 - 24) / 768) = 282 / 768,
-  // offset A = (792 - s * 612 * 3) / 2 - 12.
-  const double s = 282.0 / 768.0;
-  const double offsetA = (792.0 - s * 612.0 * 3.0) * 0.5 - 12.0;
   Options o{{kRows, "2"}, {kColumns, "3"}};
   const auto cells = Cells("1,2 2,2 3,2 1,1 2,1 3,1");
   for (int position = 0; position < 6; ++position) {
     const Result r = Place(o, position);
     EXPECT_FLOAT_EQ(r.scale, 0.339f);
-    EXPECT_NEAR(r.tx, 612.0 * s * (cells[position].first - 1) + offsetA, 1e-2) << position;
-    EXPECT_NEAR(r.ty, 792.0 * s * (cells[position].second - 1), 1e-2) << position;
+    EXPECT_NEAR(r.tx, kSixUpColumn * (cells[position].first - 1) + kSixUpOffsetA, 1e-2) << position;
+    EXPECT_NEAR(r.ty, kSixUpRow * (cells[position].second - 1), 1e-2) << position;
   }
 }
 
@@ -178,9 +202,10 @@ TEST_F(NupPlacement, BookletPairsUseTheFitAsWrittenScale) {
   EXPECT_NEAR(left.ty, offsetB, 1e-3);
   EXPECT_NEAR(right.tx, 612.0 * s, 1e-3);
   EXPECT_NEAR(Place(o, 2).tx, 0.0, 1e-3);
-  // Turned: 0.678 written, the pair mirrored.
+  // Turned: the pair mirrored, drawn at the same fit (0.678, the printer's
+  // turned booklet scale, is kept only where it fits, as on A4).
   Result turned = Place(o, 0, true);
-  EXPECT_FLOAT_EQ(turned.scale, 0.678f);
+  EXPECT_NEAR(turned.scale, s, 1e-6);
   EXPECT_NEAR(turned.tx, 612.0 * s, 1e-3);
   // Landscape: column and row change roles, offset B goes across.
   Options landscape{{"VTDuplex", "BookletL"}, {"orientation-requested", "4"}};
@@ -221,14 +246,12 @@ TEST_F(NupOlderSystemPlacement, LandscapeLayoutsSwapTheAxes) {
   EXPECT_NEAR(t0.ty, 612.0 * s, 1e-3);
   // 6-up landscape uses its own 2 x 3 table; mirrored within 2 x 3.
   Options six{{kRows, "3"}, {kColumns, "2"}, {"orientation-requested", "4"}};
-  const double s6 = 282.0 / 768.0;
-  const double offsetA = (792.0 - s6 * 612.0 * 3.0) * 0.5 - 12.0;
   const Result x0 = Place(six, 0);  // column 1, row 3
   EXPECT_NEAR(x0.tx, 0.0, 1e-3);  // 6-up has no offset B
-  EXPECT_NEAR(x0.ty, 612.0 * s6 * 2 + offsetA, 1e-2);
+  EXPECT_NEAR(x0.ty, kSixUpColumn * 2 + kSixUpOffsetA, 1e-2);
   const Result m0 = Place(six, 0, true);  // mirrored: column 2, row 1
-  EXPECT_NEAR(m0.tx, 792.0 * s6, 1e-2);
-  EXPECT_NEAR(m0.ty, offsetA, 1e-2);
+  EXPECT_NEAR(m0.tx, kSixUpRow, 1e-2);
+  EXPECT_NEAR(m0.ty, kSixUpOffsetA, 1e-2);
 }
 
 std::string Frame(int type, int orientation, int n, float w = 612.0f, float h = 792.0f) {

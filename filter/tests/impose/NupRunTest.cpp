@@ -38,8 +38,8 @@ class NupRun : public ::testing::Test {
     giJobFailed = 0;
   }
   // Runs the imposition with a cell list of N cells and returns its output.
-  std::string Run(const Options &o, int N) {
-    FILE *in = fopen(dir_.write("spool", kDoc).c_str(), "rb");
+  std::string Run(const Options &o, int N, const std::string &doc = kDoc) {
+    FILE *in = fopen(dir_.write("spool", doc).c_str(), "rb");
     EXPECT_NE(in, nullptr);
     PageInfo *head = nullptr;
     PageInfo **tail = &head;
@@ -59,12 +59,23 @@ class NupRun : public ::testing::Test {
   TempDir dir_;
 };
 
+// What a document that defines none of them gets from the filter after its
+// setup: every procedure its imposed sheets call, so that the printer, which
+// has none of them resident, can print it.
+const char kImposedProcs[] =
+    "userdict/ESPshowpage known not{userdict/ESPshowpage/showpage load put}if\n"
+    "userdict/ESPrc known not{userdict/ESPrc systemdict/rectclip get put}if\n"
+    "userdict/ESPrf known not{userdict/ESPrf systemdict/rectfill get put}if\n"
+    "userdict/ESPrs known not{userdict/ESPrs systemdict/rectstroke get put}if\n"
+    "userdict/ESPwl known not{userdict/ESPwl{}put}if\n";
+
 TEST_F(NupRun, AFourUpCellAsThePrinterReceivesIt) {
   Options o{{kRows, "2"}, {kColumns, "2"}, {kTotal, "2"}};
   EXPECT_EQ(Run(o, 4),
             "%!PS-Adobe-3.0\n%%Pages: 1 0\n%%EndComments\n%%BeginProlog\n%%EndProlog\n"
-            "%%BeginSetup\nsetup\n%%EndSetup\n"
-            "%%Page: 1 1\nuserdict/ESPsave save put\n12.0 12.0 translate\n"
+            "%%BeginSetup\nsetup\n%%EndSetup\n" +
+                std::string(kImposedProcs) +
+                "%%Page: 1 1\nuserdict/ESPsave save put\n12.0 12.0 translate\n"
             "0.0 380.2 translate 0.480 0.480 scale\n0 0 612.0 792.0 ESPrc\nbody-1\n"
             "userdict /ESPsave get restore\n"
             "%%Page: 2 2\nuserdict/ESPsave save put\n12.0 12.0 translate\n"
@@ -72,6 +83,31 @@ TEST_F(NupRun, AFourUpCellAsThePrinterReceivesIt) {
             "userdict /ESPsave get restore\n"
             "gsave\n612.0 792.0 translate 180 rotate\nESPwl\ngrestore\nESPshowpage\n"
             "%%Trailer\n%%EOF\n");
+}
+
+// A document that brings some of the procedures (CUPS's pstops writes the
+// rectangle ones and ESPwl) gets only the others; one that also defines
+// ESPshowpage, ending the sheets it laid out itself, has it emptied in each
+// cell so that only the imposed sheet's end ends a sheet.
+TEST_F(NupRun, OnlyTheProceduresTheDocumentLacksAreDefined) {
+  std::string own = kDoc;
+  own.insert(own.find("setup\n"), "userdict/ESPrc/rectclip load put\nuserdict/ESPwl{}bind put\n");
+  Options o{{kRows, "2"}, {kColumns, "2"}, {kTotal, "2"}};
+  std::string text = Run(o, 4, own);
+  EXPECT_NE(text.find("%%EndSetup\n"
+                      "userdict/ESPshowpage known not{userdict/ESPshowpage/showpage load put}if\n"
+                      "userdict/ESPrf known not{userdict/ESPrf systemdict/rectfill get put}if\n"
+                      "userdict/ESPrs known not{userdict/ESPrs systemdict/rectstroke get put}if\n"
+                      "%%Page: 1 1\n"),
+            std::string::npos)
+      << text;
+  EXPECT_EQ(Count(text, "userdict/ESPshowpage{}put"), 0);
+
+  own.insert(own.find("setup\n"), "userdict/ESPshowpage/showpage load put\nuserdict/showpage{}put\n");
+  text = Run(o, 4, own);
+  EXPECT_EQ(text.find("userdict/ESPshowpage known"), std::string::npos);
+  EXPECT_EQ(Count(text, "userdict/ESPsave save put\nuserdict/ESPshowpage{}put\n12.0 12.0 translate"), 2)
+      << text;
 }
 
 TEST_F(NupRun, OneUpPortraitAndLandscapeSheets) {
@@ -95,10 +131,10 @@ TEST_F(NupRun, TwoUpPortraitTurnsItsPages) {
   const std::string text = Run(o, 2);
   // Both cells turned; the sheet ends turned back.
   EXPECT_EQ(Count(text, "12.0 12.0 translate\n0.0 768.0 translate -90 rotate\n"), 2) << text;
-  EXPECT_NE(text.find("0.678 0.678 scale\n0 0 612.0 792.0 ESPrc\n"), std::string::npos);
+  EXPECT_NE(text.find("0.633 0.633 scale\n0 0 612.0 792.0 ESPrc\n"), std::string::npos);
   EXPECT_NE(text.find("gsave\n0.0 792.0 translate -90 rotate\nESPwl\ngrestore\nESPshowpage\n"),
             std::string::npos);
-  EXPECT_EQ(Count(text, "ESPshowpage"), 1);
+  EXPECT_EQ(Count(text, "grestore\nESPshowpage\n"), 1);
 }
 
 TEST_F(NupRun, CgpdftopsOneUpDefersShowpageBeforeTheProlog) {
@@ -166,7 +202,7 @@ TEST_F(NupRun, ACellCountBelowOneCountsAsOne) {
   EXPECT_EQ(giJobFailed, 0);
   const std::string text = out.text();
   EXPECT_NE(text.find("%%Pages: 2 0\n"), std::string::npos) << text;
-  EXPECT_EQ(Count(text, "ESPshowpage"), 2);
+  EXPECT_EQ(Count(text, "grestore\nESPshowpage\n"), 2);
   cpSpoolFileAwithPID = saved;
 }
 

@@ -1,9 +1,12 @@
 // Imposed jobs rendered by Ghostscript: every page of the document paints
 // its own grey over its whole cell, and the rendered sheets are probed at
-// the centre of each cell.
+// the centre of each cell and measured at its edges. The renderer has
+// nothing resident but the printer's own procedure set.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -98,6 +101,27 @@ std::vector<Image> Render(const FilterJob &job, const std::string &filterOutput,
 
 int Grey(int page) { return (255 * page + 5) / 10; }
 
+// Where the pixels of page `page`'s grey lie on a sheet, in points from its
+// lower left corner; empty (left > right) when the page does not show.
+struct Extent {
+  double left = 1e9, bottom = 1e9, right = -1, top = -1;
+  double area() const { return right < left ? 0 : (right - left) * (top - bottom); }
+};
+Extent ExtentOf(const Image &sheet, int page) {
+  Extent e;
+  const double pt = 72.0 / kDpi;
+  for (int y = 0; y < sheet.height; ++y)
+    for (int x = 0; x < sheet.width; ++x)
+      if (std::abs(sheet.pixels[static_cast<size_t>(y) * sheet.width + x] - Grey(page)) <= 3) {
+        e.left = std::min(e.left, x * pt);
+        e.right = std::max(e.right, (x + 1) * pt);
+        e.bottom = std::min(e.bottom, (sheet.height - 1 - y) * pt);
+        e.top = std::max(e.top, (sheet.height - y) * pt);
+      }
+  return e;
+}
+
+
 // Centre of a 4-up cell on Letter with 12-point margins: cells are
 // 0.48 x (612 x 792) = 293.76 x 380.16 points.
 double CellX(int col) { return 12.0 + (col - 0.5) * 293.76; }
@@ -134,6 +158,17 @@ TEST_F(NupRendering, FourUpWithBlankInterleaveSheets) {
     EXPECT_NEAR(sheets[p.sheet].at(CellX(p.col), CellY(p.row)), expected, 3)
         << "sheet " << p.sheet + 1 << " cell " << p.col << "," << p.row;
   }
+  // Each page fills its whole cell and no more: 293.76 x 380.16 points from
+  // the 12-point margins, the cells side by side without overlapping.
+  const double slack = 2 * 72.0 / kDpi;
+  for (int page = 1; page <= 4; ++page) {
+    const Extent e = ExtentOf(sheets[0], page);
+    const int col = page % 2 == 1 ? 1 : 2, row = page <= 2 ? 2 : 1;
+    EXPECT_NEAR(e.left, 12 + 293.76 * (col - 1), slack) << "page " << page;
+    EXPECT_NEAR(e.right, 12 + 293.76 * col, slack) << "page " << page;
+    EXPECT_NEAR(e.bottom, 12 + 380.16 * (row - 1), slack) << "page " << page;
+    EXPECT_NEAR(e.top, 12 + 380.16 * row, slack) << "page " << page;
+  }
   // The interleave sheets are blank.
   for (size_t s : {1u, 3u})
     for (int col = 1; col <= 2; ++col)
@@ -163,6 +198,48 @@ TEST_F(NupRendering, RotatedFourUpWithAPrintedFrontCover) {
   for (const auto &p : probes)
     EXPECT_NEAR(sheets[1].at(CellX(p.col), CellY(p.row)), Grey(p.page), 3)
         << "cell " << p.col << "," << p.row;
+}
+
+// Each cell of a two-page side shows its whole page: both cells the same
+// size, side by side without overlapping, inside the printable area of the
+// Letter sheet (12-point margins); probed at their edges, not only at their
+// centres. At 0.678 on Letter the two cells overlapped by about 28 points
+// and the second ran off the sheet.
+TEST_F(NupRendering, TwoPagesToASideFitTheSheetWithoutOverlapping) {
+  const std::string twoUp =
+      "com.apple.print.PrintSettings.PMLayoutRows..n.=1 "
+      "com.apple.print.PrintSettings.PMLayoutColumns..n.=2 "
+      "BackCoverPage=True BackCoverOption=BlankPrinter ";
+  const struct {
+    std::string options;
+    int first;  // the page in the side's first cell
+  } cases[] = {{twoUp, 1}, {twoUp + "Rotate180=True", 1},
+               {"VTDuplex=BookletL", 4}, {"VTDuplex=BookletL Rotate180=True", 4}};
+  const double slack = 2 * 72.0 / kDpi;  // two pixels
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.options);
+    FilterJob job;
+    job.usePpd();
+    const FilterResult r = job.print(GreyDocument(4), c.options);
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string log;
+    const std::vector<Image> sheets = Render(job, r.out, &log);
+    ASSERT_GE(sheets.size(), 2u) << log;
+    // 2-up: pages 1 and 2 on the first side; a booklet of 4: pages 4 and 1.
+    const int pages[2] = {c.first, c.first == 1 ? 2 : 1};
+    const Extent a = ExtentOf(sheets[0], pages[0]), b = ExtentOf(sheets[0], pages[1]);
+    for (const Extent &e : {a, b}) {
+      EXPECT_GE(e.left, 12 - slack);
+      EXPECT_GE(e.bottom, 12 - slack);
+      EXPECT_LE(e.right, 600 + slack);
+      EXPECT_LE(e.top, 780 + slack);
+      // A turned Letter page at the cells' scale: 792 x 612 times 0.633.
+      EXPECT_NEAR(e.right - e.left, 501, 2 * slack);
+      EXPECT_NEAR(e.top - e.bottom, 387, 2 * slack);
+    }
+    EXPECT_TRUE(a.bottom >= b.top - slack || b.bottom >= a.top - slack)
+        << "cells overlap: " << a.bottom << "-" << a.top << " and " << b.bottom << "-" << b.top;
+  }
 }
 
 // Every cover and interleave scenario renders without a PostScript error

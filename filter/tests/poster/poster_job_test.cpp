@@ -81,6 +81,60 @@ TEST(PosterJob, ThreePagesTwoByTwo) {
   }
 }
 
+// A printed back cover carries the document's last page, placed as a
+// printed front cover is (its first tile); that page is not tiled in the
+// body before it. It used to come out blank, after the page's tiles.
+TEST(PosterJob, PrintedBackCoverCarriesTheLastPage) {
+  FilterJob job;
+  job.usePpd();
+  FilterResult r = job.print(MarkedDocument(3), "Combination=2x2 BackCoverPage=True "
+                                                "BackCoverOption=PrintedSingle BackCoverTray=Tray1");
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::vector<imposetest::Side> sides = Sides(r.out);
+  EXPECT_EQ(CellsOf(sides), OnePageEach({0, 0, 0, 0, 1, 1, 1, 1, 2}));
+  ASSERT_EQ(sides.size(), 9u);
+  EXPECT_NE(sides[8].text.find(std::string(kTileStart) + kTile2x2[0]), std::string::npos);
+  std::vector<imposetest::Image> images;
+  std::string log;
+  ASSERT_TRUE(imposetest::Render(job, r.out, &images, &log)) << log;
+  ASSERT_EQ(images.size(), 9u);
+  int quarter = -1;
+  EXPECT_EQ(images[8].PageAt(306, 396, &quarter), 2);
+  EXPECT_EQ(quarter, 0);
+}
+
+// Reverse portrait (orientation-requested=6) is tiled as portrait: each
+// tile shows its own quarter of the page, at the tile's centre and at its
+// corners inside the margins. With the landscape steps half the page never
+// printed.
+TEST(PosterJob, ReversePortraitTilesCoverTheWholePage) {
+  FilterJob job;
+  job.usePpd();
+  FilterResult r = job.print(MarkedDocument(1), "Combination=2x2 orientation-requested=6");
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::vector<imposetest::Side> sides = Sides(r.out);
+  ASSERT_EQ(sides.size(), 4u);
+  for (int i = 0; i < 4; ++i)
+    EXPECT_NE(sides[i].text.find(std::string(kTileStart) + kTile2x2[i]), std::string::npos)
+        << sides[i].text;
+  std::vector<imposetest::Image> images;
+  std::string log;
+  ASSERT_TRUE(imposetest::Render(job, r.out, &images, &log)) << log;
+  ASSERT_EQ(images.size(), 4u);
+  // The page's quarters are filled from 36 to 576 and 36 to 756; enlarged
+  // about 1.93 times, each fills its tile from the inner corner out to the
+  // page margin's image (about 70 points in from the sheet's outer edges).
+  for (int i = 0; i < 4; ++i) {
+    const double outerX = i % 2 == 0 ? 90 : 522, outerY = i < 2 ? 700 : 90;
+    for (const auto &[x, y] : {std::pair{306.0, 396.0}, std::pair{outerX, outerY},
+                               std::pair{outerX, 396.0}, std::pair{306.0, outerY}}) {
+      int quarter = -1;
+      EXPECT_EQ(images[i].PageAt(x, y, &quarter), 0) << "tile " << i << " at " << x << "," << y;
+      EXPECT_EQ(quarter, i) << "tile " << i << " at " << x << "," << y;
+    }
+  }
+}
+
 // A landscape page is turned onto the sheet; its tiles step across the
 // sheet's long side and the sheet is closed in landscape terms.
 TEST(PosterJob, LandscapeTilesAreTurned) {

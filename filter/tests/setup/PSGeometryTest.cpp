@@ -106,10 +106,14 @@ TEST_F(PaperGeometry, AbsurdPpdDimensionsAreClampedNotOverflowed) {
   EXPECT_EQ(size.b, INT32_MIN);
   EXPECT_EQ(margin.a, INT32_MIN);
   EXPECT_EQ(margin.b, INT32_MAX);
-  // The scale of such a sheet is computed without overflow too.
-  float sx = 0, sy = 0, oa = 0, ob = 0;
-  vConvertNupScale(&size, &margin, &sx, &sy, &oa, &ob, 1);
-  vConvertNupScale(&size, &margin, &sx, &sy, &oa, &ob, 3);
+  // The scale of such a sheet is computed without overflow too: finite
+  // numbers, the same for both directions.
+  for (int mode : {1, 3}) {
+    float sx = -1, sy = -2, oa = 0, ob = 0;
+    vConvertNupScale(&size, &margin, &sx, &sy, &oa, &ob, mode);
+    EXPECT_TRUE(std::isfinite(sx) && std::isfinite(oa) && std::isfinite(ob)) << mode;
+    EXPECT_EQ(sx, sy) << mode;
+  }
 }
 
 TEST_F(PaperGeometry, CustomMediaTakesItsSizeAndThePpdsCustomMargins) {

@@ -29,6 +29,12 @@ std::string PlainDocument(const std::string &eol = "\n") {
   return doc;
 }
 
+int Count(const std::string &text, const std::string &what) {
+  int n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
 class FilterJobTest : public ::testing::Test {
  protected:
   void SetUp() override { job.usePpd(); }
@@ -164,9 +170,11 @@ TEST_F(FilterJobTest, PageSetupIsHeldUntilTheConverterSetupBegins) {
       "%!PS-Adobe-3.0\n%%Page: 1 1\n%%BeginPageSetup\n/a 1 def\ncg_md begin\n(p1) pop\n"
       "%%Page: 2 2\n%%BeginPageSetup\n(p2) pop\n%%EOF\n";
   FilterResult r = job.print(doc);
+  // Page 2 never says "cg_md begin": its held line comes back where the
+  // page ends, never lost.
   EXPECT_EQ(r.out,
             "%!PS-Adobe-3.0\n%%Page: 1 1\n/a 1 def\n%%BeginPageSetup\ncg_md begin\n(p1) pop\n"
-            "%%Page: 2 2\n(p2) pop\n%%EOF\n");
+            "%%Page: 2 2\n(p2) pop\n%%BeginPageSetup\n%%EOF\n");
 }
 
 TEST_F(FilterJobTest, PageSetupPassesOnOlderSystemsAndInNup) {
@@ -225,11 +233,19 @@ TEST_F(FilterJobTest, SpooledBannerPageIsCopiedThroughUnchanged) {
   EXPECT_EQ(r.err.find("PAGE:"), std::string::npos);
 }
 
-TEST_F(FilterJobTest, PosterOfAnUnknownCreatorIsCopiedThroughUnchanged) {
-  std::string doc = PlainDocument("\r\n") + std::string("bin\0ary\n", 8);
+// Every document Linux CUPS hands over names a creator the filter does not
+// know (Ghostscript) or none: a poster of it is tiled all the same, four
+// tiles of each page, the page's bytes (a NUL included) copied unchanged.
+TEST_F(FilterJobTest, PosterOfAnUnknownCreatorIsTiled) {
+  static const char kBinary[] = "(bin\0ary) pop\r\n(page two marker) F showpage\r\n";
+  const std::string binary(kBinary, sizeof kBinary - 1);
+  std::string doc = PlainDocument("\r\n");
+  doc.replace(doc.find("(page two"), binary.size() - 15, binary);
   FilterResult r = job.printFile(doc, "Combination=2x2");
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, doc);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Count(r.out, "(page one marker) F showpage\r\n"), 4);
+  EXPECT_EQ(Count(r.out, binary), 4);
+  EXPECT_EQ(Count(r.out, "ESPshowpage\n%%Page:"), 7);
   EXPECT_TRUE(job.spoolFiles().empty());
 }
 

@@ -47,15 +47,31 @@ TEST(PageSetupRelease, TurnedPagesAreTurnedWithoutConverterSetup) {
   const std::string doc = TwoPages("cgpdftops CUPS filter");
   const std::string plain = job.print(doc).out;
   const std::string turned = job.print(doc, "Rotate180=true").out;
-  // The page turn is written once per page, inside the page setup.
-  ASSERT_GT(turned.size(), plain.size());
-  size_t p1 = turned.find("%%BeginPageSetup\n");
-  size_t end1 = turned.find("%%EndPageSetup\n");
-  ASSERT_NE(p1, std::string::npos);
-  ASSERT_NE(end1, std::string::npos);
-  EXPECT_LT(p1, end1);
-  EXPECT_GT(end1 - p1, std::string("%%BeginPageSetup\n").size()) << turned;
+  // The page turn is written once per page, inside the page setup: the
+  // origin moves to the sheet's far corner and the page turns about it.
+  const std::string turn =
+      "%%BeginPageSetup\ncurrentpagedevice /PageSize get aload pop translate 180 rotate\n"
+      "%%EndPageSetup\n";
+  EXPECT_EQ(Count(turned, turn), 2u) << turned;
+  EXPECT_EQ(Count(plain, "rotate"), 0u);
   EXPECT_EQ(Count(turned, "%%BeginPageSetup"), 2u);
+}
+
+// A document that works with "cg_md" keeps the printer's order wherever the
+// page says "cg_md begin", also after its "%%EndPageSetup": the held line
+// and the page turn follow the converter's dictionary.
+TEST(PageSetupRelease, ConverterSetupAfterTheSectionKeepsThePrintersOrder) {
+  FilterJob job;
+  job.usePpd();
+  const std::string doc =
+      "%!PS-Adobe-3.0\n%%Creator: cgpdftops CUPS filter\n%%EndComments\n%%BeginProlog\n"
+      "/cg_md 10 dict def\n%%EndProlog\n%%Page: 1 1\n%%BeginPageSetup\n/a 1 def\n"
+      "%%EndPageSetup\ncg_md begin\n(p1) show\n%%Trailer\n%%EOF\n";
+  const std::string out = job.print(doc, "Rotate180=true").out;
+  EXPECT_NE(out.find("%%Page: 1 1\n/a 1 def\n%%EndPageSetup\n%%BeginPageSetup\ncg_md begin\n"
+                     "currentpagedevice /PageSize get aload pop translate 180 rotate\n(p1) show\n"),
+            std::string::npos)
+      << out;
 }
 
 TEST(PageSetupRelease, ConverterSetupStillComesFirst) {
