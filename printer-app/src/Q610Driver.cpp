@@ -1,0 +1,372 @@
+#include "Q610Driver.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "FilterRun.h"
+#include "JobOptions.h"
+
+#ifndef VT_PAPP_SOURCE_PPD
+#define VT_PAPP_SOURCE_PPD ""
+#endif
+
+namespace vtpapp {
+
+const char kDriverName[] = "vantora_q610";
+
+namespace {
+
+pappl_pr_driver_t gDrivers[] = {
+    {kDriverName, "VANTORA Q610", "MFG:VANTORA;MDL:Q610;CMD:PJL,POSTSCRIPT;", nullptr},
+};
+
+// The attributes of a job the mapping reads.
+const char *const kJobAttributeNames[] = {
+    "media",         "media-col",    "media-source",     "media-type",
+    "sides",         "imposition-template", "orientation-requested", "print-scaling",
+    "cover-front",   "cover-back",   "insert-sheet",     "vantora-poster",
+    "vantora-cut-lines", "vantora-stamp-text", "job-password", "job-password-encryption",
+};
+
+std::string FilterProgram() {
+  const char *env = std::getenv("VANTORA_PRINTER_APP_FILTER");
+  if (env && *env) return FirstExecutable({env});
+  std::string dir = ProgramDir();
+  return FirstExecutable({dir.empty() ? "" : dir + "/psToVTOrbPS",
+                          dir.empty() ? "" : dir + "/../lib/cups/filter/psToVTOrbPS",
+                          "/usr/lib/cups/filter/psToVTOrbPS"});
+}
+
+std::string PpdFile() {
+  const char *env = std::getenv("VANTORA_PRINTER_APP_PPD");
+  if (env && *env) return FirstReadable({env});
+  std::string dir = ProgramDir();
+  return FirstReadable({dir.empty() ? "" : dir + "/../share/cups/model/vantora/Q610.ppd",
+                        "/usr/share/cups/model/vantora/Q610.ppd", VT_PAPP_SOURCE_PPD});
+}
+
+// The printer's defaults under the names the job would use.
+ipp_t *PrinterDefaults(pappl_printer_t *printer) {
+  ipp_t *d = ippNew();
+  pappl_pr_driver_data_t data;
+  papplPrinterGetDriverData(printer, &data);
+  ipp_t *mc = ippNew();
+  if (data.media_default.size_name[0])
+    ippAddString(mc, IPP_TAG_ZERO, IPP_TAG_KEYWORD, "media-size-name", nullptr,
+                 data.media_default.size_name);
+  if (data.media_default.source[0])
+    ippAddString(mc, IPP_TAG_ZERO, IPP_TAG_KEYWORD, "media-source", nullptr,
+                 data.media_default.source);
+  if (data.media_default.type[0])
+    ippAddString(mc, IPP_TAG_ZERO, IPP_TAG_KEYWORD, "media-type", nullptr,
+                 data.media_default.type);
+  ippAddCollection(d, IPP_TAG_PRINTER, "media-col-default", mc);
+  ippDelete(mc);
+  if (data.sides_default == PAPPL_SIDES_TWO_SIDED_LONG_EDGE)
+    ippAddString(d, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "sides", nullptr, "two-sided-long-edge");
+  else if (data.sides_default == PAPPL_SIDES_TWO_SIDED_SHORT_EDGE)
+    ippAddString(d, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "sides", nullptr, "two-sided-short-edge");
+  if (data.orient_default >= IPP_ORIENT_PORTRAIT)
+    ippAddInteger(d, IPP_TAG_PRINTER, IPP_TAG_ENUM, "orientation-requested", data.orient_default);
+  if (data.scaling_default == PAPPL_SCALING_NONE)
+    ippAddString(d, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-scaling", nullptr, "none");
+  else if (data.scaling_default == PAPPL_SCALING_FIT)
+    ippAddString(d, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-scaling", nullptr, "fit");
+  else if (data.scaling_default == PAPPL_SCALING_FILL)
+    ippAddString(d, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-scaling", nullptr, "fill");
+  else
+    ippAddString(d, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-scaling", nullptr, "auto");
+
+  if (ipp_t *attrs = papplPrinterGetDriverAttributes(printer)) {
+    for (const char *name : {"vantora-poster", "vantora-cut-lines"}) {
+      std::string def = std::string(name) + "-default";
+      if (ipp_attribute_t *a = ippFindAttribute(attrs, def.c_str(), IPP_TAG_ZERO)) {
+        ipp_attribute_t *c = ippCopyAttribute(d, a, 0);
+        ippSetName(d, &c, name);
+      }
+    }
+    ippDelete(attrs);
+  }
+  return d;
+}
+
+// Prints one PostScript document of the job through the filter.
+bool PrintPostScript(pappl_job_t *job, pappl_device_t *device, const std::string &psFile,
+                     const JobMapping &mapping) {
+  std::string filter = FilterProgram();
+  std::string ppd = PpdFile();
+  if (filter.empty()) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "psToVTOrbPS was not found beside the program or in /usr/lib/cups/filter");
+    papplJobSetMessage(job, "The printer's filter is not installed.");
+    return false;
+  }
+  if (ppd.empty()) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The Q610 PPD was not found");
+    papplJobSetMessage(job, "The printer's PPD is not installed.");
+    return false;
+  }
+
+  int copies = 1;
+  if (ipp_attribute_t *c = papplJobGetAttribute(job, "copies"))
+    copies = ippGetInteger(c, 0);
+  const char *user = papplJobGetUsername(job);
+  const char *title = papplJobGetName(job);
+  std::vector<std::string> args{std::to_string(papplJobGetID(job)), user ? user : "",
+                                title ? title : "", std::to_string(copies),
+                                JoinFilterOptions(mapping.options), psFile};
+  papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "Running %s with options: %s", filter.c_str(),
+              args[4].c_str());
+
+  int completed = 0;
+  FilterProgress progress;
+  progress.impressions = [job, &completed](int n) {
+    if (n > completed) {
+      papplJobSetImpressionsCompleted(job, n - completed);
+      completed = n;
+    }
+  };
+  progress.error = [job](const std::string &msg) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "psToVTOrbPS: %s", msg.c_str());
+    papplJobSetMessage(job, "%s", msg.c_str());
+  };
+  progress.log = [job](const std::string &line) {
+    papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "psToVTOrbPS: %s", line.c_str());
+  };
+  progress.canceled = [job]() { return papplJobIsCanceled(job); };
+
+  std::string error;
+  int status = RunFilter(
+      filter, args, {"PPD=" + ppd},
+      [device](const char *data, size_t len) {
+        return papplDeviceWrite(device, data, len) == static_cast<ssize_t>(len);
+      },
+      progress, error);
+  papplDeviceFlush(device);
+  if (status != 0) {
+    if (papplJobIsCanceled(job)) return false;
+    if (error.empty()) error = "psToVTOrbPS failed with exit status " + std::to_string(status);
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", error.c_str());
+    papplJobSetReasons(job, PAPPL_JREASON_JOB_COMPLETED_WITH_ERRORS, PAPPL_JREASON_NONE);
+    papplJobSetMessage(job, "%s", error.c_str());
+    return false;
+  }
+  return true;
+}
+
+// The mapping of a job's attributes, or false with the job's message set.
+bool MapJob(pappl_job_t *job, JobMapping &mapping) {
+  ipp_t *attrs = ippNew();
+  for (const char *name : kJobAttributeNames)
+    if (ipp_attribute_t *a = papplJobGetAttribute(job, name)) ippCopyAttribute(attrs, a, 0);
+  std::string bad;
+  std::string why = ValidateExtraAttributes(attrs, &bad);
+  ipp_t *defaults = PrinterDefaults(papplJobGetPrinter(job));
+  if (why.empty()) mapping = MapJobAttributes(attrs, defaults, papplJobGetUsername(job), papplJobGetName(job));
+  ippDelete(defaults);
+  ippDelete(attrs);
+  if (why.empty()) why = mapping.error;
+  if (!why.empty()) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", why.c_str());
+    papplJobSetMessage(job, "%s", why.c_str());
+    papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR, PAPPL_JREASON_NONE);
+    return false;
+  }
+  return true;
+}
+
+bool PrintFileCallback(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device) {
+  JobMapping mapping;
+  if (!MapJob(job, mapping)) return false;
+  return PrintPostScript(job, device, papplJobGetFilename(job), mapping);
+}
+
+bool PdfFilterCallback(pappl_job_t *job, pappl_device_t *device, void *) {
+  JobMapping mapping;
+  if (!MapJob(job, mapping)) return false;
+  int w = 0, h = 0;
+  if (!mapping.pwgSize.empty()) {
+    if (pwg_media_t *pwg = pwgMediaForPWG(mapping.pwgSize.c_str())) {
+      w = static_cast<int>(pwg->width * 72.0 / 2540.0 + 0.5);
+      h = static_cast<int>(pwg->length * 72.0 / 2540.0 + 0.5);
+    }
+  }
+  char psFile[1024];
+  int fd = papplJobOpenFile(job, psFile, sizeof(psFile), nullptr, "ps", "w");
+  if (fd < 0) {
+    papplJobSetMessage(job, "Cannot create a spool file.");
+    return false;
+  }
+  close(fd);
+  std::string error;
+  bool ok = ConvertPdfToPs(papplJobGetFilename(job), psFile, mapping.fitToPage, mapping.expand, w,
+                           h, error);
+  if (!ok) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", error.c_str());
+    papplJobSetMessage(job, "%s", error.c_str());
+    papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
+  } else {
+    ok = PrintPostScript(job, device, psFile, mapping);
+  }
+  unlink(psFile);
+  return ok;
+}
+
+bool StatusCallback(pappl_printer_t *) { return true; }
+
+void AddKeywords(ipp_t *attrs, const char *name, const std::vector<const char *> &values) {
+  ippAddStrings(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, name, static_cast<int>(values.size()),
+                nullptr, values.data());
+}
+
+// A job preset: its name and the attributes it sets.
+ipp_t *Preset(const char *name, const std::function<void(ipp_t *)> &fill) {
+  ipp_t *p = ippNew();
+  ippAddString(p, IPP_TAG_ZERO, IPP_TAG_NAME, "preset-name", nullptr, name);
+  fill(p);
+  return p;
+}
+
+ipp_t *CoverCol(const char *type, const char *source) {
+  ipp_t *cover = ippNew();
+  ippAddString(cover, IPP_TAG_ZERO, IPP_TAG_KEYWORD, "cover-type", nullptr, type);
+  ipp_t *mc = ippNew();
+  ippAddString(mc, IPP_TAG_ZERO, IPP_TAG_KEYWORD, "media-source", nullptr, source);
+  ippAddCollection(cover, IPP_TAG_ZERO, "media-col", mc);
+  ippDelete(mc);
+  return cover;
+}
+
+}  // namespace
+
+pappl_pr_driver_t *Drivers(int *count) {
+  *count = static_cast<int>(sizeof(gDrivers) / sizeof(gDrivers[0]));
+  return gDrivers;
+}
+
+const char *AutoAddCallback(const char *, const char *, const char *deviceId, void *) {
+  if (deviceId && std::strstr(deviceId, "MDL:Q610")) return kDriverName;
+  return nullptr;
+}
+
+bool DriverCallback(pappl_system_t *system, const char *driverName, const char *deviceUri,
+                    const char *deviceId, pappl_pr_driver_data_t *data, ipp_t **attrs, void *) {
+  if (!driverName || std::strcmp(driverName, kDriverName)) return false;
+
+  data->printfile_cb = PrintFileCallback;
+  data->status_cb = StatusCallback;
+  data->format = "application/postscript";
+  std::strncpy(data->make_and_model, "VANTORA Q610", sizeof(data->make_and_model) - 1);
+  data->ppm = 40;
+  data->ppm_color = 40;
+  data->kind = PAPPL_KIND_DOCUMENT | PAPPL_KIND_ENVELOPE | PAPPL_KIND_LABEL;
+  data->color_supported = PAPPL_COLOR_MODE_AUTO | PAPPL_COLOR_MODE_COLOR | PAPPL_COLOR_MODE_MONOCHROME;
+  data->color_default = PAPPL_COLOR_MODE_AUTO;
+  data->content_default = PAPPL_CONTENT_AUTO;
+  data->quality_default = IPP_QUALITY_NORMAL;
+  data->scaling_default = PAPPL_SCALING_AUTO;
+  data->orient_default = IPP_ORIENT_NONE;
+  data->raster_types = PAPPL_PWG_RASTER_TYPE_SRGB_8 | PAPPL_PWG_RASTER_TYPE_BLACK_1;
+  data->duplex = PAPPL_DUPLEX_NORMAL;
+  data->sides_supported =
+      PAPPL_SIDES_ONE_SIDED | PAPPL_SIDES_TWO_SIDED_LONG_EDGE | PAPPL_SIDES_TWO_SIDED_SHORT_EDGE;
+  data->sides_default = PAPPL_SIDES_ONE_SIDED;
+  data->num_resolution = 1;
+  data->x_resolution[0] = data->y_resolution[0] = 600;
+  data->x_default = data->y_default = 600;
+  data->left_right = 423;  // 1/6 inch, as the PPD's imageable area
+  data->bottom_top = 423;
+  data->identify_supported = PAPPL_IDENTIFY_ACTIONS_NONE;
+
+  const auto &media = SupportedMedia();
+  data->num_media = static_cast<int>(media.size());
+  for (size_t i = 0; i < media.size(); ++i) data->media[i] = media[i];
+  const auto &sources = SupportedSources();
+  data->num_source = static_cast<int>(sources.size());
+  for (size_t i = 0; i < sources.size(); ++i) {
+    data->source[i] = sources[i];
+    pappl_media_col_t &ready = data->media_ready[i];
+    std::memset(&ready, 0, sizeof(ready));
+    pwg_media_t *pwg = pwgMediaForPWG("na_letter_8.5x11in");
+    std::strncpy(ready.size_name, pwg->pwg, sizeof(ready.size_name) - 1);
+    ready.size_width = pwg->width;
+    ready.size_length = pwg->length;
+    ready.left_margin = ready.right_margin = data->left_right;
+    ready.top_margin = ready.bottom_margin = data->bottom_top;
+    std::strncpy(ready.source, sources[i], sizeof(ready.source) - 1);
+    std::strncpy(ready.type, "stationery", sizeof(ready.type) - 1);
+  }
+  data->media_default = data->media_ready[0];
+  const auto &types = SupportedTypes();
+  data->num_type = static_cast<int>(types.size());
+  for (size_t i = 0; i < types.size(); ++i) data->type[i] = types[i];
+
+  // The attributes a job may carry beyond PAPPL's own; PAPPL lists these in
+  // job-creation-attributes-supported and gives their defaults to the job.
+  data->num_vendor = 0;
+  for (const char *v : {"vantora-poster", "vantora-cut-lines"}) data->vendor[data->num_vendor++] = v;
+
+  ipp_t *a = ippNew();
+  AddKeywords(a, "vantora-poster-supported", SupportedPosters());
+  ippAddString(a, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "vantora-poster-default", nullptr, "none");
+  ippAddBoolean(a, IPP_TAG_PRINTER, "vantora-cut-lines-supported", 1);
+  ippAddBoolean(a, IPP_TAG_PRINTER, "vantora-cut-lines-default", 0);
+  ippAddInteger(a, IPP_TAG_PRINTER, IPP_TAG_INTEGER, "vantora-stamp-text-supported", kStampTextMax);
+  ippAddOutOfBand(a, IPP_TAG_PRINTER, IPP_TAG_NOVALUE, "vantora-stamp-text-default");
+
+  // Secure print: a PIN of 4 to 8 digits, sent to the printer as it is.
+  ippAddInteger(a, IPP_TAG_PRINTER, IPP_TAG_INTEGER, "job-password-supported", kSecurePinMax);
+  ippAddRange(a, IPP_TAG_PRINTER, "job-password-length-supported", kSecurePinMin, kSecurePinMax);
+  ippAddString(a, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "job-password-encryption-supported", nullptr, "none");
+  ippAddString(a, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "job-password-repertoire-supported", nullptr,
+               "iana_us-ascii_digits");
+  ippAddString(a, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "job-password-repertoire-configured", nullptr,
+               "iana_us-ascii_digits");
+
+  // Covers, interleave sheets, booklet.
+  AddKeywords(a, "cover-front-supported", {"cover-type", "media", "media-col"});
+  AddKeywords(a, "cover-back-supported", {"cover-type", "media", "media-col"});
+  AddKeywords(a, "cover-type-supported", {"no-cover", "print-none", "print-front", "print-both"});
+  AddKeywords(a, "insert-sheet-supported", {"insert-after-page-number", "insert-count", "media", "media-col"});
+  AddKeywords(a, "imposition-template-supported", {"none", "booklet"});
+  ippAddString(a, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "imposition-template-default", nullptr, "none");
+
+  // Presets for clients that show them.
+  ipp_t *presets[3];
+  presets[0] = Preset("booklet", [](ipp_t *p) {
+    ippAddString(p, IPP_TAG_ZERO, IPP_TAG_KEYWORD, "imposition-template", nullptr, "booklet");
+    ippAddString(p, IPP_TAG_ZERO, IPP_TAG_KEYWORD, "sides", nullptr, "two-sided-short-edge");
+  });
+  presets[1] = Preset("poster-2x2", [](ipp_t *p) {
+    ippAddString(p, IPP_TAG_ZERO, IPP_TAG_KEYWORD, "vantora-poster", nullptr, "2x2");
+    ippAddBoolean(p, IPP_TAG_ZERO, "vantora-cut-lines", 1);
+  });
+  presets[2] = Preset("report-with-covers", [](ipp_t *p) {
+    ipp_t *front = CoverCol("print-none", "tray-2");
+    ipp_t *back = CoverCol("print-none", "tray-2");
+    ippAddCollection(p, IPP_TAG_ZERO, "cover-front", front);
+    ippAddCollection(p, IPP_TAG_ZERO, "cover-back", back);
+    ippDelete(front);
+    ippDelete(back);
+    ippAddString(p, IPP_TAG_ZERO, IPP_TAG_KEYWORD, "sides", nullptr, "two-sided-long-edge");
+  });
+  ippAddCollections(a, IPP_TAG_PRINTER, "job-presets-supported", 3, const_cast<const ipp_t **>(presets));
+  for (ipp_t *p : presets) ippDelete(p);
+
+  *attrs = a;
+  (void)system;
+  (void)deviceUri;
+  (void)deviceId;
+  return true;
+}
+
+void RegisterFormats(pappl_system_t *system) {
+  papplSystemAddMIMEFilter(system, "application/pdf", "application/postscript", PdfFilterCallback,
+                           nullptr);
+}
+
+}  // namespace vtpapp
