@@ -2,14 +2,17 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "FilterRun.h"
 #include "JobOptions.h"
+#include "RasterPs.h"
 
 #ifndef VT_PAPP_SOURCE_PPD
 #define VT_PAPP_SOURCE_PPD ""
@@ -179,13 +182,45 @@ bool MapJob(pappl_job_t *job, JobMapping &mapping) {
   return true;
 }
 
-bool PrintFileCallback(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device) {
-  JobMapping mapping;
-  if (!MapJob(job, mapping)) return false;
-  return PrintPostScript(job, device, papplJobGetFilename(job), mapping);
+// No C++ exception may cross PAPPL's C frames: a failure there fails the job.
+template <typename F>
+bool Guarded(pappl_job_t *job, F &&f) {
+  try {
+    return f();
+  } catch (const std::exception &e) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Internal error: %s", e.what());
+  } catch (...) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Internal error");
+  }
+  papplJobSetMessage(job, "Internal error in the driver.");
+  return false;
 }
 
+// The job's document, or null when it is gone (a job canceled before it ran).
+const char *DocumentOf(pappl_job_t *job) {
+  const char *f = papplJobGetFilename(job);
+  if (!f || !*f) papplLogJob(job, PAPPL_LOGLEVEL_INFO, "The job has no document (canceled?)");
+  return f && *f ? f : nullptr;
+}
+
+bool PrintFileCallback(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device) {
+  return Guarded(job, [&] {
+    const char *doc = DocumentOf(job);
+    JobMapping mapping;
+    if (!doc || !MapJob(job, mapping)) return false;
+    return PrintPostScript(job, device, doc, mapping);
+  });
+}
+
+bool PdfFilter(pappl_job_t *job, pappl_device_t *device);
+
 bool PdfFilterCallback(pappl_job_t *job, pappl_device_t *device, void *) {
+  return Guarded(job, [&] { return PdfFilter(job, device); });
+}
+
+bool PdfFilter(pappl_job_t *job, pappl_device_t *device) {
+  const char *doc = DocumentOf(job);
+  if (!doc) return false;
   JobMapping mapping;
   if (!MapJob(job, mapping)) return false;
   int w = 0, h = 0;
@@ -203,7 +238,7 @@ bool PdfFilterCallback(pappl_job_t *job, pappl_device_t *device, void *) {
   }
   close(fd);
   std::string error;
-  bool ok = ConvertPdfToPs(papplJobGetFilename(job), psFile, mapping.fitToPage, mapping.expand, w,
+  bool ok = ConvertPdfToPs(doc, psFile, mapping.fitToPage, mapping.expand, w,
                            h, error);
   if (!ok) {
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", error.c_str());
@@ -216,7 +251,73 @@ bool PdfFilterCallback(pappl_job_t *job, pappl_device_t *device, void *) {
   return ok;
 }
 
+// Raster jobs (PWG raster, Apple raster, JPEG, PNG) arrive as lines; they are
+// collected as a PostScript document and printed through the filter like any
+// other.
+struct RasterJob {
+  RasterPsWriter writer;
+  char path[1024] = "";
+};
+
+bool RasterStartJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *) {
+  return Guarded(job, [&] {
+  auto *r = new RasterJob;
+  int fd = papplJobOpenFile(job, r->path, sizeof(r->path), nullptr, "ps", "w");
+  if (fd >= 0) close(fd);
+  if (fd < 0 || !r->writer.Open(r->path)) {
+    papplJobSetMessage(job, "Cannot create a spool file.");
+    delete r;
+    return false;
+  }
+  papplJobSetData(job, r);
+  return true;
+  });
+}
+
+bool RasterStartPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, unsigned) {
+  auto *r = static_cast<RasterJob *>(papplJobGetData(job));
+  if (!r) return false;
+  RasterPage page;
+  page.width = options->header.cupsWidth;
+  page.height = options->header.cupsHeight;
+  page.bitsPerPixel = options->header.cupsBitsPerPixel;
+  page.pageWidth = options->header.PageSize[0];
+  page.pageHeight = options->header.PageSize[1];
+  return r->writer.BeginPage(page);
+}
+
+bool RasterWriteLine(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, unsigned,
+                     const unsigned char *line) {
+  auto *r = static_cast<RasterJob *>(papplJobGetData(job));
+  return r && r->writer.WriteLine(line);
+}
+
+bool RasterEndPage(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, unsigned) {
+  auto *r = static_cast<RasterJob *>(papplJobGetData(job));
+  return r && r->writer.EndPage();
+}
+
+bool RasterEndJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device) {
+  return Guarded(job, [&] {
+  auto *r = static_cast<RasterJob *>(papplJobGetData(job));
+  if (!r) return false;
+  papplJobSetData(job, nullptr);
+  bool ok = r->writer.Close();
+  if (!ok) papplJobSetMessage(job, "Cannot write the spool file.");
+  JobMapping mapping;
+  if (ok) ok = MapJob(job, mapping);
+  if (ok) ok = PrintPostScript(job, device, r->path, mapping);
+  unlink(r->path);
+  delete r;
+  return ok;
+  });
+}
+
 bool StatusCallback(pappl_printer_t *) { return true; }
+
+void IdentifyCallback(pappl_printer_t *printer, pappl_identify_actions_t, const char *message) {
+  papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "Identify-Printer: %s", message ? message : "");
+}
 
 void AddKeywords(ipp_t *attrs, const char *name, const std::vector<const char *> &values) {
   ippAddStrings(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, name, static_cast<int>(values.size()),
@@ -243,6 +344,27 @@ ipp_t *CoverCol(const char *type, const char *source) {
 
 }  // namespace
 
+void PrinterCreated(pappl_printer_t *printer, void *) {
+  // The four toners; their levels are not read from the printer, so they
+  // are reported as unknown.
+  pappl_supply_t supplies[4] = {};
+  const struct {
+    pappl_supply_color_t color;
+    const char *name;
+  } toners[] = {{PAPPL_SUPPLY_COLOR_CYAN, "Cyan Toner"},
+                {PAPPL_SUPPLY_COLOR_MAGENTA, "Magenta Toner"},
+                {PAPPL_SUPPLY_COLOR_YELLOW, "Yellow Toner"},
+                {PAPPL_SUPPLY_COLOR_BLACK, "Black Toner"}};
+  for (int i = 0; i < 4; ++i) {
+    supplies[i].color = toners[i].color;
+    std::snprintf(supplies[i].description, sizeof(supplies[i].description), "%s", toners[i].name);
+    supplies[i].is_consumed = true;
+    supplies[i].level = -1;
+    supplies[i].type = PAPPL_SUPPLY_TYPE_TONER;
+  }
+  papplPrinterSetSupplies(printer, 4, supplies);
+}
+
 pappl_pr_driver_t *Drivers(int *count) {
   *count = static_cast<int>(sizeof(gDrivers) / sizeof(gDrivers[0]));
   return gDrivers;
@@ -258,9 +380,15 @@ bool DriverCallback(pappl_system_t *system, const char *driverName, const char *
   if (!driverName || std::strcmp(driverName, kDriverName)) return false;
 
   data->printfile_cb = PrintFileCallback;
+  data->rstartjob_cb = RasterStartJob;
+  data->rstartpage_cb = RasterStartPage;
+  data->rwriteline_cb = RasterWriteLine;
+  data->rendpage_cb = RasterEndPage;
+  data->rendjob_cb = RasterEndJob;
   data->status_cb = StatusCallback;
   data->format = "application/postscript";
   std::strncpy(data->make_and_model, "VANTORA Q610", sizeof(data->make_and_model) - 1);
+  data->has_supplies = true;
   data->ppm = 40;
   data->ppm_color = 40;
   data->kind = PAPPL_KIND_DOCUMENT | PAPPL_KIND_ENVELOPE | PAPPL_KIND_LABEL;
@@ -269,23 +397,32 @@ bool DriverCallback(pappl_system_t *system, const char *driverName, const char *
   data->content_default = PAPPL_CONTENT_AUTO;
   data->quality_default = IPP_QUALITY_NORMAL;
   data->scaling_default = PAPPL_SCALING_AUTO;
-  data->orient_default = IPP_ORIENT_NONE;
-  data->raster_types = PAPPL_PWG_RASTER_TYPE_SRGB_8 | PAPPL_PWG_RASTER_TYPE_BLACK_1;
+  data->orient_default = IPP_ORIENT_PORTRAIT;
+  data->raster_types =
+      PAPPL_PWG_RASTER_TYPE_SRGB_8 | PAPPL_PWG_RASTER_TYPE_SGRAY_8 | PAPPL_PWG_RASTER_TYPE_BLACK_1;
   data->duplex = PAPPL_DUPLEX_NORMAL;
   data->sides_supported =
       PAPPL_SIDES_ONE_SIDED | PAPPL_SIDES_TWO_SIDED_LONG_EDGE | PAPPL_SIDES_TWO_SIDED_SHORT_EDGE;
   data->sides_default = PAPPL_SIDES_ONE_SIDED;
   data->num_resolution = 1;
-  data->x_resolution[0] = data->y_resolution[0] = 600;
-  data->x_default = data->y_default = 600;
+  // Raster documents are sent to the printer as images at this resolution;
+  // PostScript and PDF keep the resolution of their own.
+  data->x_resolution[0] = data->y_resolution[0] = 300;
+  data->x_default = data->y_default = 300;
   data->left_right = 423;  // 1/6 inch, as the PPD's imageable area
   data->bottom_top = 423;
-  data->identify_supported = PAPPL_IDENTIFY_ACTIONS_NONE;
+  // The printer has no way to be told; identification is shown in the log.
+  data->identify_cb = IdentifyCallback;
+  data->identify_supported = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
+  data->identify_default = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
 
   const auto &media = SupportedMedia();
   data->num_media = static_cast<int>(media.size());
   for (size_t i = 0; i < media.size(); ++i) data->media[i] = media[i];
-  const auto &sources = SupportedSources();
+  // PAPPL adds "auto" to media-source-supported itself.
+  std::vector<const char *> sources;
+  for (const char *s : SupportedSources())
+    if (std::strcmp(s, "auto")) sources.push_back(s);
   data->num_source = static_cast<int>(sources.size());
   for (size_t i = 0; i < sources.size(); ++i) {
     data->source[i] = sources[i];
@@ -301,6 +438,7 @@ bool DriverCallback(pappl_system_t *system, const char *driverName, const char *
     std::strncpy(ready.type, "stationery", sizeof(ready.type) - 1);
   }
   data->media_default = data->media_ready[0];
+  std::strncpy(data->media_default.source, "auto", sizeof(data->media_default.source) - 1);
   const auto &types = SupportedTypes();
   data->num_type = static_cast<int>(types.size());
   for (size_t i = 0; i < types.size(); ++i) data->type[i] = types[i];
@@ -308,7 +446,10 @@ bool DriverCallback(pappl_system_t *system, const char *driverName, const char *
   // The attributes a job may carry beyond PAPPL's own; PAPPL lists these in
   // job-creation-attributes-supported and gives their defaults to the job.
   data->num_vendor = 0;
-  for (const char *v : {"vantora-poster", "vantora-cut-lines"}) data->vendor[data->num_vendor++] = v;
+  for (const char *v : {"vantora-poster", "vantora-cut-lines", "vantora-stamp-text", "cover-front",
+                        "cover-back", "insert-sheet", "imposition-template", "job-password",
+                        "job-password-encryption"})
+    data->vendor[data->num_vendor++] = v;
 
   ipp_t *a = ippNew();
   AddKeywords(a, "vantora-poster-supported", SupportedPosters());
@@ -326,6 +467,13 @@ bool DriverCallback(pappl_system_t *system, const char *driverName, const char *
                "iana_us-ascii_digits");
   ippAddString(a, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "job-password-repertoire-configured", nullptr,
                "iana_us-ascii_digits");
+
+  // The filter leaves colour management to the printer.
+  ippAddString(a, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-supported", nullptr, "auto");
+  ippAddString(a, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-default", nullptr, "auto");
+
+  // Get-Printer-Attributes answers with what was asked, nothing preferred.
+  ippAddBoolean(a, IPP_TAG_PRINTER, "preferred-attributes-supported", 0);
 
   // Covers, interleave sheets, booklet.
   AddKeywords(a, "cover-front-supported", {"cover-type", "media", "media-col"});

@@ -19,6 +19,9 @@ bool DriverCallback(pappl_system_t *system, const char *driverName, const char *
 const char *AutoAddCallback(const char *deviceInfo, const char *deviceUri, const char *deviceId,
                             void *data);
 
+// Gives a new printer its supplies.
+void PrinterCreated(pappl_printer_t *printer, void *data);
+
 // Registers the PDF and PostScript paths of a job with the system.
 void RegisterFormats(pappl_system_t *system);
 

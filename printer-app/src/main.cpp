@@ -77,8 +77,8 @@ pappl_system_t *SystemCallback(int numOptions, cups_option_t *options, void *) {
 
   int numDrivers = 0;
   pappl_pr_driver_t *drivers = vtpapp::Drivers(&numDrivers);
-  papplSystemSetPrinterDrivers(system, numDrivers, drivers, vtpapp::AutoAddCallback, nullptr,
-                               vtpapp::DriverCallback, nullptr);
+  papplSystemSetPrinterDrivers(system, numDrivers, drivers, vtpapp::AutoAddCallback,
+                               vtpapp::PrinterCreated, vtpapp::DriverCallback, nullptr);
   vtpapp::RegisterFormats(system);
   papplSystemSetFooterHTML(system, "VANTORA Q610 Printer Application");
   papplSystemSetSaveCallback(system, SaveState, nullptr);
