@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -87,6 +88,64 @@ std::string ProgramDir() {
   return slash == std::string::npos ? std::string() : p.substr(0, slash);
 }
 
+bool HasPageComments(const std::string &ps) {
+  std::FILE *f = std::fopen(ps.c_str(), "rb");
+  if (!f) return false;
+  char line[256];
+  bool found = false;
+  bool atStart = true;
+  while (!found && std::fgets(line, sizeof(line), f)) {
+    if (atStart && !std::strncmp(line, "%%Page:", 7)) found = true;
+    atStart = std::strchr(line, '\n') != nullptr;
+  }
+  std::fclose(f);
+  return found;
+}
+
+bool NameCreator(const std::string &ps, const char *creator) {
+  std::FILE *in = std::fopen(ps.c_str(), "rb");
+  if (!in) return false;
+  std::string tmp = ps + ".creator";
+  std::FILE *out = std::fopen(tmp.c_str(), "wb");
+  if (!out) {
+    std::fclose(in);
+    return false;
+  }
+  char buf[65536];
+  bool ok = true, first = true;
+  if (std::fgets(buf, sizeof(buf), in)) {
+    ok = std::fputs(buf, out) >= 0 && std::fprintf(out, "%%%%Creator: %s\n", creator) > 0;
+    first = false;
+  }
+  size_t n;
+  while (ok && (n = std::fread(buf, 1, sizeof(buf), in)) > 0)
+    ok = std::fwrite(buf, 1, n, out) == n;
+  ok = ok && !std::ferror(in) && !first;
+  std::fclose(in);
+  if (std::fclose(out) != 0) ok = false;
+  if (ok) ok = std::rename(tmp.c_str(), ps.c_str()) == 0;
+  if (!ok) std::remove(tmp.c_str());
+  return ok;
+}
+
+bool NormalizePostScript(const std::string &in, const std::string &out, bool fit, bool expand,
+                         int paperWidthPoints, int paperHeightPoints, std::string &error) {
+  std::string gs = FirstExecutable({"/usr/bin/gs", "/usr/local/bin/gs"});
+  if (gs.empty()) {
+    error = "Ghostscript is not installed";
+    return false;
+  }
+  std::string pdf = out + ".pdf";
+  bool ok = RunQuiet({gs, "-q", "-dNOPAUSE", "-dBATCH", "-dSAFER", "-sDEVICE=pdfwrite",
+                      "-sOutputFile=" + pdf, in}) == 0;
+  if (!ok)
+    error = "Ghostscript could not read the PostScript document";
+  else
+    ok = ConvertPdfToPs(pdf, out, fit, expand, paperWidthPoints, paperHeightPoints, error);
+  std::remove(pdf.c_str());
+  return ok;
+}
+
 bool ConvertPdfToPs(const std::string &pdf, const std::string &ps, bool fit, bool expand,
                     int paperWidthPoints, int paperHeightPoints, std::string &error) {
   std::string pdftops = FirstExecutable({"/usr/bin/pdftops", "/usr/local/bin/pdftops"});
@@ -102,7 +161,13 @@ bool ConvertPdfToPs(const std::string &pdf, const std::string &ps, bool fit, boo
       if (expand) argv.push_back("-expand");
     }
     argv.insert(argv.end(), {pdf, ps});
-    if (RunQuiet(argv) == 0) return true;
+    // pdftops names itself only in a plain comment; the filter reads the
+    // creator from the DSC header.
+    if (RunQuiet(argv) == 0) {
+      if (NameCreator(ps, "poppler pdftops")) return true;
+      error = "cannot write the converted document";
+      return false;
+    }
     error = "pdftops could not convert the document";
   }
   std::string gs = FirstExecutable({"/usr/bin/gs", "/usr/local/bin/gs"});

@@ -25,6 +25,18 @@ void ParseFilterLine(const std::string &line, const FilterProgress &progress);
 bool ConvertPdfToPs(const std::string &pdf, const std::string &ps, bool fit, bool expand,
                     int paperWidthPoints, int paperHeightPoints, std::string &error);
 
+// True when the PostScript document has DSC page comments ("%%Page:"), so
+// the filter can tell its pages apart.
+bool HasPageComments(const std::string &ps);
+
+// Rewrites a PostScript document without page comments into one with them
+// (Ghostscript to PDF, then ConvertPdfToPs).
+bool NormalizePostScript(const std::string &in, const std::string &out, bool fit, bool expand,
+                         int paperWidthPoints, int paperHeightPoints, std::string &error);
+
+// Puts "%%Creator: CREATOR" after the first line of a PostScript file.
+bool NameCreator(const std::string &ps, const char *creator);
+
 // Runs `program args...` with `env` added to the environment; its standard
 // output goes to `sink` (false from sink stops the run), its standard error
 // to `progress`. Returns the exit status, or -1 when it could not run or was

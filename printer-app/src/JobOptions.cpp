@@ -385,6 +385,20 @@ std::string ValidateExtraAttributes(ipp_t *request, std::string *badName) {
       if (std::string why = CheckSheetCollection(a, true); !why.empty()) return bad(name, why);
     } else if (!std::strcmp(name, "insert-sheet")) {
       if (std::string why = CheckSheetCollection(a, false); !why.empty()) return bad(name, why);
+    } else if (!std::strcmp(name, "media-col")) {
+      // PAPPL reads the first of each member; a collection that repeats
+      // members or carries hundreds of them is not a job to guess at.
+      if (ippGetValueTag(a) != IPP_TAG_BEGIN_COLLECTION || ippGetCount(a) != 1)
+        return bad(name, "must be one collection");
+      ipp_t *mc = ippGetCollection(a, 0);
+      std::vector<std::string> seen;
+      for (ipp_attribute_t *m = ippFirstAttribute(mc); m; m = ippNextAttribute(mc)) {
+        const char *mn = ippGetName(m);
+        if (seen.size() >= 16) return bad(name, "too many members");
+        for (const auto &x : seen)
+          if (mn && x == mn) return bad(name, std::string("member '") + mn + "' given twice");
+        seen.emplace_back(mn ? mn : "");
+      }
     } else if (!std::strcmp(name, "imposition-template")) {
       if (!IsKeywordIn(a, {"none", "booklet"})) return bad(name, "unsupported value");
     } else if (!std::strcmp(name, "vantora-poster")) {

@@ -203,12 +203,54 @@ const char *DocumentOf(pappl_job_t *job) {
   return f && *f ? f : nullptr;
 }
 
+// The paper of the mapping in points, 0 when not known.
+void PaperPoints(const JobMapping &mapping, int &w, int &h) {
+  w = h = 0;
+  if (mapping.pwgSize.empty()) return;
+  if (pwg_media_t *pwg = pwgMediaForPWG(mapping.pwgSize.c_str())) {
+    w = static_cast<int>(pwg->width * 72.0 / 2540.0 + 0.5);
+    h = static_cast<int>(pwg->length * 72.0 / 2540.0 + 0.5);
+  }
+}
+
+// Converts the job's document with `convert` into a spool file and prints that.
+bool PrintConverted(pappl_job_t *job, pappl_device_t *device, const JobMapping &mapping,
+                    const std::function<bool(const std::string &, std::string &)> &convert) {
+  // Not "ps": a PostScript job's own document already has that name.
+  char psFile[1024];
+  int fd = papplJobOpenFile(job, psFile, sizeof(psFile), nullptr, "forfilter.ps", "w");
+  if (fd < 0) {
+    papplJobSetMessage(job, "Cannot create a spool file.");
+    return false;
+  }
+  close(fd);
+  std::string error;
+  bool ok = convert(psFile, error);
+  if (!ok) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", error.c_str());
+    papplJobSetMessage(job, "%s", error.c_str());
+    papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
+  } else {
+    ok = PrintPostScript(job, device, psFile, mapping);
+  }
+  unlink(psFile);
+  return ok;
+}
+
 bool PrintFileCallback(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device) {
   return Guarded(job, [&] {
     const char *doc = DocumentOf(job);
     JobMapping mapping;
     if (!doc || !MapJob(job, mapping)) return false;
-    return PrintPostScript(job, device, doc, mapping);
+    if (HasPageComments(doc)) return PrintPostScript(job, device, doc, mapping);
+    // Without page comments the filter sees one page; the document is
+    // rewritten with them first.
+    papplLogJob(job, PAPPL_LOGLEVEL_INFO, "The document has no page comments; normalising it");
+    int w, h;
+    PaperPoints(mapping, w, h);
+    return PrintConverted(job, device, mapping, [&](const std::string &ps, std::string &error) {
+      return NormalizePostScript(doc, ps, mapping.fitToPage, mapping.expand, w, h, error);
+    });
   });
 }
 
@@ -220,35 +262,13 @@ bool PdfFilterCallback(pappl_job_t *job, pappl_device_t *device, void *) {
 
 bool PdfFilter(pappl_job_t *job, pappl_device_t *device) {
   const char *doc = DocumentOf(job);
-  if (!doc) return false;
   JobMapping mapping;
-  if (!MapJob(job, mapping)) return false;
-  int w = 0, h = 0;
-  if (!mapping.pwgSize.empty()) {
-    if (pwg_media_t *pwg = pwgMediaForPWG(mapping.pwgSize.c_str())) {
-      w = static_cast<int>(pwg->width * 72.0 / 2540.0 + 0.5);
-      h = static_cast<int>(pwg->length * 72.0 / 2540.0 + 0.5);
-    }
-  }
-  char psFile[1024];
-  int fd = papplJobOpenFile(job, psFile, sizeof(psFile), nullptr, "ps", "w");
-  if (fd < 0) {
-    papplJobSetMessage(job, "Cannot create a spool file.");
-    return false;
-  }
-  close(fd);
-  std::string error;
-  bool ok = ConvertPdfToPs(doc, psFile, mapping.fitToPage, mapping.expand, w,
-                           h, error);
-  if (!ok) {
-    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", error.c_str());
-    papplJobSetMessage(job, "%s", error.c_str());
-    papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
-  } else {
-    ok = PrintPostScript(job, device, psFile, mapping);
-  }
-  unlink(psFile);
-  return ok;
+  if (!doc || !MapJob(job, mapping)) return false;
+  int w, h;
+  PaperPoints(mapping, w, h);
+  return PrintConverted(job, device, mapping, [&](const std::string &ps, std::string &error) {
+    return ConvertPdfToPs(doc, ps, mapping.fitToPage, mapping.expand, w, h, error);
+  });
 }
 
 // Raster jobs (PWG raster, Apple raster, JPEG, PNG) arrive as lines; they are
@@ -262,7 +282,7 @@ struct RasterJob {
 bool RasterStartJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *) {
   return Guarded(job, [&] {
   auto *r = new RasterJob;
-  int fd = papplJobOpenFile(job, r->path, sizeof(r->path), nullptr, "ps", "w");
+  int fd = papplJobOpenFile(job, r->path, sizeof(r->path), nullptr, "forfilter.ps", "w");
   if (fd >= 0) close(fd);
   if (fd < 0 || !r->writer.Open(r->path)) {
     papplJobSetMessage(job, "Cannot create a spool file.");

@@ -72,7 +72,11 @@ pappl_system_t *SystemCallback(int numOptions, cups_option_t *options, void *) {
                         LogLevel(Option("log-level", numOptions, options, "warn")), nullptr, false);
   if (!system) return nullptr;
 
-  papplSystemAddListeners(system, hostName.empty() ? nullptr : hostName.c_str());
+  if (!papplSystemAddListeners(system, hostName.empty() ? nullptr : hostName.c_str())) {
+    std::fprintf(stderr, "%s: cannot listen on port %d\n", kName, port);
+    papplSystemDelete(system);
+    return nullptr;
+  }
   if (!hostName.empty()) papplSystemSetHostName(system, hostName.c_str());
 
   int numDrivers = 0;

@@ -171,6 +171,12 @@ TEST(JobOptions, ValidateRejectsHostileValues) {
          j.col("cover-front", c);
        }, "cover-front"},
       {"cover tray unknown", [](Ipp &j) { j.col("cover-front", Cover("print-none", "tray-9")); }, "cover-front"},
+      {"media-col repeating a member", [](Ipp &j) {
+         ipp_t *mc = MediaCol("tray-1", nullptr);
+         ippAddString(mc, IPP_TAG_ZERO, IPP_TAG_KEYWORD, "media-source", nullptr, "tray-2");
+         j.col("media-col", mc);
+       }, "media-col"},
+      {"media-col with every member once", [](Ipp &j) { j.col("media-col", MediaCol("tray-1", "labels", "iso_a4_210x297mm")); }, nullptr},
       {"insert at a page", [](Ipp &j) {
          ipp_t *c = ippNew();
          ippAddInteger(c, IPP_TAG_ZERO, IPP_TAG_INTEGER, "insert-after-page-number", 3);
