@@ -13,6 +13,7 @@ packages=(
   cups cups-client cups-filters cups-bsd
   snmpd snmp iproute2 iputils-ping
   ghostscript poppler-utils imagemagick libtasn1-doc
+  libpappl-dev cups-ipp-utils
 )
 
 missing=()
