@@ -164,6 +164,10 @@ JobMapping MapJobAttributes(ipp_t *job, ipp_t *defaults, const char *userName,
   }
   const char *sizeName = mediaCol ? SizeNameOfMediaCol(mediaCol) : nullptr;
   if (!sizeName) sizeName = Keyword(Find(job, defaults, "media"));
+  // A media-col with only a tray or a type (CUPS's driverless queues send
+  // such) leaves the size at the printer's default.
+  ipp_attribute_t *defaultCol = Find(nullptr, defaults, "media-col-default");
+  if (!sizeName && defaultCol) sizeName = SizeNameOfMediaCol(ippGetCollection(defaultCol, 0));
   if (sizeName) {
     if (const char *ppd = PpdPageSizeForPwg(sizeName)) {
       add("PageSize", ppd);

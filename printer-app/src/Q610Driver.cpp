@@ -6,6 +6,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <functional>
 #include <string>
 #include <vector>
@@ -142,15 +145,46 @@ bool PrintPostScript(pappl_job_t *job, pappl_device_t *device, const std::string
   };
   progress.canceled = [job]() { return papplJobIsCanceled(job); };
 
+  // The print stream is collected first and sent to the device once the
+  // filter has finished: the device is in use only for the copy, and a job
+  // canceled meanwhile sends nothing.
+  std::string streamFile = psFile + ".prn";
+  std::FILE *stream = std::fopen(streamFile.c_str(), "w+b");
+  if (!stream) {
+    papplJobSetMessage(job, "Cannot create a spool file.");
+    return false;
+  }
   std::string error;
   int status = RunFilter(
       filter, args, {"PPD=" + ppd},
-      [device](const char *data, size_t len) {
-        return papplDeviceWrite(device, data, len) == static_cast<ssize_t>(len);
-      },
+      [stream](const char *data, size_t len) { return std::fwrite(data, 1, len, stream) == len; },
       progress, error);
-  papplDeviceFlush(device);
-  if (status != 0) {
+  if (status == 0 && std::fflush(stream) != 0) {
+    status = -1;
+    error = "cannot write the spool file";
+  }
+  bool sent = status == 0;
+  if (sent) {
+    std::rewind(stream);
+    char buf[65536];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof(buf), stream)) > 0) {
+      if (papplJobIsCanceled(job)) {
+        sent = false;
+        break;
+      }
+      if (papplDeviceWrite(device, buf, n) != static_cast<ssize_t>(n)) {
+        sent = false;
+        status = -1;
+        error = "the device did not take the print stream";
+        break;
+      }
+    }
+    if (sent) papplDeviceFlush(device);
+  }
+  std::fclose(stream);
+  unlink(streamFile.c_str());
+  if (!sent) {
     if (papplJobIsCanceled(job)) return false;
     if (error.empty()) error = "psToVTOrbPS failed with exit status " + std::to_string(status);
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", error.c_str());
@@ -182,10 +216,23 @@ bool MapJob(pappl_job_t *job, JobMapping &mapping) {
   return true;
 }
 
+// PAPPL 1.3 can start two jobs of one printer at once when they arrive
+// together; the printer's device is shared, so a printer prints one job at a
+// time here.
+std::mutex &PrinterLock(pappl_printer_t *printer) {
+  static std::mutex mapLock;
+  static std::map<pappl_printer_t *, std::unique_ptr<std::mutex>> locks;
+  std::lock_guard<std::mutex> g(mapLock);
+  auto &m = locks[printer];
+  if (!m) m = std::make_unique<std::mutex>();
+  return *m;
+}
+
 // No C++ exception may cross PAPPL's C frames: a failure there fails the job.
 template <typename F>
 bool Guarded(pappl_job_t *job, F &&f) {
   try {
+    std::lock_guard<std::mutex> one(PrinterLock(papplJobGetPrinter(job)));
     return f();
   } catch (const std::exception &e) {
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Internal error: %s", e.what());
@@ -467,8 +514,7 @@ bool DriverCallback(pappl_system_t *system, const char *driverName, const char *
   // job-creation-attributes-supported and gives their defaults to the job.
   data->num_vendor = 0;
   for (const char *v : {"vantora-poster", "vantora-cut-lines", "vantora-stamp-text", "cover-front",
-                        "cover-back", "insert-sheet", "imposition-template", "job-password",
-                        "job-password-encryption"})
+                        "cover-back", "insert-sheet", "imposition-template"})
     data->vendor[data->num_vendor++] = v;
 
   ipp_t *a = ippNew();
@@ -479,14 +525,10 @@ bool DriverCallback(pappl_system_t *system, const char *driverName, const char *
   ippAddInteger(a, IPP_TAG_PRINTER, IPP_TAG_INTEGER, "vantora-stamp-text-supported", kStampTextMax);
   ippAddOutOfBand(a, IPP_TAG_PRINTER, IPP_TAG_NOVALUE, "vantora-stamp-text-default");
 
-  // Secure print: a PIN of 4 to 8 digits, sent to the printer as it is.
-  ippAddInteger(a, IPP_TAG_PRINTER, IPP_TAG_INTEGER, "job-password-supported", kSecurePinMax);
-  ippAddRange(a, IPP_TAG_PRINTER, "job-password-length-supported", kSecurePinMin, kSecurePinMax);
-  ippAddString(a, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "job-password-encryption-supported", nullptr, "none");
-  ippAddString(a, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "job-password-repertoire-supported", nullptr,
-               "iana_us-ascii_digits");
-  ippAddString(a, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "job-password-repertoire-configured", nullptr,
-               "iana_us-ascii_digits");
+  // Secure print: job-password is not advertised. PAPPL 1.3 keeps only the
+  // job attributes group with a job, and clients (CUPS among them) send the
+  // password as an operation attribute: the job would print at once, not
+  // held for its PIN. A job-password sent with the job's attributes is used.
 
   // The filter leaves colour management to the printer.
   ippAddString(a, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-supported", nullptr, "auto");

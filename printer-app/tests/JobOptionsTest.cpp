@@ -129,6 +129,14 @@ TEST(JobOptions, DefaultsFillWhatTheJobLeavesOut) {
   EXPECT_FALSE(m.fitToPage);
   EXPECT_EQ(got.count("jp.vantora.printers.loginName"), 0u);
   EXPECT_EQ(got["OutputMethod"], "Normal");
+
+  // A media-col naming only the tray keeps the default size.
+  Ipp trayOnly;
+  trayOnly.col("media-col", MediaCol("tray-4", nullptr));
+  auto got2 = AsMap(MapJobAttributes(trayOnly.p, defaults.p, nullptr, nullptr));
+  EXPECT_EQ(got2["VTInputSlot"], "Tray4");
+  EXPECT_EQ(got2["PageSize"], "A5");
+  EXPECT_EQ(got2.count("MediaType"), 0u);
 }
 
 TEST(JobOptions, UnsupportedValuesAreErrorsNotGuesses) {
