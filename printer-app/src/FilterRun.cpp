@@ -118,8 +118,7 @@ bool NameCreator(const std::string &ps, const char *creator) {
     first = false;
   }
   size_t n;
-  while (ok && (n = std::fread(buf, 1, sizeof(buf), in)) > 0)
-    ok = std::fwrite(buf, 1, n, out) == n;
+  while (ok && (n = std::fread(buf, 1, sizeof(buf), in)) > 0) ok = std::fwrite(buf, 1, n, out) == n;
   ok = ok && !std::ferror(in) && !first;
   std::fclose(in);
   if (std::fclose(out) != 0) ok = false;
@@ -192,8 +191,8 @@ bool ConvertPdfToPs(const std::string &pdf, const std::string &ps, bool fit, boo
 
 int RunFilter(const std::string &program, const std::vector<std::string> &args,
               const std::vector<std::string> &env,
-              const std::function<bool(const char *, size_t)> &sink,
-              const FilterProgress &progress, std::string &error) {
+              const std::function<bool(const char *, size_t)> &sink, const FilterProgress &progress,
+              std::string &error) {
   int out[2], err[2];
   if (pipe2(out, O_CLOEXEC) != 0) {
     error = std::string("pipe: ") + std::strerror(errno);

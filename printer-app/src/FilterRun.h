@@ -43,8 +43,8 @@ bool NameCreator(const std::string &ps, const char *creator);
 // stopped.
 int RunFilter(const std::string &program, const std::vector<std::string> &args,
               const std::vector<std::string> &env,
-              const std::function<bool(const char *, size_t)> &sink,
-              const FilterProgress &progress, std::string &error);
+              const std::function<bool(const char *, size_t)> &sink, const FilterProgress &progress,
+              std::string &error);
 
 // The first of `candidates` that is an executable file, or "".
 std::string FirstExecutable(const std::vector<std::string> &candidates);

@@ -13,17 +13,22 @@ struct NamePair {
 
 // The PPD's page sizes by their PWG names.
 constexpr NamePair kMedia[] = {
-    {"na_letter_8.5x11in", "Letter"},        {"na_legal_8.5x14in", "Legal"},
-    {"na_executive_7.25x10.5in", "Executive"}, {"na_ledger_11x17in", "Tabloid"},
-    {"iso_a3_297x420mm", "A3"},              {"iso_a4_210x297mm", "A4"},
-    {"iso_a5_148x210mm", "A5"},              {"iso_a6_105x148mm", "A6"},
-    {"jis_b5_182x257mm", "B5"},              {"na_number-10_4.125x9.5in", "Env10"},
+    {"na_letter_8.5x11in", "Letter"},
+    {"na_legal_8.5x14in", "Legal"},
+    {"na_executive_7.25x10.5in", "Executive"},
+    {"na_ledger_11x17in", "Tabloid"},
+    {"iso_a3_297x420mm", "A3"},
+    {"iso_a4_210x297mm", "A4"},
+    {"iso_a5_148x210mm", "A5"},
+    {"iso_a6_105x148mm", "A6"},
+    {"jis_b5_182x257mm", "B5"},
+    {"na_number-10_4.125x9.5in", "Env10"},
     {"iso_dl_110x220mm", "EnvDL"},
 };
 
 constexpr NamePair kSources[] = {
-    {"auto", "Auto"},     {"tray-1", "Tray1"}, {"tray-2", "Tray2"}, {"tray-3", "Tray3"},
-    {"tray-4", "Tray4"},  {"tray-5", "Tray5"}, {"manual", "Manual"},
+    {"auto", "Auto"},    {"tray-1", "Tray1"}, {"tray-2", "Tray2"},  {"tray-3", "Tray3"},
+    {"tray-4", "Tray4"}, {"tray-5", "Tray5"}, {"manual", "Manual"},
 };
 
 constexpr NamePair kTypes[] = {
@@ -172,8 +177,7 @@ JobMapping MapJobAttributes(ipp_t *job, ipp_t *defaults, const char *userName,
     if (const char *ppd = PpdPageSizeForPwg(sizeName)) {
       add("PageSize", ppd);
       m.pwgSize = sizeName;
-    }
-    else
+    } else
       fail(std::string("unsupported media '") + sizeName + "'");
   }
   const char *source = MemberKeyword(mediaCol, "media-source");
@@ -218,8 +222,7 @@ JobMapping MapJobAttributes(ipp_t *job, ipp_t *defaults, const char *userName,
       add("orientation-requested", std::to_string(v));
   }
 
-  if (const char *scaling = Keyword(Find(job, defaults, "print-scaling")))
-  {
+  if (const char *scaling = Keyword(Find(job, defaults, "print-scaling"))) {
     m.fitToPage = std::strcmp(scaling, "none") != 0;
     m.expand = !std::strcmp(scaling, "fit") || !std::strcmp(scaling, "fill");
   }
@@ -228,8 +231,9 @@ JobMapping MapJobAttributes(ipp_t *job, ipp_t *defaults, const char *userName,
   struct Cover {
     const char *attr, *page, *option, *tray;
   };
-  for (const Cover &c : {Cover{"cover-front", "FrontCoverPage", "FrontCoverOption", "FrontCoverTray"},
-                         Cover{"cover-back", "BackCoverPage", "BackCoverOption", "BackCoverTray"}}) {
+  for (const Cover &c :
+       {Cover{"cover-front", "FrontCoverPage", "FrontCoverOption", "FrontCoverTray"},
+        Cover{"cover-back", "BackCoverPage", "BackCoverOption", "BackCoverTray"}}) {
     ipp_attribute_t *a = Find(job, nullptr, c.attr);
     if (!a || ippGetValueTag(a) != IPP_TAG_BEGIN_COLLECTION) continue;
     ipp_t *col = ippGetCollection(a, 0);

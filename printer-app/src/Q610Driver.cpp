@@ -6,10 +6,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -33,10 +33,22 @@ pappl_pr_driver_t gDrivers[] = {
 
 // The attributes of a job the mapping reads.
 const char *const kJobAttributeNames[] = {
-    "media",         "media-col",    "media-source",     "media-type",
-    "sides",         "imposition-template", "orientation-requested", "print-scaling",
-    "cover-front",   "cover-back",   "insert-sheet",     "vantora-poster",
-    "vantora-cut-lines", "vantora-stamp-text", "job-password", "job-password-encryption",
+    "media",
+    "media-col",
+    "media-source",
+    "media-type",
+    "sides",
+    "imposition-template",
+    "orientation-requested",
+    "print-scaling",
+    "cover-front",
+    "cover-back",
+    "insert-sheet",
+    "vantora-poster",
+    "vantora-cut-lines",
+    "vantora-stamp-text",
+    "job-password",
+    "job-password-encryption",
 };
 
 std::string FilterProgram() {
@@ -69,8 +81,7 @@ ipp_t *PrinterDefaults(pappl_printer_t *printer) {
     ippAddString(mc, IPP_TAG_ZERO, IPP_TAG_KEYWORD, "media-source", nullptr,
                  data.media_default.source);
   if (data.media_default.type[0])
-    ippAddString(mc, IPP_TAG_ZERO, IPP_TAG_KEYWORD, "media-type", nullptr,
-                 data.media_default.type);
+    ippAddString(mc, IPP_TAG_ZERO, IPP_TAG_KEYWORD, "media-type", nullptr, data.media_default.type);
   ippAddCollection(d, IPP_TAG_PRINTER, "media-col-default", mc);
   ippDelete(mc);
   if (data.sides_default == PAPPL_SIDES_TWO_SIDED_LONG_EDGE)
@@ -107,7 +118,8 @@ bool PrintPostScript(pappl_job_t *job, pappl_device_t *device, const std::string
   std::string filter = FilterProgram();
   std::string ppd = PpdFile();
   if (filter.empty()) {
-    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "psToVTOrbPS was not found beside the program or in /usr/lib/cups/filter");
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR,
+                "psToVTOrbPS was not found beside the program or in /usr/lib/cups/filter");
     papplJobSetMessage(job, "The printer's filter is not installed.");
     return false;
   }
@@ -118,13 +130,15 @@ bool PrintPostScript(pappl_job_t *job, pappl_device_t *device, const std::string
   }
 
   int copies = 1;
-  if (ipp_attribute_t *c = papplJobGetAttribute(job, "copies"))
-    copies = ippGetInteger(c, 0);
+  if (ipp_attribute_t *c = papplJobGetAttribute(job, "copies")) copies = ippGetInteger(c, 0);
   const char *user = papplJobGetUsername(job);
   const char *title = papplJobGetName(job);
-  std::vector<std::string> args{std::to_string(papplJobGetID(job)), user ? user : "",
-                                title ? title : "", std::to_string(copies),
-                                JoinFilterOptions(mapping.options), psFile};
+  std::vector<std::string> args{std::to_string(papplJobGetID(job)),
+                                user ? user : "",
+                                title ? title : "",
+                                std::to_string(copies),
+                                JoinFilterOptions(mapping.options),
+                                psFile};
   papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "Running %s with options: %s", filter.c_str(),
               args[4].c_str());
 
@@ -203,7 +217,8 @@ bool MapJob(pappl_job_t *job, JobMapping &mapping) {
   std::string bad;
   std::string why = ValidateExtraAttributes(attrs, &bad);
   ipp_t *defaults = PrinterDefaults(papplJobGetPrinter(job));
-  if (why.empty()) mapping = MapJobAttributes(attrs, defaults, papplJobGetUsername(job), papplJobGetName(job));
+  if (why.empty())
+    mapping = MapJobAttributes(attrs, defaults, papplJobGetUsername(job), papplJobGetName(job));
   ippDelete(defaults);
   ippDelete(attrs);
   if (why.empty()) why = mapping.error;
@@ -328,16 +343,16 @@ struct RasterJob {
 
 bool RasterStartJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *) {
   return Guarded(job, [&] {
-  auto *r = new RasterJob;
-  int fd = papplJobOpenFile(job, r->path, sizeof(r->path), nullptr, "forfilter.ps", "w");
-  if (fd >= 0) close(fd);
-  if (fd < 0 || !r->writer.Open(r->path)) {
-    papplJobSetMessage(job, "Cannot create a spool file.");
-    delete r;
-    return false;
-  }
-  papplJobSetData(job, r);
-  return true;
+    auto *r = new RasterJob;
+    int fd = papplJobOpenFile(job, r->path, sizeof(r->path), nullptr, "forfilter.ps", "w");
+    if (fd >= 0) close(fd);
+    if (fd < 0 || !r->writer.Open(r->path)) {
+      papplJobSetMessage(job, "Cannot create a spool file.");
+      delete r;
+      return false;
+    }
+    papplJobSetData(job, r);
+    return true;
   });
 }
 
@@ -366,17 +381,17 @@ bool RasterEndPage(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, uns
 
 bool RasterEndJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device) {
   return Guarded(job, [&] {
-  auto *r = static_cast<RasterJob *>(papplJobGetData(job));
-  if (!r) return false;
-  papplJobSetData(job, nullptr);
-  bool ok = r->writer.Close();
-  if (!ok) papplJobSetMessage(job, "Cannot write the spool file.");
-  JobMapping mapping;
-  if (ok) ok = MapJob(job, mapping);
-  if (ok) ok = PrintPostScript(job, device, r->path, mapping);
-  unlink(r->path);
-  delete r;
-  return ok;
+    auto *r = static_cast<RasterJob *>(papplJobGetData(job));
+    if (!r) return false;
+    papplJobSetData(job, nullptr);
+    bool ok = r->writer.Close();
+    if (!ok) papplJobSetMessage(job, "Cannot write the spool file.");
+    JobMapping mapping;
+    if (ok) ok = MapJob(job, mapping);
+    if (ok) ok = PrintPostScript(job, device, r->path, mapping);
+    unlink(r->path);
+    delete r;
+    return ok;
   });
 }
 
@@ -459,7 +474,8 @@ bool DriverCallback(pappl_system_t *system, const char *driverName, const char *
   data->ppm = 40;
   data->ppm_color = 40;
   data->kind = PAPPL_KIND_DOCUMENT | PAPPL_KIND_ENVELOPE | PAPPL_KIND_LABEL;
-  data->color_supported = PAPPL_COLOR_MODE_AUTO | PAPPL_COLOR_MODE_COLOR | PAPPL_COLOR_MODE_MONOCHROME;
+  data->color_supported =
+      PAPPL_COLOR_MODE_AUTO | PAPPL_COLOR_MODE_COLOR | PAPPL_COLOR_MODE_MONOCHROME;
   data->color_default = PAPPL_COLOR_MODE_AUTO;
   data->content_default = PAPPL_CONTENT_AUTO;
   data->quality_default = IPP_QUALITY_NORMAL;
@@ -531,8 +547,10 @@ bool DriverCallback(pappl_system_t *system, const char *driverName, const char *
   // held for its PIN. A job-password sent with the job's attributes is used.
 
   // The filter leaves colour management to the printer.
-  ippAddString(a, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-supported", nullptr, "auto");
-  ippAddString(a, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-default", nullptr, "auto");
+  ippAddString(a, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-supported", nullptr,
+               "auto");
+  ippAddString(a, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-default", nullptr,
+               "auto");
 
   // Get-Printer-Attributes answers with what was asked, nothing preferred.
   ippAddBoolean(a, IPP_TAG_PRINTER, "preferred-attributes-supported", 0);
@@ -541,7 +559,8 @@ bool DriverCallback(pappl_system_t *system, const char *driverName, const char *
   AddKeywords(a, "cover-front-supported", {"cover-type", "media", "media-col"});
   AddKeywords(a, "cover-back-supported", {"cover-type", "media", "media-col"});
   AddKeywords(a, "cover-type-supported", {"no-cover", "print-none", "print-front", "print-both"});
-  AddKeywords(a, "insert-sheet-supported", {"insert-after-page-number", "insert-count", "media", "media-col"});
+  AddKeywords(a, "insert-sheet-supported",
+              {"insert-after-page-number", "insert-count", "media", "media-col"});
   AddKeywords(a, "imposition-template-supported", {"none", "booklet"});
   ippAddString(a, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "imposition-template-default", nullptr, "none");
 
@@ -564,7 +583,8 @@ bool DriverCallback(pappl_system_t *system, const char *driverName, const char *
     ippDelete(back);
     ippAddString(p, IPP_TAG_ZERO, IPP_TAG_KEYWORD, "sides", nullptr, "two-sided-long-edge");
   });
-  ippAddCollections(a, IPP_TAG_PRINTER, "job-presets-supported", 3, const_cast<const ipp_t **>(presets));
+  ippAddCollections(a, IPP_TAG_PRINTER, "job-presets-supported", 3,
+                    const_cast<const ipp_t **>(presets));
   for (ipp_t *p : presets) ippDelete(p);
 
   *attrs = a;

@@ -52,9 +52,10 @@ void Ascii85Writer::Finish() {
 bool RasterPsWriter::Open(const std::string &path) {
   out_ = std::fopen(path.c_str(), "w");
   if (!out_) return false;
-  std::fputs("%!PS-Adobe-3.0\n%%Creator: vantora-printer-app\n%%Pages: (atend)\n"
-             "%%EndComments\n%%BeginProlog\n%%EndProlog\n",
-             out_);
+  std::fputs(
+      "%!PS-Adobe-3.0\n%%Creator: vantora-printer-app\n%%Pages: (atend)\n"
+      "%%EndComments\n%%BeginProlog\n%%EndProlog\n",
+      out_);
   return true;
 }
 
@@ -70,7 +71,9 @@ bool RasterPsWriter::BeginPage(const RasterPage &page) {
   std::fprintf(out_, "%%%%Page: %d %d\n%%%%PageBoundingBox: 0 0 %.0f %.0f\nsave\n", pages_, pages_,
                page.pageWidth, page.pageHeight);
   std::fprintf(out_, "%.3f %.3f scale\n", page.pageWidth, page.pageHeight);
-  const char *decode = page.bitsPerPixel == 1 ? "[1 0]" : page.bitsPerPixel == 8 ? "[0 1]" : "[0 1 0 1 0 1]";
+  const char *decode = page.bitsPerPixel == 1   ? "[1 0]"
+                       : page.bitsPerPixel == 8 ? "[0 1]"
+                                                : "[0 1 0 1 0 1]";
   std::fprintf(out_,
                "/Device%s setcolorspace\n<< /ImageType 1 /Width %u /Height %u /BitsPerComponent %u "
                "/Decode %s /ImageMatrix [%u 0 0 -%u 0 %u] "

@@ -26,8 +26,8 @@ class Ascii85Writer {
 };
 
 struct RasterPage {
-  unsigned width = 0, height = 0;  // pixels
-  unsigned bitsPerPixel = 0;       // 1 (black), 8 (gray), 24 (RGB)
+  unsigned width = 0, height = 0;        // pixels
+  unsigned bitsPerPixel = 0;             // 1 (black), 8 (gray), 24 (RGB)
   double pageWidth = 0, pageHeight = 0;  // points
 };
 

@@ -66,10 +66,9 @@ pappl_system_t *SystemCallback(int numOptions, cups_option_t *options, void *) {
                               PAPPL_SOPTIONS_WEB_LOG | PAPPL_SOPTIONS_WEB_SECURITY;
   if (Option("tls", numOptions, options, "yes") == "no") soptions |= PAPPL_SOPTIONS_NO_TLS;
 
-  pappl_system_t *system =
-      papplSystemCreate(soptions, "VANTORA Q610 Printer Application", port, "_print,_universal",
-                        spool.c_str(), logFile.c_str(),
-                        LogLevel(Option("log-level", numOptions, options, "warn")), nullptr, false);
+  pappl_system_t *system = papplSystemCreate(
+      soptions, "VANTORA Q610 Printer Application", port, "_print,_universal", spool.c_str(),
+      logFile.c_str(), LogLevel(Option("log-level", numOptions, options, "warn")), nullptr, false);
   if (!system) return nullptr;
 
   if (!papplSystemAddListeners(system, hostName.empty() ? nullptr : hostName.c_str())) {
@@ -103,7 +102,6 @@ pappl_system_t *SystemCallback(int numOptions, cups_option_t *options, void *) {
 int main(int argc, char *argv[]) {
   int numDrivers = 0;
   pappl_pr_driver_t *drivers = vtpapp::Drivers(&numDrivers);
-  return papplMainloop(argc, argv, kVersion, nullptr, numDrivers, drivers,
-                       vtpapp::AutoAddCallback, vtpapp::DriverCallback, nullptr, nullptr,
-                       SystemCallback, nullptr, nullptr);
+  return papplMainloop(argc, argv, kVersion, nullptr, numDrivers, drivers, vtpapp::AutoAddCallback,
+                       vtpapp::DriverCallback, nullptr, nullptr, SystemCallback, nullptr, nullptr);
 }

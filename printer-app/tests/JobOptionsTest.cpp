@@ -64,24 +64,36 @@ TEST(JobOptions, StandardAttributesBecomeFilterOptions) {
     std::map<std::string, std::string> expected;
   };
   const Case cases[] = {
-      {"two-sided short edge", [](Ipp &j) { j.kw("sides", "two-sided-short-edge"); },
+      {"two-sided short edge",
+       [](Ipp &j) { j.kw("sides", "two-sided-short-edge"); },
        {{"VTDuplex", "Duplex"}, {"Binding", "ShortEdge"}}},
       {"booklet wins over sides",
        [](Ipp &j) { j.kw("sides", "one-sided").kw("imposition-template", "booklet"); },
        {{"VTDuplex", "BookletL"}, {"Binding", "LongEdge"}}},
       {"media-col tray, type and size",
-       [](Ipp &j) { j.col("media-col", MediaCol("tray-3", "stationery-recycled", "iso_a4_210x297mm")); },
+       [](Ipp &j) {
+         j.col("media-col", MediaCol("tray-3", "stationery-recycled", "iso_a4_210x297mm"));
+       },
        {{"VTInputSlot", "Tray3"}, {"MediaType", "Recycled"}, {"PageSize", "A4"}}},
-      {"media keyword", [](Ipp &j) { j.kw("media", "na_legal_8.5x14in"); }, {{"PageSize", "Legal"}}},
+      {"media keyword",
+       [](Ipp &j) { j.kw("media", "na_legal_8.5x14in"); },
+       {{"PageSize", "Legal"}}},
       {"covers from their trays",
        [](Ipp &j) {
-         j.col("cover-front", Cover("print-front", "tray-4")).col("cover-back", Cover("print-none", "manual"));
+         j.col("cover-front", Cover("print-front", "tray-4"))
+             .col("cover-back", Cover("print-none", "manual"));
        },
-       {{"FrontCoverPage", "True"}, {"FrontCoverOption", "PrintedSingle"}, {"FrontCoverTray", "Tray4"},
-        {"BackCoverPage", "True"}, {"BackCoverOption", "BlankPrinter"}, {"BackCoverTray", "Manual"}}},
-      {"no-cover is no cover", [](Ipp &j) { j.col("cover-front", Cover("no-cover", "tray-4")); },
+       {{"FrontCoverPage", "True"},
+        {"FrontCoverOption", "PrintedSingle"},
+        {"FrontCoverTray", "Tray4"},
+        {"BackCoverPage", "True"},
+        {"BackCoverOption", "BlankPrinter"},
+        {"BackCoverTray", "Manual"}}},
+      {"no-cover is no cover",
+       [](Ipp &j) { j.col("cover-front", Cover("no-cover", "tray-4")); },
        {{"FrontCoverPage", ""}}},
-      {"insert sheet", [](Ipp &j) { j.col("insert-sheet", Cover("print-none", "tray-5")); },
+      {"insert sheet",
+       [](Ipp &j) { j.col("insert-sheet", Cover("print-none", "tray-5")); },
        {{"OHPInterleave", "True"}, {"OHPInterOption", "BlankPrinter"}, {"OHPOpTray", "Tray5"}}},
       {"poster with cut lines and stamp",
        [](Ipp &j) {
@@ -89,12 +101,18 @@ TEST(JobOptions, StandardAttributesBecomeFilterOptions) {
          ippAddBoolean(j.p, IPP_TAG_JOB, "vantora-cut-lines", 1);
          ippAddString(j.p, IPP_TAG_JOB, IPP_TAG_TEXT, "vantora-stamp-text", nullptr, "DRAFT COPY");
        },
-       {{"Combination", "2x2"}, {"VTBorderLine", "True"}, {"JimonTextSet", "True"}, {"JimonCharacter", "DRAFT COPY"}}},
-      {"landscape", [](Ipp &j) { ippAddInteger(j.p, IPP_TAG_JOB, IPP_TAG_ENUM, "orientation-requested", 4); },
+       {{"Combination", "2x2"},
+        {"VTBorderLine", "True"},
+        {"JimonTextSet", "True"},
+        {"JimonCharacter", "DRAFT COPY"}}},
+      {"landscape",
+       [](Ipp &j) { ippAddInteger(j.p, IPP_TAG_JOB, IPP_TAG_ENUM, "orientation-requested", 4); },
        {{"orientation-requested", "4"}}},
-      {"portrait sends nothing", [](Ipp &j) { ippAddInteger(j.p, IPP_TAG_JOB, IPP_TAG_ENUM, "orientation-requested", 3); },
+      {"portrait sends nothing",
+       [](Ipp &j) { ippAddInteger(j.p, IPP_TAG_JOB, IPP_TAG_ENUM, "orientation-requested", 3); },
        {{"orientation-requested", ""}}},
-      {"secure print", [](Ipp &j) { ippAddOctetString(j.p, IPP_TAG_OPERATION, "job-password", "4711", 4); },
+      {"secure print",
+       [](Ipp &j) { ippAddOctetString(j.p, IPP_TAG_OPERATION, "job-password", "4711", 4); },
        {{"OutputMethod", "Secure"}, {"VTSecurePIN", "34373131"}}},
   };
   for (const auto &c : cases) {
@@ -115,7 +133,9 @@ TEST(JobOptions, DefaultsFillWhatTheJobLeavesOut) {
   ipp_t *mc = MediaCol("tray-2", "cardstock", "iso_a5_148x210mm");
   ippAddCollection(defaults.p, IPP_TAG_PRINTER, "media-col-default", mc);
   ippDelete(mc);
-  defaults.kw("sides", "two-sided-long-edge").kw("vantora-poster", "3x3").kw("print-scaling", "none");
+  defaults.kw("sides", "two-sided-long-edge")
+      .kw("vantora-poster", "3x3")
+      .kw("print-scaling", "none");
   Ipp job;
   job.kw("vantora-poster", "none");
   JobMapping m = MapJobAttributes(job.p, defaults.p, nullptr, nullptr);
@@ -159,48 +179,81 @@ TEST(JobOptions, ValidateRejectsHostileValues) {
     const char *bad;  // nullptr: acceptable
   };
   const Case cases[] = {
-      {"good PIN", [](Ipp &j) { ippAddOctetString(j.p, IPP_TAG_OPERATION, "job-password", "123456", 6); }, nullptr},
-      {"short PIN", [](Ipp &j) { ippAddOctetString(j.p, IPP_TAG_OPERATION, "job-password", "123", 3); }, "job-password"},
-      {"long PIN", [](Ipp &j) { ippAddOctetString(j.p, IPP_TAG_OPERATION, "job-password", "123456789", 9); }, "job-password"},
-      {"PIN with letters", [](Ipp &j) { ippAddOctetString(j.p, IPP_TAG_OPERATION, "job-password", "12ab", 4); }, "job-password"},
-      {"PIN as text", [](Ipp &j) { ippAddString(j.p, IPP_TAG_OPERATION, IPP_TAG_TEXT, "job-password", nullptr, "1234"); }, "job-password"},
-      {"hashed PIN", [](Ipp &j) { j.kw("job-password-encryption", "sha2-256"); }, "job-password-encryption"},
+      {"good PIN",
+       [](Ipp &j) { ippAddOctetString(j.p, IPP_TAG_OPERATION, "job-password", "123456", 6); },
+       nullptr},
+      {"short PIN",
+       [](Ipp &j) { ippAddOctetString(j.p, IPP_TAG_OPERATION, "job-password", "123", 3); },
+       "job-password"},
+      {"long PIN",
+       [](Ipp &j) { ippAddOctetString(j.p, IPP_TAG_OPERATION, "job-password", "123456789", 9); },
+       "job-password"},
+      {"PIN with letters",
+       [](Ipp &j) { ippAddOctetString(j.p, IPP_TAG_OPERATION, "job-password", "12ab", 4); },
+       "job-password"},
+      {"PIN as text",
+       [](Ipp &j) {
+         ippAddString(j.p, IPP_TAG_OPERATION, IPP_TAG_TEXT, "job-password", nullptr, "1234");
+       },
+       "job-password"},
+      {"hashed PIN", [](Ipp &j) { j.kw("job-password-encryption", "sha2-256"); },
+       "job-password-encryption"},
       {"cover as keyword", [](Ipp &j) { j.kw("cover-front", "print-none"); }, "cover-front"},
       {"cover with unknown member",
        [](Ipp &j) {
          ipp_t *c = Cover("print-none", nullptr);
          ippAddInteger(c, IPP_TAG_ZERO, IPP_TAG_INTEGER, "x-evil", 1);
          j.col("cover-back", c);
-       }, "cover-back"},
+       },
+       "cover-back"},
       {"huge cover collection",
        [](Ipp &j) {
          ipp_t *c = ippNew();
-         for (int i = 0; i < 1000; ++i) ippAddString(c, IPP_TAG_ZERO, IPP_TAG_KEYWORD, "cover-type", nullptr, "print-none");
+         for (int i = 0; i < 1000; ++i)
+           ippAddString(c, IPP_TAG_ZERO, IPP_TAG_KEYWORD, "cover-type", nullptr, "print-none");
          j.col("cover-front", c);
-       }, "cover-front"},
-      {"cover tray unknown", [](Ipp &j) { j.col("cover-front", Cover("print-none", "tray-9")); }, "cover-front"},
-      {"media-col repeating a member", [](Ipp &j) {
+       },
+       "cover-front"},
+      {"cover tray unknown", [](Ipp &j) { j.col("cover-front", Cover("print-none", "tray-9")); },
+       "cover-front"},
+      {"media-col repeating a member",
+       [](Ipp &j) {
          ipp_t *mc = MediaCol("tray-1", nullptr);
          ippAddString(mc, IPP_TAG_ZERO, IPP_TAG_KEYWORD, "media-source", nullptr, "tray-2");
          j.col("media-col", mc);
-       }, "media-col"},
-      {"media-col with every member once", [](Ipp &j) { j.col("media-col", MediaCol("tray-1", "labels", "iso_a4_210x297mm")); }, nullptr},
-      {"insert at a page", [](Ipp &j) {
+       },
+       "media-col"},
+      {"media-col with every member once",
+       [](Ipp &j) { j.col("media-col", MediaCol("tray-1", "labels", "iso_a4_210x297mm")); },
+       nullptr},
+      {"insert at a page",
+       [](Ipp &j) {
          ipp_t *c = ippNew();
          ippAddInteger(c, IPP_TAG_ZERO, IPP_TAG_INTEGER, "insert-after-page-number", 3);
          j.col("insert-sheet", c);
-       }, "insert-sheet"},
+       },
+       "insert-sheet"},
       {"poster 5x5", [](Ipp &j) { j.kw("vantora-poster", "5x5"); }, "vantora-poster"},
-      {"cut lines as integer", [](Ipp &j) { ippAddInteger(j.p, IPP_TAG_JOB, IPP_TAG_INTEGER, "vantora-cut-lines", 1); }, "vantora-cut-lines"},
-      {"stamp too long", [](Ipp &j) {
+      {"cut lines as integer",
+       [](Ipp &j) { ippAddInteger(j.p, IPP_TAG_JOB, IPP_TAG_INTEGER, "vantora-cut-lines", 1); },
+       "vantora-cut-lines"},
+      {"stamp too long",
+       [](Ipp &j) {
          std::string s(kStampTextMax + 1, 'x');
          ippAddString(j.p, IPP_TAG_JOB, IPP_TAG_TEXT, "vantora-stamp-text", nullptr, s.c_str());
-       }, "vantora-stamp-text"},
-      {"stamp with quote", [](Ipp &j) { ippAddString(j.p, IPP_TAG_JOB, IPP_TAG_TEXT, "vantora-stamp-text", nullptr, "a\"b"); }, "vantora-stamp-text"},
-      {"stamp at the limit", [](Ipp &j) {
+       },
+       "vantora-stamp-text"},
+      {"stamp with quote",
+       [](Ipp &j) {
+         ippAddString(j.p, IPP_TAG_JOB, IPP_TAG_TEXT, "vantora-stamp-text", nullptr, "a\"b");
+       },
+       "vantora-stamp-text"},
+      {"stamp at the limit",
+       [](Ipp &j) {
          std::string s(kStampTextMax, 'x');
          ippAddString(j.p, IPP_TAG_JOB, IPP_TAG_TEXT, "vantora-stamp-text", nullptr, s.c_str());
-       }, nullptr},
+       },
+       nullptr},
   };
   for (const auto &c : cases) {
     Ipp job;
