@@ -113,8 +113,17 @@ ipp_t *PrinterDefaults(pappl_printer_t *printer) {
 }
 
 // Prints one PostScript document of the job through the filter.
+// The job's copies (PAPPL keeps them within copies-supported).
+int JobCopies(pappl_job_t *job) {
+  ipp_attribute_t *c = papplJobGetAttribute(job, "copies");
+  int n = c ? ippGetInteger(c, 0) : 1;
+  return n < 1 ? 1 : n;
+}
+
+// `copies` is how often the stream is sent: the filter makes one copy, and
+// PAPPL has already repeated the pages of raster jobs.
 bool PrintPostScript(pappl_job_t *job, pappl_device_t *device, const std::string &psFile,
-                     const JobMapping &mapping) {
+                     const JobMapping &mapping, int copies) {
   std::string filter = FilterProgram();
   std::string ppd = PpdFile();
   if (filter.empty()) {
@@ -129,8 +138,6 @@ bool PrintPostScript(pappl_job_t *job, pappl_device_t *device, const std::string
     return false;
   }
 
-  int copies = 1;
-  if (ipp_attribute_t *c = papplJobGetAttribute(job, "copies")) copies = ippGetInteger(c, 0);
   const char *user = papplJobGetUsername(job);
   const char *title = papplJobGetName(job);
   std::vector<std::string> args{std::to_string(papplJobGetID(job)),
@@ -178,7 +185,7 @@ bool PrintPostScript(pappl_job_t *job, pappl_device_t *device, const std::string
     error = "cannot write the spool file";
   }
   bool sent = status == 0;
-  if (sent) {
+  for (int copy = 0; sent && copy < copies; ++copy) {
     std::rewind(stream);
     char buf[65536];
     size_t n;
@@ -194,8 +201,8 @@ bool PrintPostScript(pappl_job_t *job, pappl_device_t *device, const std::string
         break;
       }
     }
-    if (sent) papplDeviceFlush(device);
   }
+  if (sent) papplDeviceFlush(device);
   std::fclose(stream);
   unlink(streamFile.c_str());
   if (!sent) {
@@ -293,7 +300,7 @@ bool PrintConverted(pappl_job_t *job, pappl_device_t *device, const JobMapping &
     papplJobSetMessage(job, "%s", error.c_str());
     papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
   } else {
-    ok = PrintPostScript(job, device, psFile, mapping);
+    ok = PrintPostScript(job, device, psFile, mapping, JobCopies(job));
   }
   unlink(psFile);
   return ok;
@@ -304,7 +311,7 @@ bool PrintFileCallback(pappl_job_t *job, pappl_pr_options_t *options, pappl_devi
     const char *doc = DocumentOf(job);
     JobMapping mapping;
     if (!doc || !MapJob(job, mapping)) return false;
-    if (HasPageComments(doc)) return PrintPostScript(job, device, doc, mapping);
+    if (HasPageComments(doc)) return PrintPostScript(job, device, doc, mapping, JobCopies(job));
     // Without page comments the filter sees one page; the document is
     // rewritten with them first.
     papplLogJob(job, PAPPL_LOGLEVEL_INFO, "The document has no page comments; normalising it");
@@ -388,7 +395,7 @@ bool RasterEndJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device
     if (!ok) papplJobSetMessage(job, "Cannot write the spool file.");
     JobMapping mapping;
     if (ok) ok = MapJob(job, mapping);
-    if (ok) ok = PrintPostScript(job, device, r->path, mapping);
+    if (ok) ok = PrintPostScript(job, device, r->path, mapping, 1);
     unlink(r->path);
     delete r;
     return ok;

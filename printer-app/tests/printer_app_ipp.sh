@@ -270,9 +270,11 @@ else
     fail "Covers: $n sides render"
 fi
 
-# 4. Hold: the job waits until it is released, then prints as a normal job.
+# 4. Hold: the job waits until it is released, then prints as a normal job,
+# in two copies.
 submit Held application/postscript "$tmp/sample.ps" '
-  ATTR keyword job-hold-until indefinite' '{
+  ATTR keyword job-hold-until indefinite
+  ATTR integer copies 2' '{
   NAME "held"
   OPERATION Get-Job-Attributes
   GROUP operation-attributes-tag
@@ -297,6 +299,8 @@ if [ "$(job_state Held)" != completed ] || [ -z "$s" ]; then
   fail "Held: the released job did not complete"; tail -20 "$tmp/Held.log"
 else
   has_lines Held "$s" '@PJL SET USERNAME = "alice"' '@PJL SET HOLD = OFF'
+  # Two copies: the filter's job twice.
+  n=$(grep -ac '@PJL JOB$' "$s"); [ "$n" -eq 2 ] && pass "Held: 2 copies" || fail "Held: $n copies"
 fi
 
 # ---- hostile requests --------------------------------------------------------
