@@ -62,3 +62,46 @@ TEST(FilterRun, AMissingProgramIsAnError) {
             -1);
   EXPECT_NE(err, "");
 }
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "RasterPs.h"
+
+// ASCII85 as PostScript's ASCII85Decode reads it: groups of four bytes, "z"
+// for four zeros, a short last group, "~>" at the end.
+TEST(RasterPs, Ascii85MatchesKnownEncodings) {
+  struct Case {
+    std::string in, out;
+  } cases[] = {
+      {"Man ", "9jqo^~>\n"},
+      {std::string(4, '\0'), "z~>\n"},
+      {"Man is", "9jqo^Bla~>\n"},  // a short group: two bytes give three digits (as Python's a85encode)
+      {"", "~>\n"},
+  };
+  for (const auto &c : cases) {
+    char *buf = nullptr;
+    size_t len = 0;
+    std::FILE *f = open_memstream(&buf, &len);
+    vtpapp::Ascii85Writer w(f);
+    // Split the input so a group spans two writes.
+    w.Write(reinterpret_cast<const unsigned char *>(c.in.data()), c.in.size() / 2);
+    w.Write(reinterpret_cast<const unsigned char *>(c.in.data()) + c.in.size() / 2,
+            c.in.size() - c.in.size() / 2);
+    w.Finish();
+    std::fclose(f);
+    EXPECT_EQ(std::string(buf, len), c.out) << c.in;
+    std::free(buf);
+  }
+}
+
+TEST(RasterPs, PagesOutsideTheLimitsAreRefused) {
+  vtpapp::RasterPsWriter w;
+  std::string path = testing::TempDir() + "raster-limits.ps";
+  ASSERT_TRUE(w.Open(path));
+  EXPECT_FALSE(w.BeginPage({0, 10, 8, 612, 792}));
+  EXPECT_FALSE(w.BeginPage({10, 10, 16, 612, 792}));  // 16-bit samples are not offered
+  EXPECT_FALSE(w.WriteLine(reinterpret_cast<const unsigned char *>("x")));
+  EXPECT_FALSE(w.Close());  // a refused page fails the document
+  std::remove(path.c_str());
+}

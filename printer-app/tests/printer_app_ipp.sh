@@ -303,6 +303,17 @@ else
   n=$(grep -ac '@PJL JOB$' "$s"); [ "$n" -eq 2 ] && pass "Held: 2 copies" || fail "Held: $n copies"
 fi
 
+# 5. A JPEG: PAPPL hands its lines to the driver, which sends one image per
+# page; two copies are two pages that render.
+submit Photo image/jpeg "$tmp/work/color.jpg" '
+  ATTR integer copies 2'
+s=$(stream_of Photo)
+if [ "$(job_state Photo)" != completed ] || [ -z "$s" ]; then
+  fail "Photo: the job did not complete with output"; tail -20 "$tmp/Photo.log"
+else
+  n=$(render Photo "$s"); [ "$n" -eq 2 ] && pass "Photo: 2 pages render" || fail "Photo: $n pages render"
+fi
+
 # ---- hostile requests --------------------------------------------------------
 huge=$(for i in $(seq 600); do printf 'MEMBER keyword media-source tray-%d\n' "$i"; done)
 # Wrong types and out-of-range values get an IPP error. PAPPL 1.3 answers
