@@ -14,6 +14,7 @@ packages=(
   snmpd snmp iproute2 iputils-ping
   ghostscript poppler-utils imagemagick libtasn1-doc
   debhelper dpkg-dev fakeroot lintian
+  libpappl-dev cups-ipp-utils
 )
 
 missing=()

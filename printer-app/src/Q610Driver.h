@@ -1,0 +1,28 @@
+// The Q610 family's driver for the Printer Application.
+#pragma once
+
+#include <pappl/pappl.h>
+
+namespace vtpapp {
+
+extern const char kDriverName[];  // "vantora_q610"
+
+// The drivers this application offers (one).
+pappl_pr_driver_t *Drivers(int *count);
+
+// Fills the printer's capabilities and the attributes PAPPL has no field for.
+bool DriverCallback(pappl_system_t *system, const char *driverName, const char *deviceUri,
+                    const char *deviceId, pappl_pr_driver_data_t *data, ipp_t **attrs,
+                    void *cbData);
+
+// Chooses the driver for a printer found by PAPPL's device discovery.
+const char *AutoAddCallback(const char *deviceInfo, const char *deviceUri, const char *deviceId,
+                            void *data);
+
+// Gives a new printer its supplies.
+void PrinterCreated(pappl_printer_t *printer, void *data);
+
+// Registers the PDF and PostScript paths of a job with the system.
+void RegisterFormats(pappl_system_t *system);
+
+}  // namespace vtpapp

@@ -1,0 +1,107 @@
+// vantora-printer-app: the Q610 family as an IPP Everywhere printer.
+//
+//   vantora-printer-app server [-o server-port=N] [-o listen-hostname=H]
+//                              [-o spool-directory=DIR] [-o state-file=FILE]
+//                              [-o log-file=FILE] [-o log-level=LEVEL]
+//   vantora-printer-app add -d NAME -m vantora_q610 -v socket://host:9100
+//
+// and the other sub-commands of PAPPL's main loop (see --help).
+
+#include <pappl/pappl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "Q610Driver.h"
+
+namespace {
+
+const char kName[] = "vantora-printer-app";
+const char kVersion[] = "1.0.0";
+
+std::string gStateFile;
+
+std::string Option(const char *name, int n, cups_option_t *options, const char *fallback) {
+  const char *v = cupsGetOption(name, n, options);
+  return v && *v ? std::string(v) : std::string(fallback ? fallback : "");
+}
+
+pappl_loglevel_t LogLevel(const std::string &s) {
+  if (s == "debug") return PAPPL_LOGLEVEL_DEBUG;
+  if (s == "info") return PAPPL_LOGLEVEL_INFO;
+  if (s == "error") return PAPPL_LOGLEVEL_ERROR;
+  if (s == "fatal") return PAPPL_LOGLEVEL_FATAL;
+  return PAPPL_LOGLEVEL_WARN;
+}
+
+bool SaveState(pappl_system_t *system, void *) {
+  return papplSystemSaveState(system, gStateFile.c_str());
+}
+
+pappl_system_t *SystemCallback(int numOptions, cups_option_t *options, void *) {
+  std::string base;
+  if (const char *env = std::getenv("XDG_STATE_HOME"); env && *env)
+    base = env;
+  else if (getuid() == 0)
+    base = "/var/lib";
+  else if (const char *home = std::getenv("HOME"); home && *home)
+    base = std::string(home) + "/.local/state";
+  else
+    base = "/tmp";
+
+  std::string spool = Option("spool-directory", numOptions, options, (base + "/" + kName).c_str());
+  gStateFile = Option("state-file", numOptions, options, (spool + "/" + kName + ".state").c_str());
+  std::string logFile = Option("log-file", numOptions, options, "-");
+  std::string hostName = Option("listen-hostname", numOptions, options, "");
+  int port = std::atoi(Option("server-port", numOptions, options, "8631").c_str());
+  if (port <= 0 || port > 65535) {
+    std::fprintf(stderr, "%s: bad server-port\n", kName);
+    return nullptr;
+  }
+
+  pappl_soptions_t soptions = PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE |
+                              PAPPL_SOPTIONS_WEB_LOG | PAPPL_SOPTIONS_WEB_SECURITY;
+  if (Option("tls", numOptions, options, "yes") == "no") soptions |= PAPPL_SOPTIONS_NO_TLS;
+
+  pappl_system_t *system = papplSystemCreate(
+      soptions, "VANTORA Q610 Printer Application", port, "_print,_universal", spool.c_str(),
+      logFile.c_str(), LogLevel(Option("log-level", numOptions, options, "warn")), nullptr, false);
+  if (!system) return nullptr;
+
+  if (!papplSystemAddListeners(system, hostName.empty() ? nullptr : hostName.c_str())) {
+    std::fprintf(stderr, "%s: cannot listen on port %d\n", kName, port);
+    papplSystemDelete(system);
+    return nullptr;
+  }
+  if (!hostName.empty()) papplSystemSetHostName(system, hostName.c_str());
+
+  int numDrivers = 0;
+  pappl_pr_driver_t *drivers = vtpapp::Drivers(&numDrivers);
+  papplSystemSetPrinterDrivers(system, numDrivers, drivers, vtpapp::AutoAddCallback,
+                               vtpapp::PrinterCreated, vtpapp::DriverCallback, nullptr);
+  vtpapp::RegisterFormats(system);
+  papplSystemSetFooterHTML(system, "VANTORA Q610 Printer Application");
+  papplSystemSetSaveCallback(system, SaveState, nullptr);
+  pappl_version_t version{};
+  std::snprintf(version.name, sizeof(version.name), "%s", kName);
+  std::snprintf(version.sversion, sizeof(version.sversion), "%s", kVersion);
+  version.version[0] = 1;
+  papplSystemSetVersions(system, 1, &version);
+
+  if (!papplSystemLoadState(system, gStateFile.c_str())) {
+    // A first start: nothing to load.
+  }
+  return system;
+}
+
+}  // namespace
+
+int main(int argc, char *argv[]) {
+  int numDrivers = 0;
+  pappl_pr_driver_t *drivers = vtpapp::Drivers(&numDrivers);
+  return papplMainloop(argc, argv, kVersion, nullptr, numDrivers, drivers, vtpapp::AutoAddCallback,
+                       vtpapp::DriverCallback, nullptr, nullptr, SystemCallback, nullptr, nullptr);
+}
