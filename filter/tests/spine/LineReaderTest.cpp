@@ -2,7 +2,9 @@
 // line ends kept, whatever the line ends, NUL bytes or line lengths.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
@@ -115,4 +117,115 @@ TEST(LineReader, ArbitraryBytesComeBackWhole) {
       EXPECT_EQ(Join(lines), text) << "capacity " << capacity;
     }
   }
+}
+
+// --- The block reader and the block copy: the same cuts as psgets. --------
+
+namespace {
+FILE *Open(const std::string &text) {
+  FILE *f = fmemopen(const_cast<char *>(text.data()), text.size(), "rb");
+  return f ? f : std::tmpfile();
+}
+
+// Where psgets starts each line of the text, and the text's end.
+std::vector<size_t> Cuts(const std::string &text, int capacity) {
+  std::vector<size_t> cuts{0};
+  for (const auto &line : Lines(text, capacity)) cuts.push_back(cuts.back() + line.size());
+  return cuts;
+}
+
+// Texts that put CRs, LFs, stop bytes and long lines at every place of a
+// small block: its first and last byte, and across the block boundary.
+std::string RandomText(std::mt19937 &rng, size_t size) {
+  const char alphabet[] = {'a', 'a', 'a', 'b', '\n', '\n', '\r', '%', '@', '\x1b', '\x04', '\0'};
+  std::string text;
+  for (size_t i = 0; i < size; ++i) text += alphabet[rng() % sizeof alphabet];
+  if (rng() % 4 == 0) text.insert(rng() % (text.size() + 1), std::string(rng() % 40, 'x'));
+  return text;
+}
+}  // namespace
+
+TEST(BlockLineReader, HandsOutThePsgetsLinesAcrossBlockBoundaries) {
+  std::mt19937 rng(777);
+  for (int round = 0; round < 300; ++round) {
+    const std::string text = RandomText(rng, rng() % 400);
+    for (int capacity : {2, 3, 8, 17}) {
+      FILE *f = Open(text);
+      // The smallest block the reader takes: two lines and two bytes.
+      PsLineReader reader(f, capacity, 1);
+      ASSERT_TRUE(reader.usable());
+      std::vector<std::string> got;
+      const char *line = nullptr;
+      size_t length = 0;
+      while (reader.next(&line, &length)) got.emplace_back(line, length);
+      EXPECT_EQ(got, Lines(text, capacity)) << "capacity " << capacity << " round " << round;
+      std::fclose(f);
+    }
+  }
+}
+
+TEST(BlockLineReader, PlainRunsAreWholeLinesWithoutStopBytes) {
+  std::mt19937 rng(4242);
+  const char stops[] = {'%', '@', '\x1b', '\x04'};
+  for (int round = 0; round < 300; ++round) {
+    const std::string text = RandomText(rng, rng() % 600);
+    for (int capacity : {3, 8, 4096}) {
+      const std::vector<size_t> cuts = Cuts(text, capacity);
+      const auto lines = Lines(text, capacity);
+      FILE *f = Open(text);
+      PsLineReader reader(f, capacity, rng() % 64);
+      size_t at = 0;
+      size_t lineIndex = 0;
+      for (;;) {
+        const char *bytes = nullptr;
+        size_t length = 0;
+        if (rng() % 2) {
+          length = reader.plainRun(stops, 4, &bytes);
+          if (length > 0) {
+            const std::string run(bytes, length);
+            ASSERT_EQ(run, text.substr(at, length));
+            EXPECT_EQ(run.find_first_of(std::string(stops, 4)), std::string::npos) << run;
+            at += length;
+            // A run ends where psgets starts a line.
+            while (lineIndex < lines.size() && cuts[lineIndex] < at) ++lineIndex;
+            ASSERT_EQ(cuts[lineIndex], at) << "capacity " << capacity << " round " << round;
+            continue;
+          }
+        }
+        if (!reader.next(&bytes, &length)) break;
+        ASSERT_LT(lineIndex, lines.size());
+        ASSERT_EQ(std::string(bytes, length), lines[lineIndex]);
+        at += length;
+        ++lineIndex;
+      }
+      EXPECT_EQ(at, text.size());
+      std::fclose(f);
+    }
+  }
+}
+
+TEST(BlockLineReader, ACrLfAcrossTheBlockEndAndALongLineWithAStopByte) {
+  const char stops[] = {'%'};
+  // Blocks of 16 bytes: the CR of "n\r\n" is the last byte of the first
+  // block, its LF the first of the next; the stop byte sits in the third
+  // piece of an over-long line, whose earlier pieces come one by one.
+  const std::string text = "abcdef\nghijklmn\r\nop\n" + std::string(20, 'y') + "%\nz\n";
+  FILE *f = Open(text);
+  PsLineReader reader(f, 8, 1);
+  std::vector<std::string> got;
+  for (;;) {
+    const char *bytes = nullptr;
+    size_t length = reader.plainRun(stops, 1, &bytes);
+    if (length > 0) {
+      got.push_back("run " + std::string(bytes, length));
+    } else if (reader.next(&bytes, &length)) {
+      got.push_back("line " + std::string(bytes, length));
+    } else {
+      break;
+    }
+  }
+  EXPECT_EQ(got, (std::vector<std::string>{"run abcdef\n", "line ghijklm", "run n\r\nop\n",
+                                           "line yyyyyyy", "line yyyyyyy", "line yyyyyy%",
+                                           "run \nz\n"}));
+  std::fclose(f);
 }
