@@ -244,17 +244,8 @@ void vFreePageIndex(PageIndex *index) {
 }
 
 int iCopyPartOfFile(int64_t end, FILE *in, FILE *out) {
-  int64_t position = ftello(in);
-  if (position < 0) return 0;
-  if (position >= end) return 1;
-  char line[kDscLineSize];
-  for (;;) {
-    const int length = iReadLine(line, in);
-    if (length == 0) return 0;
-    if (fwrite(line, 1, static_cast<size_t>(length), out) != static_cast<size_t>(length)) return 0;
-    position += length;
-    if (position >= end) return 1;
-  }
+  // Pages are copied in large blocks, cut into the same lines.
+  return iCopyLinesUntil(end, in, out);
 }
 
 void vWriteHeader(int pageCount, FILE *in, FILE *out, int64_t pagesCommentPos, int64_t headerEnd) {

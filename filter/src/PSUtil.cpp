@@ -181,3 +181,56 @@ size_t PsLineReader::plainRun(const char *stops, int stopCount, const char **run
   begin_ += n;
   return n;
 }
+
+namespace {
+// The block of the copies; one copy runs at a time.
+constexpr size_t kCopyBlock = 128 * 1024;
+char gCopyBlock[kCopyBlock];
+}  // namespace
+
+int iCopyLinesUntil(int64_t end, FILE *in, FILE *out) {
+  if (!in || !out) return 0;
+  const int64_t start = ftello(in);
+  if (start < 0) return 0;
+  if (start >= end) return 1;
+  int64_t position = start;
+  int64_t lineStart = start;  // a place where a line surely starts
+  char last = 0;
+  while (position < end) {
+    const uint64_t left = static_cast<uint64_t>(end - position);
+    const size_t want = left < kCopyBlock ? static_cast<size_t>(left) : kCopyBlock;
+    const size_t got = std::fread(gCopyBlock, 1, want, in);
+    if (got > 0) {
+      if (std::fwrite(gCopyBlock, 1, got, out) != got) return 0;
+      if (const void *lf = memrchr(gCopyBlock, '\n', got))
+        lineStart = position + (static_cast<const char *>(lf) - gCopyBlock) + 1;
+      last = gCopyBlock[got - 1];
+    }
+    position += static_cast<int64_t>(got);
+    // The input ended: every line up to there has been copied.
+    if (got < want) return 0;
+  }
+  if (last == '\n') return 1;
+  if (last == '\r') {
+    const int after = getc_unlocked(in);
+    if (after != EOF) ungetc(after, in);
+    if (after != '\n') return 1;
+  }
+  // The end fell inside a line (or between a CR and its LF): cut the lines
+  // again from the last place one surely starts and copy the rest of the
+  // line that holds the end.
+  if (fseeko(in, lineStart, SEEK_SET) != 0) return 0;
+  char line[4096];
+  int64_t at = lineStart;
+  for (;;) {
+    int length = sizeof line;
+    if (!psgets(line, &length, in)) return 0;
+    const int64_t lineEnd = at + length;
+    if (lineEnd > end) {
+      const size_t tail = static_cast<size_t>(lineEnd - end);
+      return std::fwrite(line + (end - at), 1, tail, out) == tail ? 1 : 0;
+    }
+    if (lineEnd == end) return 1;
+    at = lineEnd;
+  }
+}

@@ -62,3 +62,9 @@ class PsLineReader {
   unsigned seenAt_[256] = {};
   unsigned fills_ = 1;
 };
+
+// Copies whole lines (as psgets cuts them) from in's current position while
+// the position is below end, in large blocks. Leaves in just after the last
+// line copied. 1 on success, 0 when the input ends first or a read or write
+// fails.
+int iCopyLinesUntil(int64_t end, FILE *in, FILE *out);

@@ -229,3 +229,41 @@ TEST(BlockLineReader, ACrLfAcrossTheBlockEndAndALongLineWithAStopByte) {
                                            "run \nz\n"}));
   std::fclose(f);
 }
+
+TEST(BlockCopy, CopiesTheSameLinesAsALineByLineCopy) {
+  std::mt19937 rng(99);
+  for (int round = 0; round < 400; ++round) {
+    std::string text = RandomText(rng, rng() % 300);
+    if (round % 3 == 0) text += std::string(rng() % 9000, 'q') + "\r";
+    const std::vector<size_t> cuts = Cuts(text, 4096);
+    const size_t start = cuts[rng() % cuts.size()];
+    const int64_t end = static_cast<int64_t>(rng() % (text.size() + 20));
+    // What the line-by-line copy wrote, where it stopped and what it said.
+    std::string expected;
+    int expectedResult = 1;
+    size_t expectedStop = start;
+    while (static_cast<int64_t>(expectedStop) < end) {
+      auto next = std::upper_bound(cuts.begin(), cuts.end(), expectedStop);
+      if (next == cuts.end()) {
+        expectedResult = 0;  // the input ends first
+        break;
+      }
+      expected += text.substr(expectedStop, *next - expectedStop);
+      expectedStop = *next;
+    }
+    FILE *in = Open(text);
+    ASSERT_EQ(fseeko(in, static_cast<off_t>(start), SEEK_SET), 0);
+    char *outBytes = nullptr;
+    size_t outSize = 0;
+    FILE *out = open_memstream(&outBytes, &outSize);
+    const int result = iCopyLinesUntil(end, in, out);
+    std::fclose(out);
+    EXPECT_EQ(result, expectedResult) << "round " << round << " start " << start << " end " << end;
+    EXPECT_EQ(std::string(outBytes, outSize), expected) << "round " << round;
+    if (result) {
+      EXPECT_EQ(ftello(in), static_cast<off_t>(expectedStop));
+    }
+    std::free(outBytes);
+    std::fclose(in);
+  }
+}
