@@ -38,63 +38,6 @@ bool bKeyword(const char *keyword, int keywordLength, const char *text) {
   return keywordLength >= n && memcmp(keyword, text, n) == 0;
 }
 
-// Hands out the lines of a stream exactly as psgets cuts them (LF, CR or
-// CR LF ends a line and stays in it; a longer line comes in pieces of
-// kDscLineSize - 1 bytes), but reads in large blocks and finds line ends
-// with memchr: the index scan reads the whole spool file, which for scanned
-// pages can be gigabytes.
-class LineScanner {
- public:
-  explicit LineScanner(FILE *in) : in_(in) {}
-
-  // The next line, or false at end of input. The bytes stay valid until the
-  // next call.
-  bool next(const char **line, int *length) {
-    fill();
-    const size_t avail = end_ - begin_;
-    if (avail == 0) return false;
-    const char *p = buffer_ + begin_;
-    const size_t room = kDscLineSize - 1;
-    const size_t limit = avail < room ? avail : room;
-    const char *lf = static_cast<const char *>(memchr(p, '\n', limit));
-    const size_t lfAt = lf ? static_cast<size_t>(lf - p) : limit;
-    const char *cr = static_cast<const char *>(memchr(p, '\r', lfAt));
-    size_t n = limit;
-    if (cr != nullptr) {
-      const size_t k = static_cast<size_t>(cr - p);
-      // CR LF stays together while both fit; a lone CR ends the line.
-      n = (k + 1 < avail && p[k + 1] == '\n' && k + 1 < room) ? k + 2 : k + 1;
-    } else if (lf != nullptr) {
-      n = lfAt + 1;
-    }
-    *line = p;
-    *length = static_cast<int>(n);
-    begin_ += n;
-    return true;
-  }
-
- private:
-  // Keeps a whole line and one byte after it in the buffer, unless the
-  // input ends first.
-  void fill() {
-    if (end_ - begin_ >= kDscLineSize || eof_) return;
-    memmove(buffer_, buffer_ + begin_, end_ - begin_);
-    end_ -= begin_;
-    begin_ = 0;
-    while (end_ < kDscLineSize && !eof_) {
-      const size_t got = fread(buffer_ + end_, 1, sizeof buffer_ - end_, in_);
-      if (got == 0) eof_ = true;
-      end_ += got;
-    }
-  }
-
-  FILE *in_;
-  char buffer_[1 << 16];
-  size_t begin_ = 0;
-  size_t end_ = 0;
-  bool eof_ = false;
-};
-
 }  // namespace
 
 void vImpositionFailed(const char *debugText) {
@@ -133,8 +76,12 @@ void vSearchPositions(FILE *in, int *count, int64_t **offsets, int64_t *headerEn
     return;
   }
 
-  LineScanner *lines = new (std::nothrow) LineScanner(in);
-  if (lines == nullptr) {
+  // The index scan reads the whole spool file, which for scanned pages can
+  // be gigabytes: the lines are cut in large blocks, and only lines holding
+  // '%' are looked at one by one.
+  PsLineReader *lines = new (std::nothrow) PsLineReader(in, kDscLineSize);
+  if (lines == nullptr || !lines->usable()) {
+    delete lines;
     free(table);
     *offsets = nullptr;
     vImpositionFailed("[Filter] - <FATAL> out of memory\n");
@@ -144,8 +91,16 @@ void vSearchPositions(FILE *in, int *count, int64_t **offsets, int64_t *headerEn
   int pages = 0;
   int64_t position = 0;  // start of the line being read
   const char *line = nullptr;
-  int length = 0;
-  while (lines->next(&line, &length)) {
+  size_t lineLength = 0;
+  for (;;) {
+    const char *run = nullptr;
+    if (const size_t runLength = lines->plainRun("%", 1, &run)) {
+      if (*headerEnd == 0) *headerEnd = position;
+      position += static_cast<int64_t>(runLength);
+      continue;
+    }
+    if (!lines->next(&line, &lineLength)) break;
+    const int length = static_cast<int>(lineLength);
     const int64_t next = position + length;
     const char *keyword = line + 2;
     const int keywordLength = length - 2;
