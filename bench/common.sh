@@ -55,4 +55,4 @@ print("%.4f %.4f %d" % (wall, usage.ru_utime + usage.ru_stime, peak))
 
 # min A B: the smaller number (B when A is empty); max likewise.
 min() { if [ -z "$1" ] || [ "$(calc "$2 < $1")" = 1 ]; then echo "$2"; else echo "$1"; fi; }
-max() { if [ -z "$1" ] || [ "$(calc "$2 > $1")" = 1 ]; then echo "$2"; else echo "$1"; fi; }
+max() { if [ -z "$1" ] || [ "$(calc "($2 > $1)")" = 1 ]; then echo "$2"; else echo "$1"; fi; }
