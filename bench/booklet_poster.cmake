@@ -3,7 +3,7 @@
 #   cmake --build <dir> --target bench_booklet_poster
 if(TARGET psToVTOrbPS_testpaths)
   add_custom_target(bench_booklet_poster
-    COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/booklet_poster.sh $<TARGET_FILE:psToVTOrbPS_testpaths> 100 3
+    COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/booklet_poster.sh $<TARGET_FILE:psToVTOrbPS_testpaths> 100 5
     DEPENDS psToVTOrbPS_testpaths
     USES_TERMINAL
     COMMENT "Booklet and poster imposition against pstops number-up=2")

@@ -12,7 +12,7 @@ packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64
   cups cups-client cups-filters cups-bsd
   snmpd snmp iproute2 iputils-ping
-  ghostscript poppler-utils imagemagick libtasn1-doc
+  ghostscript poppler-utils imagemagick libtasn1-doc time
   debhelper dpkg-dev fakeroot lintian
   libpappl-dev cups-ipp-utils
 )

@@ -33,6 +33,11 @@ const char *GetSystemVersionStr();
 // Only tests need this.
 void ResetSystemVersionCache();
 
+// True when the remembered version is below 10.5.0 (a missing version counts
+// as 10.5.0 or later). Decided once with the version and kept with it: the
+// line pass asks on every line.
+bool SystemOlderThan105();
+
 // Compares the first three dot-separated components of two versions, digit
 // runs numerically ("10" > "5", "05" == "5"); a missing component is "0".
 // -1 when a is lower, 1 when higher, 0 when equal or either is null.

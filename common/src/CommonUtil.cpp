@@ -47,6 +47,7 @@ struct VersionCache {
   bool looked = false;
   bool found = false;
   std::string version;
+  int olderThan105 = -1;  // -1 until first asked
 };
 VersionCache gVersionCache;
 }  // namespace
@@ -65,6 +66,13 @@ const char *GetSystemVersionStr() {
 }
 
 void ResetSystemVersionCache() { gVersionCache = VersionCache(); }
+
+bool SystemOlderThan105() {
+  VersionCache &cache = gVersionCache;
+  if (cache.olderThan105 < 0)
+    cache.olderThan105 = CompareVersionStr(GetSystemVersionStr(), "10.5.0") == -1 ? 1 : 0;
+  return cache.olderThan105 == 1;
+}
 
 namespace {
 inline bool IsDigit(char c) { return c >= '0' && c <= '9'; }

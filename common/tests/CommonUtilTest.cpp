@@ -162,11 +162,14 @@ TEST(SystemVersion, ReadFromTheRootAndKeptForTheProcess) {
   ResetSystemVersionCache();
   ASSERT_NE(GetSystemVersionStr(), nullptr);
   EXPECT_STREQ(GetSystemVersionStr(), "10.4.11");
+  EXPECT_TRUE(SystemOlderThan105());
   // The version cannot change during a job: the file is not read again.
   dir.write("System/Library/CoreServices/SystemVersion.plist", VersionPlist("10.9"));
   EXPECT_STREQ(GetSystemVersionStr(), "10.4.11");
+  EXPECT_TRUE(SystemOlderThan105());
   ResetSystemVersionCache();
   EXPECT_STREQ(GetSystemVersionStr(), "10.9");
+  EXPECT_FALSE(SystemOlderThan105());
   unsetenv("VT_TEST_ROOT");
   ResetSystemVersionCache();
 }
@@ -178,6 +181,7 @@ TEST(SystemVersion, MissingFileOrKeyIsNoneAndRemembered) {
   EXPECT_EQ(GetSystemVersionStr(), nullptr);
   // Missing counts as 10.5.0 or later.
   EXPECT_EQ(CompareVersionStr(GetSystemVersionStr(), "10.5.0"), 0);
+  EXPECT_FALSE(SystemOlderThan105());
   // A file that appears later is not looked for again in this process.
   dir.write("System/Library/CoreServices/SystemVersion.plist", VersionPlist("10.4"));
   EXPECT_EQ(GetSystemVersionStr(), nullptr);

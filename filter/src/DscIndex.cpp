@@ -41,63 +41,6 @@ bool bKeyword(const char *keyword, int keywordLength, const char *text) {
   return keywordLength >= n && memcmp(keyword, text, n) == 0;
 }
 
-// Hands out the lines of a stream exactly as psgets cuts them (LF, CR or
-// CR LF ends a line and stays in it; a longer line comes in pieces of
-// kDscLineSize - 1 bytes), but reads in large blocks and finds line ends
-// with memchr: the index scan reads the whole spool file, which for scanned
-// pages can be gigabytes.
-class LineScanner {
- public:
-  explicit LineScanner(FILE *in) : in_(in) {}
-
-  // The next line, or false at end of input. The bytes stay valid until the
-  // next call.
-  bool next(const char **line, int *length) {
-    fill();
-    const size_t avail = end_ - begin_;
-    if (avail == 0) return false;
-    const char *p = buffer_ + begin_;
-    const size_t room = kDscLineSize - 1;
-    const size_t limit = avail < room ? avail : room;
-    const char *lf = static_cast<const char *>(memchr(p, '\n', limit));
-    const size_t lfAt = lf ? static_cast<size_t>(lf - p) : limit;
-    const char *cr = static_cast<const char *>(memchr(p, '\r', lfAt));
-    size_t n = limit;
-    if (cr != nullptr) {
-      const size_t k = static_cast<size_t>(cr - p);
-      // CR LF stays together while both fit; a lone CR ends the line.
-      n = (k + 1 < avail && p[k + 1] == '\n' && k + 1 < room) ? k + 2 : k + 1;
-    } else if (lf != nullptr) {
-      n = lfAt + 1;
-    }
-    *line = p;
-    *length = static_cast<int>(n);
-    begin_ += n;
-    return true;
-  }
-
- private:
-  // Keeps a whole line and one byte after it in the buffer, unless the
-  // input ends first.
-  void fill() {
-    if (end_ - begin_ >= kDscLineSize || eof_) return;
-    memmove(buffer_, buffer_ + begin_, end_ - begin_);
-    end_ -= begin_;
-    begin_ = 0;
-    while (end_ < kDscLineSize && !eof_) {
-      const size_t got = fread(buffer_ + end_, 1, sizeof buffer_ - end_, in_);
-      if (got == 0) eof_ = true;
-      end_ += got;
-    }
-  }
-
-  FILE *in_;
-  char buffer_[1 << 16];
-  size_t begin_ = 0;
-  size_t end_ = 0;
-  bool eof_ = false;
-};
-
 }  // namespace
 
 void vImpositionFailed(const char *debugText) {
@@ -138,8 +81,12 @@ void vSearchPositions(FILE *in, int *count, int64_t **offsets, int64_t *headerEn
     return;
   }
 
-  LineScanner *lines = new (std::nothrow) LineScanner(in);
-  if (lines == nullptr) {
+  // The index scan reads the whole spool file, which for scanned pages can
+  // be gigabytes: the lines are cut in large blocks, and only lines holding
+  // '%' are looked at one by one.
+  PsLineReader *lines = new (std::nothrow) PsLineReader(in, kDscLineSize);
+  if (lines == nullptr || !lines->usable()) {
+    delete lines;
     free(table);
     *offsets = nullptr;
     vImpositionFailed("[Filter] - <FATAL> out of memory\n");
@@ -149,13 +96,25 @@ void vSearchPositions(FILE *in, int *count, int64_t **offsets, int64_t *headerEn
   int pages = 0;
   int64_t position = 0;  // start of the line being read
   const char *line = nullptr;
-  int length = 0;
+  size_t lineLength = 0;
   // The PJL lines in front of the PostScript (the job header the line pass
   // wrote, or the application's own) belong to no part of the document: the
   // header starts at "%!". Anything the imposition puts after the header
   // must never land between "@PJL JOB" and "@PJL ENTER LANGUAGE".
   bool inPjl = true;
-  while (lines->next(&line, &length)) {
+  for (;;) {
+    const char *run = nullptr;
+    // Runs of lines without '%' hold no comment and no UEL; the PJL lines
+    // are read one by one.
+    if (!inPjl) {
+      if (const size_t runLength = lines->plainRun("%", 1, &run)) {
+        if (*headerEnd == 0) *headerEnd = position;
+        position += static_cast<int64_t>(runLength);
+        continue;
+      }
+    }
+    if (!lines->next(&line, &lineLength)) break;
+    const int length = static_cast<int>(lineLength);
     const int64_t next = position + length;
     if (inPjl) {
       if (line[0] == '\x1b' || line[0] == '@' || (length <= 2 && (line[0] == '\n' || line[0] == '\r'))) {
@@ -163,7 +122,7 @@ void vSearchPositions(FILE *in, int *count, int64_t **offsets, int64_t *headerEn
         continue;
       }
       inPjl = false;
-    } else if (line[0] == '\x1b' && depth == 0) {
+    } else if (depth == 0 && length >= 9 && std::memcmp(line, "\x1b%-12345X", 9) == 0) {
       // A UEL after the PostScript has started ends it: what follows (the
       // "@PJL EOJ" that closes the job) is the trailer, written after the
       // last sheet, even in a document without "%%Trailer" or "%%EOF".
@@ -296,17 +255,8 @@ void vFreePageIndex(PageIndex *index) {
 }
 
 int iCopyPartOfFile(int64_t end, FILE *in, FILE *out) {
-  int64_t position = ftello(in);
-  if (position < 0) return 0;
-  if (position >= end) return 1;
-  char line[kDscLineSize];
-  for (;;) {
-    const int length = iReadLine(line, in);
-    if (length == 0) return 0;
-    if (fwrite(line, 1, static_cast<size_t>(length), out) != static_cast<size_t>(length)) return 0;
-    position += length;
-    if (position >= end) return 1;
-  }
+  // Pages are copied in large blocks, cut into the same lines.
+  return iCopyLinesUntil(end, in, out);
 }
 
 void vWriteHeader(int pageCount, FILE *in, FILE *out, int64_t pagesCommentPos, int64_t headerEnd) {

@@ -10,5 +10,5 @@ ppd_file_t *gPpdFileT = nullptr;
 int giJobFailed = 0;
 
 bool bSystemOlderThan105() {
-  return CompareVersionStr(GetSystemVersionStr(), "10.5.0") == -1;
+  return SystemOlderThan105();
 }

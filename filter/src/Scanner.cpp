@@ -313,11 +313,44 @@ void vRunLinePass(FILE *input, const LinePassJob &job, ScanState *state) {
   char line[kLineCapacity] = {};
   char work[kLineCapacity] = {};
   char keyword[kKeywordSlot] = {};
+  PsLineReader reader(input, kLineCapacity);
+  if (!reader.usable()) {
+    vErrorMessage("unable to read print file.");
+    giJobFailed = 1;
+    return;
+  }
+  // Most lines of a document are drawing operators the scanner writes as
+  // they are: a line can only matter to it when it holds '%' (DSC comments),
+  // '@' (PJL), ESC (the UEL) or the end-of-transmission byte, unless the job
+  // or the state makes it look at every line (borders, the converters whose
+  // lines are rewritten, the first line, a feature block, a held page
+  // setup). Runs of such plain lines go out as one block.
+  static const char kTextStops[] = {'%', '@', '\x1b', '\x04'};
+  static const char kBinaryStops[] = {'%'};
+  const bool older = bSystemOlderThan105();
   for (;;) {
-    // psgets ends the line with a NUL and reports its length, so the buffer
-    // need not be cleared between lines.
-    int length = kLineCapacity;
-    if (!psgets(line, &length, input)) break;
+    const char *run = nullptr;
+    size_t runLength = 0;
+    if (state->bBinary) {
+      runLength = reader.plainRun(kBinaryStops, 1, &run);
+    } else if (job.borderType == 0 && state->bFirstLineDone && !state->bInFeature &&
+               !(state->bPageSetupHeld && !older && job.nupFaces < 2) &&
+               gFilterType != kFilterCgpdftops && gFilterType != kFilterPictwpstops) {
+      runLength = reader.plainRun(kTextStops, 4, &run);
+    }
+    if (runLength > 0) {
+      vWrappedFwrite(run, 1, runLength, stdout, job.spool);
+      if (giJobFailed) return;
+      continue;
+    }
+    const char *next = nullptr;
+    size_t nextLength = 0;
+    if (!reader.next(&next, &nextLength)) break;
+    // The scanner may rewrite the line in place and looks for text in it
+    // with the C string functions: it gets its own NUL-ended copy.
+    std::memcpy(line, next, nextLength);
+    line[nextLength] = '\0';
+    int length = static_cast<int>(nextLength);
     if (state->bBinary) {
       vWrappedFwrite(line, 1, static_cast<size_t>(length), stdout, job.spool);
       if (Has(line, static_cast<size_t>(length), "%%EndBinary")) state->bBinary = 0;

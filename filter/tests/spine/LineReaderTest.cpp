@@ -2,7 +2,9 @@
 // line ends kept, whatever the line ends, NUL bytes or line lengths.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
@@ -114,5 +116,137 @@ TEST(LineReader, ArbitraryBytesComeBackWhole) {
       auto lines = Lines(text, capacity);
       EXPECT_EQ(Join(lines), text) << "capacity " << capacity;
     }
+  }
+}
+
+// --- The block reader and the block copy: the same cuts as psgets. --------
+
+namespace {
+FILE *Open(const std::string &text) {
+  FILE *f = fmemopen(const_cast<char *>(text.data()), text.size(), "rb");
+  return f ? f : std::tmpfile();
+}
+
+// Where psgets starts each line of the text, and the text's end.
+std::vector<size_t> Cuts(const std::string &text, int capacity) {
+  std::vector<size_t> cuts{0};
+  for (const auto &line : Lines(text, capacity)) cuts.push_back(cuts.back() + line.size());
+  return cuts;
+}
+
+// Texts that put CRs, LFs, stop bytes and long lines at every place of a
+// small block: its first and last byte, and across the block boundary.
+std::string RandomText(std::mt19937 &rng, size_t size) {
+  const char alphabet[] = {'a', 'a', 'a', 'b', '\n', '\n', '\r', '%', '@', '\x1b', '\x04', '\0'};
+  std::string text;
+  for (size_t i = 0; i < size; ++i) text += alphabet[rng() % sizeof alphabet];
+  if (rng() % 4 == 0) text.insert(rng() % (text.size() + 1), std::string(rng() % 40, 'x'));
+  return text;
+}
+}  // namespace
+
+// Runs and lines taken in random turns, with blocks down to the smallest the
+// reader takes (two lines and two bytes).
+TEST(BlockLineReader, PlainRunsAreWholeLinesWithoutStopBytes) {
+  std::mt19937 rng(4242);
+  const char stops[] = {'%', '@', '\x1b', '\x04'};
+  for (int round = 0; round < 300; ++round) {
+    const std::string text = RandomText(rng, rng() % 600);
+    for (int capacity : {2, 3, 8, 17, 4096}) {
+      const std::vector<size_t> cuts = Cuts(text, capacity);
+      const auto lines = Lines(text, capacity);
+      FILE *f = Open(text);
+      PsLineReader reader(f, capacity, rng() % 64);
+      size_t at = 0;
+      size_t lineIndex = 0;
+      for (;;) {
+        const char *bytes = nullptr;
+        size_t length = 0;
+        if (rng() % 2) {
+          length = reader.plainRun(stops, 4, &bytes);
+          if (length > 0) {
+            const std::string run(bytes, length);
+            ASSERT_EQ(run, text.substr(at, length));
+            EXPECT_EQ(run.find_first_of(std::string(stops, 4)), std::string::npos) << run;
+            at += length;
+            // A run ends where psgets starts a line.
+            while (lineIndex < lines.size() && cuts[lineIndex] < at) ++lineIndex;
+            ASSERT_EQ(cuts[lineIndex], at) << "capacity " << capacity << " round " << round;
+            continue;
+          }
+        }
+        if (!reader.next(&bytes, &length)) break;
+        ASSERT_LT(lineIndex, lines.size());
+        ASSERT_EQ(std::string(bytes, length), lines[lineIndex]);
+        at += length;
+        ++lineIndex;
+      }
+      EXPECT_EQ(at, text.size());
+      std::fclose(f);
+    }
+  }
+}
+
+TEST(BlockLineReader, ACrLfAcrossTheBlockEndAndALongLineWithAStopByte) {
+  const char stops[] = {'%'};
+  // Blocks of 16 bytes: the CR of "n\r\n" is the last byte of the first
+  // block, its LF the first of the next; the stop byte sits in the third
+  // piece of an over-long line, whose earlier pieces come one by one.
+  const std::string text = "abcdef\nghijklmn\r\nop\n" + std::string(20, 'y') + "%\nz\n";
+  FILE *f = Open(text);
+  PsLineReader reader(f, 8, 1);
+  std::vector<std::string> got;
+  for (;;) {
+    const char *bytes = nullptr;
+    size_t length = reader.plainRun(stops, 1, &bytes);
+    if (length > 0) {
+      got.push_back("run " + std::string(bytes, length));
+    } else if (reader.next(&bytes, &length)) {
+      got.push_back("line " + std::string(bytes, length));
+    } else {
+      break;
+    }
+  }
+  EXPECT_EQ(got, (std::vector<std::string>{"run abcdef\n", "line ghijklm", "run n\r\nop\n",
+                                           "line yyyyyyy", "line yyyyyyy", "line yyyyyy%",
+                                           "run \nz\n"}));
+  std::fclose(f);
+}
+
+TEST(BlockCopy, CopiesTheSameLinesAsALineByLineCopy) {
+  std::mt19937 rng(99);
+  for (int round = 0; round < 400; ++round) {
+    std::string text = RandomText(rng, rng() % 300);
+    if (round % 3 == 0) text += std::string(rng() % 9000, 'q') + "\r";
+    const std::vector<size_t> cuts = Cuts(text, 4096);
+    const size_t start = cuts[rng() % cuts.size()];
+    const int64_t end = static_cast<int64_t>(rng() % (text.size() + 20));
+    // What the line-by-line copy wrote, where it stopped and what it said.
+    std::string expected;
+    int expectedResult = 1;
+    size_t expectedStop = start;
+    while (static_cast<int64_t>(expectedStop) < end) {
+      auto next = std::upper_bound(cuts.begin(), cuts.end(), expectedStop);
+      if (next == cuts.end()) {
+        expectedResult = 0;  // the input ends first
+        break;
+      }
+      expected += text.substr(expectedStop, *next - expectedStop);
+      expectedStop = *next;
+    }
+    FILE *in = Open(text);
+    ASSERT_EQ(fseeko(in, static_cast<off_t>(start), SEEK_SET), 0);
+    char *outBytes = nullptr;
+    size_t outSize = 0;
+    FILE *out = open_memstream(&outBytes, &outSize);
+    const int result = iCopyLinesUntil(end, in, out);
+    std::fclose(out);
+    EXPECT_EQ(result, expectedResult) << "round " << round << " start " << start << " end " << end;
+    EXPECT_EQ(std::string(outBytes, outSize), expected) << "round " << round;
+    if (result) {
+      EXPECT_EQ(ftello(in), static_cast<off_t>(expectedStop));
+    }
+    std::free(outBytes);
+    std::fclose(in);
   }
 }

@@ -81,22 +81,25 @@ class PjlFramingTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(PjlFramingTest, DocumentWithoutPjlIsFramedByTheFilter) {
-  FilterResult r = job.print(kBody, "VTCollate=true");
-  ASSERT_EQ(r.status, 0);
-  EXPECT_EQ(r.out.rfind(kUel + "@PJL JOB\n", 0), 0u) << r.out;
-  // The administrator's log learns why the filter opened the job; standard
-  // output carries only the print stream.
-  EXPECT_NE(r.err.find("DEBUG: [Filter] - Detect 1st line with Jaguar\n"), std::string::npos);
-  size_t header = r.out.find("@PJL SET COLLATE = ON\n");
-  size_t enter = r.out.find("@PJL ENTER LANGUAGE = POSTSCRIPT\n");
-  ASSERT_NE(header, std::string::npos);
-  ASSERT_NE(enter, std::string::npos);
-  EXPECT_LT(header, enter);
-  // The document follows the language switch unchanged, and the filter
-  // closes the job it opened.
-  EXPECT_TRUE(EndsWith(r.out, "@PJL ENTER LANGUAGE = POSTSCRIPT\n" + std::string(kBody) + kUel +
-                                  "@PJL EOJ\n" + kUel + "\n"))
-      << r.out;
+  // Also when the document starts with a line that holds no comment at all.
+  for (const std::string &body : {std::string(kBody), "0 setgray\n1 setlinewidth\n" + std::string(kBody)}) {
+    FilterResult r = job.print(body, "VTCollate=true");
+    ASSERT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind(kUel + "@PJL JOB\n", 0), 0u) << r.out;
+    // The administrator's log learns why the filter opened the job; standard
+    // output carries only the print stream.
+    EXPECT_NE(r.err.find("DEBUG: [Filter] - Detect 1st line with Jaguar\n"), std::string::npos);
+    size_t header = r.out.find("@PJL SET COLLATE = ON\n");
+    size_t enter = r.out.find("@PJL ENTER LANGUAGE = POSTSCRIPT\n");
+    ASSERT_NE(header, std::string::npos);
+    ASSERT_NE(enter, std::string::npos);
+    EXPECT_LT(header, enter);
+    // The document follows the language switch unchanged, and the filter
+    // closes the job it opened.
+    EXPECT_TRUE(EndsWith(r.out, "@PJL ENTER LANGUAGE = POSTSCRIPT\n" + body + kUel +
+                                    "@PJL EOJ\n" + kUel + "\n"))
+        << r.out;
+  }
 }
 
 TEST_F(PjlFramingTest, OlderSystemsCloseWithAnEcho) {
