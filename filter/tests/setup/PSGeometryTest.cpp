@@ -106,13 +106,21 @@ TEST_F(PaperGeometry, AbsurdPpdDimensionsAreClampedNotOverflowed) {
   EXPECT_EQ(size.b, INT32_MIN);
   EXPECT_EQ(margin.a, INT32_MIN);
   EXPECT_EQ(margin.b, INT32_MAX);
-  // The scale of such a sheet is computed without overflow too: finite
-  // numbers, the same for both directions.
-  for (int mode : {1, 3}) {
+  // The scale of such a sheet is computed without overflow too. The
+  // expected numbers come from the same formulas worked through in Python
+  // with every step rounded to 32 bits: printable 6442450944 x -6442450944.
+  struct Expected {
+    int mode;
+    float scale, offsetA, offsetB;
+  };
+  for (const Expected &e : {Expected{1, 1.0f / 3.0f, 0.0f, 4294967296.0f},
+                            Expected{3, -0.833333313f, -536870912.0f, 0.0f}}) {
     float sx = -1, sy = -2, oa = 0, ob = 0;
-    vConvertNupScale(&size, &margin, &sx, &sy, &oa, &ob, mode);
-    EXPECT_TRUE(std::isfinite(sx) && std::isfinite(oa) && std::isfinite(ob)) << mode;
-    EXPECT_EQ(sx, sy) << mode;
+    vConvertNupScale(&size, &margin, &sx, &sy, &oa, &ob, e.mode);
+    EXPECT_FLOAT_EQ(sx, e.scale) << e.mode;
+    EXPECT_EQ(sx, sy) << e.mode;
+    EXPECT_FLOAT_EQ(oa, e.offsetA) << e.mode;
+    EXPECT_FLOAT_EQ(ob, e.offsetB) << e.mode;
   }
 }
 
