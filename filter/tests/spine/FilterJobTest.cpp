@@ -193,11 +193,17 @@ TEST_F(FilterJobTest, PageSetupPassesOnOlderSystemsAndInNup) {
 TEST_F(FilterJobTest, PrinterSetupFollowsOnlyTheFirstSetupSection) {
   std::string doc = "%!PS-Adobe-3.0\n%%BeginSetup\n%%EndSetup\n%%BeginSetup\n%%EndSetup\n";
   std::string out = job.print(doc).out;
-  // One line of setup is written, right after the first "%%BeginSetup".
-  ASSERT_EQ(out.rfind("%!PS-Adobe-3.0\n%%BeginSetup\n", 0), 0u) << out;
-  size_t injected = out.find('\n', 29) + 1;
-  EXPECT_EQ(out.substr(injected), "%%EndSetup\n%%BeginSetup\n%%EndSetup\n") << out;
-  EXPECT_GT(injected, 29u);
+  // One line of setup is written, right after the first "%%BeginSetup": the
+  // printer's procedure set told that the page stands upright.
+  EXPECT_EQ(out,
+            "%!PS-Adobe-3.0\n%%BeginSetup\n"
+            "<</PclOrientation 0>> /VTOptions /ProcSet findresource /setVToptions get exec\n"
+            "%%EndSetup\n%%BeginSetup\n%%EndSetup\n");
+  // A landscape job tells it the page is set sideways.
+  EXPECT_NE(job.print(doc, "orientation-requested=4")
+                .out.find("%%BeginSetup\n<</PclOrientation 1>> /VTOptions /ProcSet findresource "
+                          "/setVToptions get exec\n%%EndSetup\n"),
+            std::string::npos);
 }
 
 // --- Borders. ---------------------------------------------------------------
