@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <initializer_list>
 
 #include "CoverPages.h"
 #include "DscIndex.h"
@@ -19,6 +20,46 @@
 namespace {
 
 bool IsLandscape(int orientation) { return orientation == 2 || orientation == 4; }
+
+// Whether the job names an orientation at all; without one the page's own
+// size decides how it lies on the tiles.
+bool OrientationGiven(int num_options, cups_option_t *options) {
+  for (const char *name :
+       {"VTDocumentOrientation",
+        "com.apple.print.subTicket.page_format_ticket..d.com.apple.print.PageFormat.PMOrientation..n.",
+        "orientation-requested"}) {
+    if (cupsGetOption(name, num_options, options)) return true;
+  }
+  return false;
+}
+
+// Whether page pageIndex is wider than tall by its "%%PageBoundingBox:"
+// comment (Ghostscript and poppler write one after every "%%Page:" line),
+// else by the document's "%%BoundingBox:". Leaves the file position
+// anywhere: the caller seeks the page afterwards.
+bool PageIsWide(FILE *in, const int64_t *offsets, int pageIndex, int pageCount) {
+  double llx = 0, lly = 0, urx = 0, ury = 0;
+  char line[kDscLineSize];
+  bool found = false;
+  if (pageIndex >= 0 && pageIndex < pageCount && fseeko(in, offsets[pageIndex], SEEK_SET) == 0) {
+    // The page's comments come first: read them up to the first line of
+    // code or the end of the page setup.
+    for (int i = 0; i < 64 && !found && ftello(in) < offsets[pageIndex + 1] &&
+                    std::fgets(line, sizeof line, in);
+         ++i) {
+      if (i > 0 && line[0] != '%') break;
+      if (std::strncmp(line, "%%EndPageSetup", 14) == 0) break;
+      found = std::sscanf(line, "%%%%PageBoundingBox: %lf %lf %lf %lf", &llx, &lly, &urx, &ury) == 4;
+    }
+  }
+  if (!found && fseeko(in, 0, SEEK_SET) == 0) {
+    for (int i = 0; i < 64 && !found && std::fgets(line, sizeof line, in); ++i) {
+      if (std::strncmp(line, "%%EndComments", 13) == 0) break;
+      found = std::sscanf(line, "%%%%BoundingBox: %lf %lf %lf %lf", &llx, &lly, &urx, &ury) == 4;
+    }
+  }
+  return found && urx - llx > ury - lly;
+}
 
 // Document pages a printed cover carries: one for Single, two for Double.
 int PrintedCoverPages(int coverCode) {
@@ -204,15 +245,19 @@ void vPrintPosterPage(int pageCount, FILE *in, FILE *out, int num_options, cups_
                       const int64_t *offsets, int *pagesWritten, int *callCount, int *ordinal,
                       int pageIndex, float W, float H) {
   const bool hasBody = pageIndex >= 0 && pageIndex < pageCount;
+  const int kind = iGetPoster(num_options, options);
+  const int orientation = iGetOrient(num_options, options);
+  // A page wider than tall, with no orientation in the job, is tiled as a
+  // landscape page: tiled upright its right part never printed.
+  const bool widePage = !OrientationGiven(num_options, options) && hasBody &&
+                        PageIsWide(in, offsets, pageIndex, pageCount);
+  const bool landscape = IsLandscape(orientation) || widePage;
+
   char label[kDscLineSize];
   std::memset(label, 0, sizeof label);
   if (hasBody) vSeekPage(pageIndex, in, offsets, label);
   vWritePageHeader(label, ordinal, out);
   ++*callCount;
-
-  const int kind = iGetPoster(num_options, options);
-  const int orientation = iGetOrient(num_options, options);
-  const bool landscape = IsLandscape(orientation);
 
   std::fputs("userdict/ESPsave save put\n", out);
   if (bDocumentNeedsImposedProcs()) vWriteCellGuard(out, true);
@@ -223,7 +268,7 @@ void vPrintPosterPage(int pageCount, FILE *in, FILE *out, int num_options, cups_
   const int position = *pagesWritten - PrintedCoverPages(iGetFrontCoverPage(num_options, options));
   float tx = 0.0f, ty = 0.0f, sx = 1.0f, sy = 1.0f;
   if (!bGetRotate180(num_options, options))
-    vCreateOffsetWithPoster(&tx, &ty, &sx, &sy, position, num_options, options);
+    vCreateOffsetWithPoster(&tx, &ty, &sx, &sy, position, num_options, options, widePage);
   std::fprintf(out, "%.1f %.1f translate %.03f %.03f scale\n", static_cast<double>(tx),
                static_cast<double>(ty), static_cast<double>(sx), static_cast<double>(sy));
   std::fprintf(out, "0 0 %.1f %.1f ESPrc\n", static_cast<double>(landscape ? H : W),
@@ -252,7 +297,7 @@ void vPrintPosterPage(int pageCount, FILE *in, FILE *out, int num_options, cups_
 }
 
 void vCreateOffsetWithPoster(float *tx, float *ty, float *sx, float *sy, int position,
-                             int num_options, cups_option_t *options) {
+                             int num_options, cups_option_t *options, bool widePage) {
   // A printed front cover comes here before any body tile, with a position
   // below zero; it shows the first tile.
   if (position < 0) position = 0;
@@ -268,7 +313,7 @@ void vCreateOffsetWithPoster(float *tx, float *ty, float *sx, float *sy, int pos
 
   const int kind = iGetPoster(num_options, options);
   const int orientation = iGetOrient(num_options, options);
-  const bool landscape = IsLandscape(orientation);
+  const bool landscape = IsLandscape(orientation) || widePage;
   const bool odd = position % 2 == 1;
 
   if (kind == 1) {

@@ -3,7 +3,10 @@
 // spool file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "../booklet/ImposedOutput.h"
@@ -325,4 +328,60 @@ TEST(PosterJob, EveryConverterGetsEveryTile) {
       ++at;
     }
   }
+}
+
+// A page wider than tall, as Ghostscript's ps2write and poppler's pdftops
+// write it (its "%%PageBoundingBox:" says 792 x 612), printed without an
+// orientation: every part of it lands on some tile. Tiled upright, the
+// right third of the page never printed. Each quarter of the page is
+// marked as MarkedDocument's are; over the four tiles, each quarter must
+// cover about the same area.
+TEST(PosterJob, WidePageWithoutOrientationIsTiledWhole) {
+  for (const auto &[creator, layout, tiles] :
+       {std::tuple{"GPL Ghostscript 10000 (ps2write)", "Combination=2x2", 4u},
+        std::tuple{"pdftops", "Combination=2x2", 4u}, std::tuple{"pdftops", "Combination=1x2", 2u}}) {
+    SCOPED_TRACE(std::string(creator) + " " + layout);
+    std::string doc = std::string("%!PS-Adobe-3.0\n%%Creator: ") + creator +
+                      "\n%%BoundingBox: 0 0 792 612\n%%Pages: 1\n%%EndComments\n"
+                      "%%BeginProlog\nuserdict/ESPrc/rectclip load put\n"
+                      "userdict/ESPrf/rectfill load put\nuserdict/ESPrs/rectstroke load put\n"
+                      "userdict/ESPwl{}bind put\n%%EndProlog\n%%Page: 1 1\n"
+                      "%%PageBoundingBox: 0 0 792 612\n";
+    const int corner[4][2] = {{36, 306}, {396, 306}, {36, 36}, {396, 36}};
+    for (int q = 0; q < 4; ++q) {
+      char line[120];
+      std::snprintf(line, sizeof line, "%.4f %.4f 0.5 setrgbcolor %d %d 360 270 rectfill\n",
+                    8.0 / 255.0, (64.0 * q + 32.0) / 255.0, corner[q][0], corner[q][1]);
+      doc += line;
+    }
+    doc += "showpage\n%%Trailer\n%%EOF\n";
+
+    FilterJob job;
+    job.usePpd();
+    FilterResult r = job.print(doc, layout);
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<imposetest::Image> images;
+    std::string log;
+    ASSERT_TRUE(imposetest::Render(job, r.out, &images, &log)) << log;
+    ASSERT_EQ(images.size(), tiles);
+    long area[4] = {0, 0, 0, 0};
+    for (const imposetest::Image &image : images)
+      for (double y = 0; y < 792; y += 2)
+        for (double x = 0; x < 612; x += 2) {
+          int quarter = -1;
+          if (image.PageAt(x, y, &quarter) == 0 && quarter >= 0 && quarter < 4) ++area[quarter];
+        }
+    const long most = *std::max_element(area, area + 4);
+    for (int q = 0; q < 4; ++q) EXPECT_GT(area[q] * 10, most * 9) << "quarter " << q;
+  }
+  // A job that names portrait keeps the upright tiles.
+  FilterJob job;
+  job.usePpd();
+  FilterResult r =
+      job.print("%!PS-Adobe-3.0\n%%Creator: pdftops\n%%Pages: 1\n%%EndComments\n%%Page: 1 1\n"
+                "%%PageBoundingBox: 0 0 792 612\nshowpage\n%%Trailer\n%%EOF\n",
+                "Combination=2x2 orientation-requested=3");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Count(r.out, "0.0 0.0 translate 90 rotate\n"), 0);
+  EXPECT_NE(r.out.find(kTile2x2[0]), std::string::npos);
 }
