@@ -2,6 +2,7 @@
 // with covers, interleave sheets and cut lines, written to standard output.
 #include "ImposePoster.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <initializer_list>
@@ -192,7 +193,7 @@ void vConvertPosterEveryCirculation(int num_options, cups_option_t *options, int
       const int k = PrintedCoverPages(front);
       for (int i = 0; i < k; ++i)
         vPrintPosterPage(pageCount, in, out, num_options, options, offsets, &pagesWritten,
-                         &callCount, &ordinal, pageIndex + i, W, H);
+                         &callCount, &ordinal, pageIndex + i, W, H, true);
       pageIndex += k;
       SelectMedia(out, num_options, options, kMediaKindRestore);
       WritePS_RestoreDuplex_BottomHalf(out, num_options, options);
@@ -228,11 +229,11 @@ void vConvertPosterEveryCirculation(int num_options, cups_option_t *options, int
       if (twoSided) vAddEmptyPage(out);
     } else if (backCover == kCoverSingle || backCover == kCoverDouble) {
       WritePS_ModifyToCoverPageDuplex_BottomHalf(out, num_options, options, backCover);
-      // Placed as the front cover is: the first tile.
+      // Placed as the front cover is: the whole page on the sheet.
       for (int i = 0; i < backPages; ++i) {
         int coverPosition = PrintedCoverPages(front) - 1;
         vPrintPosterPage(pageCount, in, out, num_options, options, offsets, &coverPosition,
-                         &callCount, &ordinal, backFirst + i, W, H);
+                         &callCount, &ordinal, backFirst + i, W, H, true);
       }
     }
     SelectMedia(out, num_options, options, kMediaKindRestore);
@@ -243,7 +244,7 @@ void vConvertPosterEveryCirculation(int num_options, cups_option_t *options, int
 
 void vPrintPosterPage(int pageCount, FILE *in, FILE *out, int num_options, cups_option_t *options,
                       const int64_t *offsets, int *pagesWritten, int *callCount, int *ordinal,
-                      int pageIndex, float W, float H) {
+                      int pageIndex, float W, float H, bool wholePage) {
   const bool hasBody = pageIndex >= 0 && pageIndex < pageCount;
   const int kind = iGetPoster(num_options, options);
   const int orientation = iGetOrient(num_options, options);
@@ -262,13 +263,25 @@ void vPrintPosterPage(int pageCount, FILE *in, FILE *out, int num_options, cups_
   std::fputs("userdict/ESPsave save put\n", out);
   if (bDocumentNeedsImposedProcs()) vWriteCellGuard(out, true);
   std::fprintf(out, "%.1f %.1f translate\n", 12.0, 12.0);
-  if ((kind == 1 && !landscape) || (kind >= 2 && kind <= 4 && landscape))
-    std::fprintf(out, "%.1f %.1f translate %d rotate\n", 0.0, 0.0, 90);
-
-  const int position = *pagesWritten - PrintedCoverPages(iGetFrontCoverPage(num_options, options));
   float tx = 0.0f, ty = 0.0f, sx = 1.0f, sy = 1.0f;
-  if (!bGetRotate180(num_options, options))
-    vCreateOffsetWithPoster(&tx, &ty, &sx, &sy, position, num_options, options, widePage);
+  if (wholePage) {
+    // A printed cover shows the whole page inside the sheet's margins,
+    // turned when it lies on its side, not one tile of it.
+    if (landscape) std::fprintf(out, "%.1f %.1f translate %d rotate\n", 0.0, 0.0, 90);
+    PaperPair margin{0, 0};
+    vGetPaperMargin(num_options, options, &margin);
+    const float across = W - 2.0f * static_cast<float>(margin.a);
+    const float up = H - 2.0f * static_cast<float>(margin.b);
+    sx = sy = std::min(across / W, up / H);
+    if (landscape) ty = -across;
+  } else {
+    if ((kind == 1 && !landscape) || (kind >= 2 && kind <= 4 && landscape))
+      std::fprintf(out, "%.1f %.1f translate %d rotate\n", 0.0, 0.0, 90);
+    const int position =
+        *pagesWritten - PrintedCoverPages(iGetFrontCoverPage(num_options, options));
+    if (!bGetRotate180(num_options, options))
+      vCreateOffsetWithPoster(&tx, &ty, &sx, &sy, position, num_options, options, widePage);
+  }
   std::fprintf(out, "%.1f %.1f translate %.03f %.03f scale\n", static_cast<double>(tx),
                static_cast<double>(ty), static_cast<double>(sx), static_cast<double>(sy));
   std::fprintf(out, "0 0 %.1f %.1f ESPrc\n", static_cast<double>(landscape ? H : W),

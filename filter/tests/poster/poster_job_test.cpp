@@ -37,6 +37,20 @@ const char kCutLine[] =
     "gsave\n[2.5 2.5] 0 setdash\n0.12 setlinewidth 0 setgray newpath\n"
     "12.24 12.24 587.52 767.52 ESPrs\ngrestore\n";
 
+// A printed cover shows the whole page within the sheet's margins: each of
+// its quarters, near the sheet's corners and at its centre lines.
+void ExpectWholePage(const imposetest::Image &image, int page) {
+  const double at[4][2] = {{60, 720}, {550, 720}, {60, 50}, {550, 50}};
+  for (int q = 0; q < 4; ++q) {
+    for (const auto &[x, y] : {std::pair{at[q][0], at[q][1]},
+                               std::pair{q % 2 ? 320.0 : 290.0, q < 2 ? 410.0 : 380.0}}) {
+      int quarter = -1;
+      EXPECT_EQ(image.PageAt(x, y, &quarter), page) << x << "," << y;
+      EXPECT_EQ(quarter, q) << x << "," << y;
+    }
+  }
+}
+
 Cells OnePageEach(std::vector<int> pages) {
   Cells cells;
   for (int p : pages) cells.push_back({p});
@@ -85,7 +99,7 @@ TEST(PosterJob, ThreePagesTwoByTwo) {
 }
 
 // A printed back cover carries the document's last page, placed as a
-// printed front cover is (its first tile); that page is not tiled in the
+// printed front cover is (the whole page); that page is not tiled in the
 // body before it. It used to come out blank, after the page's tiles.
 TEST(PosterJob, PrintedBackCoverCarriesTheLastPage) {
   FilterJob job;
@@ -96,14 +110,11 @@ TEST(PosterJob, PrintedBackCoverCarriesTheLastPage) {
   std::vector<imposetest::Side> sides = Sides(r.out);
   EXPECT_EQ(CellsOf(sides), OnePageEach({0, 0, 0, 0, 1, 1, 1, 1, 2}));
   ASSERT_EQ(sides.size(), 9u);
-  EXPECT_NE(sides[8].text.find(std::string(kTileStart) + kTile2x2[0]), std::string::npos);
   std::vector<imposetest::Image> images;
   std::string log;
   ASSERT_TRUE(imposetest::Render(job, r.out, &images, &log)) << log;
   ASSERT_EQ(images.size(), 9u);
-  int quarter = -1;
-  EXPECT_EQ(images[8].PageAt(306, 396, &quarter), 2);
-  EXPECT_EQ(quarter, 0);
+  ExpectWholePage(images[8], 2);
 }
 
 // Reverse portrait (orientation-requested=6) is tiled as portrait: each
@@ -205,8 +216,8 @@ TEST(PosterJob, Rotate180PrintsEveryTileUnscaled) {
 }
 
 // A printed front cover comes before any tile has been written: it shows
-// the first tile, and the body's tiles start again from the first.
-TEST(PosterJob, PrintedFrontCoverShowsTheFirstTile) {
+// its whole page, and the body's tiles start from the first.
+TEST(PosterJob, PrintedFrontCoverShowsTheWholePage) {
   FilterJob job;
   job.usePpd();
   FilterResult r = job.print(
@@ -216,9 +227,13 @@ TEST(PosterJob, PrintedFrontCoverShowsTheFirstTile) {
   std::vector<imposetest::Side> sides = Sides(r.out);
   EXPECT_EQ(CellsOf(sides), OnePageEach({0, 1, 1, 1, 1, 2, 2, 2, 2}));
   ASSERT_EQ(sides.size(), 9u);
-  EXPECT_NE(sides[0].text.find(kTile2x2[0]), std::string::npos) << sides[0].text;
   for (int i = 1; i < 9; ++i)
     EXPECT_NE(sides[i].text.find(kTile2x2[(i - 1) % 4]), std::string::npos) << sides[i].text;
+  std::vector<imposetest::Image> images;
+  std::string log;
+  ASSERT_TRUE(imposetest::Render(job, r.out, &images, &log)) << log;
+  ASSERT_EQ(images.size(), 9u);
+  ExpectWholePage(images[0], 0);
   // Tray 2 is the printer's position 0; one side only, not duplexed.
   EXPECT_LT(r.out.find("/MediaPosition 0>>setpagedevice"), r.out.find("%%Page:"));
   EXPECT_LT(r.out.find("<</Duplex false>>setpagedevice\n<</Tumble false>>setpagedevice\n"),
@@ -339,7 +354,10 @@ TEST(PosterJob, EveryConverterGetsEveryTile) {
 TEST(PosterJob, WidePageWithoutOrientationIsTiledWhole) {
   for (const auto &[creator, layout, tiles] :
        {std::tuple{"GPL Ghostscript 10000 (ps2write)", "Combination=2x2", 4u},
-        std::tuple{"pdftops", "Combination=2x2", 4u}, std::tuple{"pdftops", "Combination=1x2", 2u}}) {
+        std::tuple{"pdftops", "Combination=2x2", 4u}, std::tuple{"pdftops", "Combination=1x2", 2u},
+        // A printed cover shows the whole page, turned.
+        std::tuple{"pdftops", "Combination=2x2 FrontCoverPage=True FrontCoverOption=PrintedSingle",
+                   1u}}) {
     SCOPED_TRACE(std::string(creator) + " " + layout);
     std::string doc = std::string("%!PS-Adobe-3.0\n%%Creator: ") + creator +
                       "\n%%BoundingBox: 0 0 792 612\n%%Pages: 1\n%%EndComments\n"
