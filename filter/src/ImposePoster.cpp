@@ -73,6 +73,40 @@ void SelectMedia(FILE *out, int num_options, cups_option_t *options, int kind) {
   WritePS_MediaType_InsertPage_BottomHalf(out, num_options, options, kind);
 }
 
+// The end of the pages tiled as body pages: pages past the end of the
+// document (an N-up layout rounds the sheet count up) have nothing to tile,
+// and a printed back cover's pages are not tiled before it.
+int LastTiledPage(int totalPages, int pageCount, int backCover) {
+  int lastPage = totalPages < pageCount ? totalPages : pageCount;
+  const int backFirst = pageCount - PrintedCoverPages(backCover);
+  if (PrintedCoverPages(backCover) > 0 && lastPage > backFirst)
+    lastPage = backFirst < 0 ? 0 : backFirst;
+  return lastPage;
+}
+
+// Sheet sides the page loop writes: covers, every tile and the interleave
+// sheet after each. The header's "%%Pages:" says this number.
+int64_t PosterSheetSides(int num_options, cups_option_t *options, int backCover, int totalPages,
+                         int pageCount, int tilesPerPage) {
+  const int front = iGetFrontCoverPage(num_options, options);
+  const int duplex = iGetDuplex(num_options, options);
+  const int interleave = iGetTransparencyInterleave(num_options, options);
+  const int coverSides = duplex == 2 || duplex == 3 ? 2 : 1;
+  int64_t sides = front == kCoverBlank ? coverSides : 0;
+  const int lastPage = LastTiledPage(totalPages, pageCount, backCover);
+  if (totalPages > 0 && lastPage > 0) {
+    const int frontPages = PrintedCoverPages(front);
+    sides += frontPages;
+    const int64_t body = lastPage > frontPages ? lastPage - frontPages : 0;
+    sides += body * tilesPerPage * (interleave == 1 || interleave == 2 ? 2 : 1);
+  }
+  if (backCover != kCoverNone) {
+    if (bNeedToAddEmptyPageWithBackCoverPage(num_options, options)) ++sides;
+    sides += backCover == kCoverBlank ? coverSides : PrintedCoverPages(backCover);
+  }
+  return sides;
+}
+
 }  // namespace
 
 int iPosterTilesPerPage(int posterKind) {
@@ -125,8 +159,13 @@ void vConvertPoster(int num_options, cups_option_t *options) {
   const int pageCount = index.count;
   const int64_t sheets = (int64_t{faces} + pageCount - 1) / faces;
   const int64_t totalPages = sheets * faces;
+  const int loopPages = static_cast<int>(totalPages > INT32_MAX ? INT32_MAX : totalPages);
 
-  vWriteHeader(static_cast<int>(sheets), in, out, index.pagesCommentPos, index.headerEnd);
+  // The header counts every sheet side the job prints, covers, tiles and
+  // interleave sheets alike; the trailer repeats it.
+  const int64_t sides = PosterSheetSides(num_options, options, back, loopPages, pageCount, tiles);
+  vWriteHeader(static_cast<int>(sides > INT32_MAX ? INT32_MAX : sides), in, out,
+               index.pagesCommentPos, index.headerEnd);
   // Every tile ends with ESPshowpage; the document's own showpage must do
   // nothing. A cgpdftops document defers it itself when CUPS placed pages
   // or drew borders; pictwpstops gets its procedures before the setup ends;
@@ -142,9 +181,7 @@ void vConvertPoster(int num_options, cups_option_t *options) {
   vWriteSetup(index.offsets, in, out);
   if (bDocumentNeedsImposedProcs()) vWriteImposedProcsWhereMissing(out);
 
-  vConvertPosterEveryCirculation(num_options, options, back, out,
-                                 static_cast<int>(totalPages > INT32_MAX ? INT32_MAX : totalPages),
-                                 pageCount, in, index.offsets, tiles, static_cast<float>(size.a),
+  vConvertPosterEveryCirculation(num_options, options, back, out, loopPages, pageCount, in, index.offsets, tiles, static_cast<float>(size.a),
                                  static_cast<float>(size.b));
 
   if (gFilterType == kFilterPictwpstops) std::fputs("userdict/showpage/ESPshowpage load put\n", out);
@@ -175,14 +212,10 @@ void vConvertPosterEveryCirculation(int num_options, cups_option_t *options, int
     SelectMedia(out, num_options, options, kMediaKindRestore);
   }
 
-  // Pages past the end of the document (an N-up layout rounds the sheet
-  // count up) have nothing to tile; they would only print blank sheets.
-  int lastPage = totalPages < pageCount ? totalPages : pageCount;
-  // A printed back cover carries the document's last pages; they are not
-  // tiled as body pages before it.
+  const int lastPage = LastTiledPage(totalPages, pageCount, backCover);
+  // A printed back cover carries the document's last pages.
   const int backPages = PrintedCoverPages(backCover);
   const int backFirst = pageCount - backPages;
-  if (backPages > 0 && lastPage > backFirst) lastPage = backFirst < 0 ? 0 : backFirst;
   int pageIndex = 0;
   bool frontCoverDone = false;
   while (totalPages > 0 && pageIndex < lastPage && !giJobFailed) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstdio>
 #include <string>
 #include <tuple>
@@ -51,6 +52,12 @@ void ExpectWholePage(const imposetest::Image &image, int page) {
   }
 }
 
+// The header's "%%Pages:" count, -1 without one.
+int AnnouncedPages(const std::string &out) {
+  const size_t at = out.find("\n%%Pages: ");
+  return at == std::string::npos ? -1 : std::atoi(out.c_str() + at + 10);
+}
+
 Cells OnePageEach(std::vector<int> pages) {
   Cells cells;
   for (int p : pages) cells.push_back({p});
@@ -65,8 +72,6 @@ TEST(PosterJob, ThreePagesTwoByTwo) {
   FilterResult r = job.print(MarkedDocument(3), "Combination=2x2");
   ASSERT_EQ(r.status, 0) << r.err;
 
-  // The header counts document pages (one per sheet of a 1-up layout).
-  EXPECT_NE(r.out.find("%%Pages: 3 0\n"), std::string::npos);
   std::vector<imposetest::Side> sides = Sides(r.out);
   EXPECT_EQ(CellsOf(sides), OnePageEach({0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2}));
   ASSERT_EQ(sides.size(), 12u);
@@ -91,6 +96,8 @@ TEST(PosterJob, ThreePagesTwoByTwo) {
   std::string log;
   ASSERT_TRUE(imposetest::Render(job, r.out, &images, &log)) << log;
   ASSERT_EQ(images.size(), 12u);
+  // The header counts every sheet side printed, not document pages.
+  EXPECT_EQ(AnnouncedPages(r.out), 12);
   for (int i = 0; i < 12; ++i) {
     int quarter = -1;
     EXPECT_EQ(images[i].PageAt(306, 396, &quarter), i / 4) << "tile " << i;
@@ -114,6 +121,7 @@ TEST(PosterJob, PrintedBackCoverCarriesTheLastPage) {
   std::string log;
   ASSERT_TRUE(imposetest::Render(job, r.out, &images, &log)) << log;
   ASSERT_EQ(images.size(), 9u);
+  EXPECT_EQ(AnnouncedPages(r.out), 9);
   ExpectWholePage(images[8], 2);
 }
 
@@ -233,6 +241,7 @@ TEST(PosterJob, PrintedFrontCoverShowsTheWholePage) {
   std::string log;
   ASSERT_TRUE(imposetest::Render(job, r.out, &images, &log)) << log;
   ASSERT_EQ(images.size(), 9u);
+  EXPECT_EQ(AnnouncedPages(r.out), 9);
   ExpectWholePage(images[0], 0);
   // Tray 2 is the printer's position 0; one side only, not duplexed.
   EXPECT_LT(r.out.find("/MediaPosition 0>>setpagedevice"), r.out.find("%%Page:"));
@@ -249,7 +258,7 @@ TEST(PosterJob, LayoutRoundingPrintsNoTilesForMissingPages) {
                              "Combination=2x2 com.apple.print.PrintSettings.PMLayoutRows..n.=1 "
                              "com.apple.print.PrintSettings.PMLayoutColumns..n.=2");
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("%%Pages: 2 0\n"), std::string::npos);
+  EXPECT_EQ(AnnouncedPages(r.out), 12);
   EXPECT_EQ(CellsOf(Sides(r.out)), OnePageEach({0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2}));
 
   // A layout of no columns at all prints one page per sheet.
@@ -257,8 +266,20 @@ TEST(PosterJob, LayoutRoundingPrintsNoTilesForMissingPages) {
                                 "Combination=2x2 com.apple.print.PrintSettings.PMLayoutRows..n.=2 "
                                 "com.apple.print.PrintSettings.PMLayoutColumns..n.=0");
   ASSERT_EQ(zero.status, 0) << zero.err;
-  EXPECT_NE(zero.out.find("%%Pages: 2 0\n"), std::string::npos);
+  EXPECT_EQ(AnnouncedPages(zero.out), 8);
   EXPECT_EQ(CellsOf(Sides(zero.out)), OnePageEach({0, 0, 0, 0, 1, 1, 1, 1}));
+
+  // Blank covers, both sides of each when duplexed, count as sides too.
+  FilterResult covers = job.print(
+      MarkedDocument(2), "Combination=1x2 VTDuplex=Duplex Binding=LongEdge FrontCoverPage=True "
+                         "FrontCoverOption=BlankPrinter BackCoverPage=True "
+                         "BackCoverOption=BlankPrinter");
+  ASSERT_EQ(covers.status, 0) << covers.err;
+  std::vector<imposetest::Image> images;
+  std::string log;
+  ASSERT_TRUE(imposetest::Render(job, covers.out, &images, &log)) << log;
+  EXPECT_EQ(AnnouncedPages(covers.out), static_cast<int>(images.size()));
+  EXPECT_GE(images.size(), 8u);
 }
 
 TEST(PosterJob, InterleaveReprintsEachTileWithItsPlacementAndNumber) {
@@ -283,6 +304,7 @@ TEST(PosterJob, InterleaveReprintsEachTileWithItsPlacementAndNumber) {
   std::string log;
   ASSERT_TRUE(imposetest::Render(job, r.out, &images, &log)) << log;
   ASSERT_EQ(images.size(), 8u);
+  EXPECT_EQ(AnnouncedPages(r.out), 8);
   // "1x2" turns the page across two sheets: its upper half on the first
   // tile, its lower half on the second; each reprint shows the same half.
   for (int i = 0; i < 8; ++i) {
