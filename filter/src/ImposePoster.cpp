@@ -2,8 +2,10 @@
 // with covers, interleave sheets and cut lines, written to standard output.
 #include "ImposePoster.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <initializer_list>
 
 #include "CoverPages.h"
 #include "DscIndex.h"
@@ -20,6 +22,46 @@ namespace {
 
 bool IsLandscape(int orientation) { return orientation == 2 || orientation == 4; }
 
+// Whether the job names an orientation at all; without one the page's own
+// size decides how it lies on the tiles.
+bool OrientationGiven(int num_options, cups_option_t *options) {
+  for (const char *name :
+       {"VTDocumentOrientation",
+        "com.apple.print.subTicket.page_format_ticket..d.com.apple.print.PageFormat.PMOrientation..n.",
+        "orientation-requested"}) {
+    if (cupsGetOption(name, num_options, options)) return true;
+  }
+  return false;
+}
+
+// Whether page pageIndex is wider than tall by its "%%PageBoundingBox:"
+// comment (Ghostscript and poppler write one after every "%%Page:" line),
+// else by the document's "%%BoundingBox:". Leaves the file position
+// anywhere: the caller seeks the page afterwards.
+bool PageIsWide(FILE *in, const int64_t *offsets, int pageIndex, int pageCount) {
+  double llx = 0, lly = 0, urx = 0, ury = 0;
+  char line[kDscLineSize];
+  bool found = false;
+  if (pageIndex >= 0 && pageIndex < pageCount && fseeko(in, offsets[pageIndex], SEEK_SET) == 0) {
+    // The page's comments come first: read them up to the first line of
+    // code or the end of the page setup.
+    for (int i = 0; i < 64 && !found && ftello(in) < offsets[pageIndex + 1] &&
+                    std::fgets(line, sizeof line, in);
+         ++i) {
+      if (i > 0 && line[0] != '%') break;
+      if (std::strncmp(line, "%%EndPageSetup", 14) == 0) break;
+      found = std::sscanf(line, "%%%%PageBoundingBox: %lf %lf %lf %lf", &llx, &lly, &urx, &ury) == 4;
+    }
+  }
+  if (!found && fseeko(in, 0, SEEK_SET) == 0) {
+    for (int i = 0; i < 64 && !found && std::fgets(line, sizeof line, in); ++i) {
+      if (std::strncmp(line, "%%EndComments", 13) == 0) break;
+      found = std::sscanf(line, "%%%%BoundingBox: %lf %lf %lf %lf", &llx, &lly, &urx, &ury) == 4;
+    }
+  }
+  return found && urx - llx > ury - lly;
+}
+
 // Document pages a printed cover carries: one for Single, two for Double.
 int PrintedCoverPages(int coverCode) {
   return coverCode == kCoverSingle ? 1 : coverCode == kCoverDouble ? 2 : 0;
@@ -29,6 +71,40 @@ int PrintedCoverPages(int coverCode) {
 void SelectMedia(FILE *out, int num_options, cups_option_t *options, int kind) {
   WritePS_MediaPosition_BottomHalf(out, num_options, options, kind);
   WritePS_MediaType_InsertPage_BottomHalf(out, num_options, options, kind);
+}
+
+// The end of the pages tiled as body pages: pages past the end of the
+// document (an N-up layout rounds the sheet count up) have nothing to tile,
+// and a printed back cover's pages are not tiled before it.
+int LastTiledPage(int totalPages, int pageCount, int backCover) {
+  int lastPage = totalPages < pageCount ? totalPages : pageCount;
+  const int backFirst = pageCount - PrintedCoverPages(backCover);
+  if (PrintedCoverPages(backCover) > 0 && lastPage > backFirst)
+    lastPage = backFirst < 0 ? 0 : backFirst;
+  return lastPage;
+}
+
+// Sheet sides the page loop writes: covers, every tile and the interleave
+// sheet after each. The header's "%%Pages:" says this number.
+int64_t PosterSheetSides(int num_options, cups_option_t *options, int backCover, int totalPages,
+                         int pageCount, int tilesPerPage) {
+  const int front = iGetFrontCoverPage(num_options, options);
+  const int duplex = iGetDuplex(num_options, options);
+  const int interleave = iGetTransparencyInterleave(num_options, options);
+  const int coverSides = duplex == 2 || duplex == 3 ? 2 : 1;
+  int64_t sides = front == kCoverBlank ? coverSides : 0;
+  const int lastPage = LastTiledPage(totalPages, pageCount, backCover);
+  if (totalPages > 0 && lastPage > 0) {
+    const int frontPages = PrintedCoverPages(front);
+    sides += frontPages;
+    const int64_t body = lastPage > frontPages ? lastPage - frontPages : 0;
+    sides += body * tilesPerPage * (interleave == 1 || interleave == 2 ? 2 : 1);
+  }
+  if (backCover != kCoverNone) {
+    if (bNeedToAddEmptyPageWithBackCoverPage(num_options, options)) ++sides;
+    sides += backCover == kCoverBlank ? coverSides : PrintedCoverPages(backCover);
+  }
+  return sides;
 }
 
 }  // namespace
@@ -83,8 +159,13 @@ void vConvertPoster(int num_options, cups_option_t *options) {
   const int pageCount = index.count;
   const int64_t sheets = (int64_t{faces} + pageCount - 1) / faces;
   const int64_t totalPages = sheets * faces;
+  const int loopPages = static_cast<int>(totalPages > INT32_MAX ? INT32_MAX : totalPages);
 
-  vWriteHeader(static_cast<int>(sheets), in, out, index.pagesCommentPos, index.headerEnd);
+  // The header counts every sheet side the job prints, covers, tiles and
+  // interleave sheets alike; the trailer repeats it.
+  const int64_t sides = PosterSheetSides(num_options, options, back, loopPages, pageCount, tiles);
+  vWriteHeader(static_cast<int>(sides > INT32_MAX ? INT32_MAX : sides), in, out,
+               index.pagesCommentPos, index.headerEnd);
   // Every tile ends with ESPshowpage; the document's own showpage must do
   // nothing. A cgpdftops document defers it itself when CUPS placed pages
   // or drew borders; pictwpstops gets its procedures before the setup ends;
@@ -100,9 +181,7 @@ void vConvertPoster(int num_options, cups_option_t *options) {
   vWriteSetup(index.offsets, in, out);
   if (bDocumentNeedsImposedProcs()) vWriteImposedProcsWhereMissing(out);
 
-  vConvertPosterEveryCirculation(num_options, options, back, out,
-                                 static_cast<int>(totalPages > INT32_MAX ? INT32_MAX : totalPages),
-                                 pageCount, in, index.offsets, tiles, static_cast<float>(size.a),
+  vConvertPosterEveryCirculation(num_options, options, back, out, loopPages, pageCount, in, index.offsets, tiles, static_cast<float>(size.a),
                                  static_cast<float>(size.b));
 
   if (gFilterType == kFilterPictwpstops) std::fputs("userdict/showpage/ESPshowpage load put\n", out);
@@ -133,14 +212,10 @@ void vConvertPosterEveryCirculation(int num_options, cups_option_t *options, int
     SelectMedia(out, num_options, options, kMediaKindRestore);
   }
 
-  // Pages past the end of the document (an N-up layout rounds the sheet
-  // count up) have nothing to tile; they would only print blank sheets.
-  int lastPage = totalPages < pageCount ? totalPages : pageCount;
-  // A printed back cover carries the document's last pages; they are not
-  // tiled as body pages before it.
+  const int lastPage = LastTiledPage(totalPages, pageCount, backCover);
+  // A printed back cover carries the document's last pages.
   const int backPages = PrintedCoverPages(backCover);
   const int backFirst = pageCount - backPages;
-  if (backPages > 0 && lastPage > backFirst) lastPage = backFirst < 0 ? 0 : backFirst;
   int pageIndex = 0;
   bool frontCoverDone = false;
   while (totalPages > 0 && pageIndex < lastPage && !giJobFailed) {
@@ -151,7 +226,7 @@ void vConvertPosterEveryCirculation(int num_options, cups_option_t *options, int
       const int k = PrintedCoverPages(front);
       for (int i = 0; i < k; ++i)
         vPrintPosterPage(pageCount, in, out, num_options, options, offsets, &pagesWritten,
-                         &callCount, &ordinal, pageIndex + i, W, H);
+                         &callCount, &ordinal, pageIndex + i, W, H, true);
       pageIndex += k;
       SelectMedia(out, num_options, options, kMediaKindRestore);
       WritePS_RestoreDuplex_BottomHalf(out, num_options, options);
@@ -187,11 +262,11 @@ void vConvertPosterEveryCirculation(int num_options, cups_option_t *options, int
       if (twoSided) vAddEmptyPage(out);
     } else if (backCover == kCoverSingle || backCover == kCoverDouble) {
       WritePS_ModifyToCoverPageDuplex_BottomHalf(out, num_options, options, backCover);
-      // Placed as the front cover is: the first tile.
+      // Placed as the front cover is: the whole page on the sheet.
       for (int i = 0; i < backPages; ++i) {
         int coverPosition = PrintedCoverPages(front) - 1;
         vPrintPosterPage(pageCount, in, out, num_options, options, offsets, &coverPosition,
-                         &callCount, &ordinal, backFirst + i, W, H);
+                         &callCount, &ordinal, backFirst + i, W, H, true);
       }
     }
     SelectMedia(out, num_options, options, kMediaKindRestore);
@@ -202,28 +277,44 @@ void vConvertPosterEveryCirculation(int num_options, cups_option_t *options, int
 
 void vPrintPosterPage(int pageCount, FILE *in, FILE *out, int num_options, cups_option_t *options,
                       const int64_t *offsets, int *pagesWritten, int *callCount, int *ordinal,
-                      int pageIndex, float W, float H) {
+                      int pageIndex, float W, float H, bool wholePage) {
   const bool hasBody = pageIndex >= 0 && pageIndex < pageCount;
+  const int kind = iGetPoster(num_options, options);
+  const int orientation = iGetOrient(num_options, options);
+  // A page wider than tall, with no orientation in the job, is tiled as a
+  // landscape page: tiled upright its right part never printed.
+  const bool widePage = !OrientationGiven(num_options, options) && hasBody &&
+                        PageIsWide(in, offsets, pageIndex, pageCount);
+  const bool landscape = IsLandscape(orientation) || widePage;
+
   char label[kDscLineSize];
   std::memset(label, 0, sizeof label);
   if (hasBody) vSeekPage(pageIndex, in, offsets, label);
   vWritePageHeader(label, ordinal, out);
   ++*callCount;
 
-  const int kind = iGetPoster(num_options, options);
-  const int orientation = iGetOrient(num_options, options);
-  const bool landscape = IsLandscape(orientation);
-
   std::fputs("userdict/ESPsave save put\n", out);
   if (bDocumentNeedsImposedProcs()) vWriteCellGuard(out, true);
   std::fprintf(out, "%.1f %.1f translate\n", 12.0, 12.0);
-  if ((kind == 1 && !landscape) || (kind >= 2 && kind <= 4 && landscape))
-    std::fprintf(out, "%.1f %.1f translate %d rotate\n", 0.0, 0.0, 90);
-
-  const int position = *pagesWritten - PrintedCoverPages(iGetFrontCoverPage(num_options, options));
   float tx = 0.0f, ty = 0.0f, sx = 1.0f, sy = 1.0f;
-  if (!bGetRotate180(num_options, options))
-    vCreateOffsetWithPoster(&tx, &ty, &sx, &sy, position, num_options, options);
+  if (wholePage) {
+    // A printed cover shows the whole page inside the sheet's margins,
+    // turned when it lies on its side, not one tile of it.
+    if (landscape) std::fprintf(out, "%.1f %.1f translate %d rotate\n", 0.0, 0.0, 90);
+    PaperPair margin{0, 0};
+    vGetPaperMargin(num_options, options, &margin);
+    const float across = W - 2.0f * static_cast<float>(margin.a);
+    const float up = H - 2.0f * static_cast<float>(margin.b);
+    sx = sy = std::min(across / W, up / H);
+    if (landscape) ty = -across;
+  } else {
+    if ((kind == 1 && !landscape) || (kind >= 2 && kind <= 4 && landscape))
+      std::fprintf(out, "%.1f %.1f translate %d rotate\n", 0.0, 0.0, 90);
+    const int position =
+        *pagesWritten - PrintedCoverPages(iGetFrontCoverPage(num_options, options));
+    if (!bGetRotate180(num_options, options))
+      vCreateOffsetWithPoster(&tx, &ty, &sx, &sy, position, num_options, options, widePage);
+  }
   std::fprintf(out, "%.1f %.1f translate %.03f %.03f scale\n", static_cast<double>(tx),
                static_cast<double>(ty), static_cast<double>(sx), static_cast<double>(sy));
   std::fprintf(out, "0 0 %.1f %.1f ESPrc\n", static_cast<double>(landscape ? H : W),
@@ -252,7 +343,7 @@ void vPrintPosterPage(int pageCount, FILE *in, FILE *out, int num_options, cups_
 }
 
 void vCreateOffsetWithPoster(float *tx, float *ty, float *sx, float *sy, int position,
-                             int num_options, cups_option_t *options) {
+                             int num_options, cups_option_t *options, bool widePage) {
   // A printed front cover comes here before any body tile, with a position
   // below zero; it shows the first tile.
   if (position < 0) position = 0;
@@ -268,7 +359,7 @@ void vCreateOffsetWithPoster(float *tx, float *ty, float *sx, float *sy, int pos
 
   const int kind = iGetPoster(num_options, options);
   const int orientation = iGetOrient(num_options, options);
-  const bool landscape = IsLandscape(orientation);
+  const bool landscape = IsLandscape(orientation) || widePage;
   const bool odd = position % 2 == 1;
 
   if (kind == 1) {

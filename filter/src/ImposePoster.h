@@ -24,14 +24,16 @@ void vConvertPosterEveryCirculation(int num_options, cups_option_t *options, int
                                     const int64_t *offsets, int tilesPerPage, float W, float H);
 // Writes one tile of document page pageIndex as one sheet. *pagesWritten
 // counts tile bodies copied (it chooses the tile), *callCount the calls,
-// *ordinal the "%%Page:" numbers written.
+// *ordinal the "%%Page:" numbers written. wholePage (a printed cover) shows
+// the whole page scaled into the sheet's margins instead of a tile.
 void vPrintPosterPage(int pageCount, FILE *in, FILE *out, int num_options, cups_option_t *options,
                       const int64_t *offsets, int *pagesWritten, int *callCount, int *ordinal,
-                      int pageIndex, float W, float H);
+                      int pageIndex, float W, float H, bool wholePage = false);
 // Translation and scale of the tile at the given position. A position below
-// zero (a printed front cover) shows the tile of position 0.
+// zero (a printed front cover) shows the tile of position 0. widePage tiles
+// the page as a landscape one whatever the job's orientation says.
 void vCreateOffsetWithPoster(float *tx, float *ty, float *sx, float *sy, int position,
-                             int num_options, cups_option_t *options);
+                             int num_options, cups_option_t *options, bool widePage = false);
 // The cut line at the printable edge: style 5 dashed, 1 and 3 solid, other
 // styles nothing.
 void vWriteFramePoster(FILE *out, int style, float W, float H, float mx, float my);

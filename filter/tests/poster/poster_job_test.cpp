@@ -3,7 +3,11 @@
 // spool file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <cstdio>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "../booklet/ImposedOutput.h"
@@ -34,6 +38,26 @@ const char kCutLine[] =
     "gsave\n[2.5 2.5] 0 setdash\n0.12 setlinewidth 0 setgray newpath\n"
     "12.24 12.24 587.52 767.52 ESPrs\ngrestore\n";
 
+// A printed cover shows the whole page within the sheet's margins: each of
+// its quarters, near the sheet's corners and at its centre lines.
+void ExpectWholePage(const imposetest::Image &image, int page) {
+  const double at[4][2] = {{60, 720}, {550, 720}, {60, 50}, {550, 50}};
+  for (int q = 0; q < 4; ++q) {
+    for (const auto &[x, y] : {std::pair{at[q][0], at[q][1]},
+                               std::pair{q % 2 ? 320.0 : 290.0, q < 2 ? 410.0 : 380.0}}) {
+      int quarter = -1;
+      EXPECT_EQ(image.PageAt(x, y, &quarter), page) << x << "," << y;
+      EXPECT_EQ(quarter, q) << x << "," << y;
+    }
+  }
+}
+
+// The header's "%%Pages:" count, -1 without one.
+int AnnouncedPages(const std::string &out) {
+  const size_t at = out.find("\n%%Pages: ");
+  return at == std::string::npos ? -1 : std::atoi(out.c_str() + at + 10);
+}
+
 Cells OnePageEach(std::vector<int> pages) {
   Cells cells;
   for (int p : pages) cells.push_back({p});
@@ -48,8 +72,6 @@ TEST(PosterJob, ThreePagesTwoByTwo) {
   FilterResult r = job.print(MarkedDocument(3), "Combination=2x2");
   ASSERT_EQ(r.status, 0) << r.err;
 
-  // The header counts document pages (one per sheet of a 1-up layout).
-  EXPECT_NE(r.out.find("%%Pages: 3 0\n"), std::string::npos);
   std::vector<imposetest::Side> sides = Sides(r.out);
   EXPECT_EQ(CellsOf(sides), OnePageEach({0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2}));
   ASSERT_EQ(sides.size(), 12u);
@@ -74,6 +96,8 @@ TEST(PosterJob, ThreePagesTwoByTwo) {
   std::string log;
   ASSERT_TRUE(imposetest::Render(job, r.out, &images, &log)) << log;
   ASSERT_EQ(images.size(), 12u);
+  // The header counts every sheet side printed, not document pages.
+  EXPECT_EQ(AnnouncedPages(r.out), 12);
   for (int i = 0; i < 12; ++i) {
     int quarter = -1;
     EXPECT_EQ(images[i].PageAt(306, 396, &quarter), i / 4) << "tile " << i;
@@ -82,7 +106,7 @@ TEST(PosterJob, ThreePagesTwoByTwo) {
 }
 
 // A printed back cover carries the document's last page, placed as a
-// printed front cover is (its first tile); that page is not tiled in the
+// printed front cover is (the whole page); that page is not tiled in the
 // body before it. It used to come out blank, after the page's tiles.
 TEST(PosterJob, PrintedBackCoverCarriesTheLastPage) {
   FilterJob job;
@@ -93,14 +117,12 @@ TEST(PosterJob, PrintedBackCoverCarriesTheLastPage) {
   std::vector<imposetest::Side> sides = Sides(r.out);
   EXPECT_EQ(CellsOf(sides), OnePageEach({0, 0, 0, 0, 1, 1, 1, 1, 2}));
   ASSERT_EQ(sides.size(), 9u);
-  EXPECT_NE(sides[8].text.find(std::string(kTileStart) + kTile2x2[0]), std::string::npos);
   std::vector<imposetest::Image> images;
   std::string log;
   ASSERT_TRUE(imposetest::Render(job, r.out, &images, &log)) << log;
   ASSERT_EQ(images.size(), 9u);
-  int quarter = -1;
-  EXPECT_EQ(images[8].PageAt(306, 396, &quarter), 2);
-  EXPECT_EQ(quarter, 0);
+  EXPECT_EQ(AnnouncedPages(r.out), 9);
+  ExpectWholePage(images[8], 2);
 }
 
 // Reverse portrait (orientation-requested=6) is tiled as portrait: each
@@ -202,8 +224,8 @@ TEST(PosterJob, Rotate180PrintsEveryTileUnscaled) {
 }
 
 // A printed front cover comes before any tile has been written: it shows
-// the first tile, and the body's tiles start again from the first.
-TEST(PosterJob, PrintedFrontCoverShowsTheFirstTile) {
+// its whole page, and the body's tiles start from the first.
+TEST(PosterJob, PrintedFrontCoverShowsTheWholePage) {
   FilterJob job;
   job.usePpd();
   FilterResult r = job.print(
@@ -213,9 +235,14 @@ TEST(PosterJob, PrintedFrontCoverShowsTheFirstTile) {
   std::vector<imposetest::Side> sides = Sides(r.out);
   EXPECT_EQ(CellsOf(sides), OnePageEach({0, 1, 1, 1, 1, 2, 2, 2, 2}));
   ASSERT_EQ(sides.size(), 9u);
-  EXPECT_NE(sides[0].text.find(kTile2x2[0]), std::string::npos) << sides[0].text;
   for (int i = 1; i < 9; ++i)
     EXPECT_NE(sides[i].text.find(kTile2x2[(i - 1) % 4]), std::string::npos) << sides[i].text;
+  std::vector<imposetest::Image> images;
+  std::string log;
+  ASSERT_TRUE(imposetest::Render(job, r.out, &images, &log)) << log;
+  ASSERT_EQ(images.size(), 9u);
+  EXPECT_EQ(AnnouncedPages(r.out), 9);
+  ExpectWholePage(images[0], 0);
   // Tray 2 is the printer's position 0; one side only, not duplexed.
   EXPECT_LT(r.out.find("/MediaPosition 0>>setpagedevice"), r.out.find("%%Page:"));
   EXPECT_LT(r.out.find("<</Duplex false>>setpagedevice\n<</Tumble false>>setpagedevice\n"),
@@ -231,7 +258,7 @@ TEST(PosterJob, LayoutRoundingPrintsNoTilesForMissingPages) {
                              "Combination=2x2 com.apple.print.PrintSettings.PMLayoutRows..n.=1 "
                              "com.apple.print.PrintSettings.PMLayoutColumns..n.=2");
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("%%Pages: 2 0\n"), std::string::npos);
+  EXPECT_EQ(AnnouncedPages(r.out), 12);
   EXPECT_EQ(CellsOf(Sides(r.out)), OnePageEach({0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2}));
 
   // A layout of no columns at all prints one page per sheet.
@@ -239,8 +266,20 @@ TEST(PosterJob, LayoutRoundingPrintsNoTilesForMissingPages) {
                                 "Combination=2x2 com.apple.print.PrintSettings.PMLayoutRows..n.=2 "
                                 "com.apple.print.PrintSettings.PMLayoutColumns..n.=0");
   ASSERT_EQ(zero.status, 0) << zero.err;
-  EXPECT_NE(zero.out.find("%%Pages: 2 0\n"), std::string::npos);
+  EXPECT_EQ(AnnouncedPages(zero.out), 8);
   EXPECT_EQ(CellsOf(Sides(zero.out)), OnePageEach({0, 0, 0, 0, 1, 1, 1, 1}));
+
+  // Blank covers, both sides of each when duplexed, count as sides too.
+  FilterResult covers = job.print(
+      MarkedDocument(2), "Combination=1x2 VTDuplex=Duplex Binding=LongEdge FrontCoverPage=True "
+                         "FrontCoverOption=BlankPrinter BackCoverPage=True "
+                         "BackCoverOption=BlankPrinter");
+  ASSERT_EQ(covers.status, 0) << covers.err;
+  std::vector<imposetest::Image> images;
+  std::string log;
+  ASSERT_TRUE(imposetest::Render(job, covers.out, &images, &log)) << log;
+  EXPECT_EQ(AnnouncedPages(covers.out), static_cast<int>(images.size()));
+  EXPECT_GE(images.size(), 8u);
 }
 
 TEST(PosterJob, InterleaveReprintsEachTileWithItsPlacementAndNumber) {
@@ -265,6 +304,7 @@ TEST(PosterJob, InterleaveReprintsEachTileWithItsPlacementAndNumber) {
   std::string log;
   ASSERT_TRUE(imposetest::Render(job, r.out, &images, &log)) << log;
   ASSERT_EQ(images.size(), 8u);
+  EXPECT_EQ(AnnouncedPages(r.out), 8);
   // "1x2" turns the page across two sheets: its upper half on the first
   // tile, its lower half on the second; each reprint shows the same half.
   for (int i = 0; i < 8; ++i) {
@@ -325,4 +365,48 @@ TEST(PosterJob, EveryConverterGetsEveryTile) {
       ++at;
     }
   }
+}
+
+// A page wider than tall, as ps2write and pdftops write it (its
+// "%%PageBoundingBox:" says 792 x 612), printed without an orientation:
+// over all tiles, each quarter of the page covers about the same area.
+// Tiled upright, the right third of the page never printed.
+TEST(PosterJob, WidePageWithoutOrientationIsTiledWhole) {
+  // MarkedDocument's page turned onto a 792 x 612 page.
+  auto wide = [](const char *creator) {
+    std::string doc = MarkedDocument(1, creator);
+    return doc.insert(doc.find("(page-marker"),
+                      "%%PageBoundingBox: 0 0 792 612\n0 612 translate -90 rotate\n");
+  };
+  for (const auto &[creator, layout, tiles] :
+       {std::tuple{"GPL Ghostscript 10000 (ps2write)", "Combination=2x2", 4u},
+        std::tuple{"pdftops", "Combination=2x2", 4u}, std::tuple{"pdftops", "Combination=1x2", 2u},
+        // A printed cover shows the whole page, turned.
+        std::tuple{"pdftops", "Combination=2x2 FrontCoverPage=True FrontCoverOption=PrintedSingle",
+                   1u}}) {
+    SCOPED_TRACE(std::string(creator) + " " + layout);
+    FilterJob job;
+    job.usePpd();
+    FilterResult r = job.print(wide(creator), layout);
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<imposetest::Image> images;
+    std::string log;
+    ASSERT_TRUE(imposetest::Render(job, r.out, &images, &log)) << log;
+    ASSERT_EQ(images.size(), tiles);
+    long area[4] = {0, 0, 0, 0};
+    for (const imposetest::Image &image : images)
+      for (double y = 0; y < 792; y += 2)
+        for (double x = 0; x < 612; x += 2) {
+          int quarter = -1;
+          if (image.PageAt(x, y, &quarter) == 0 && quarter >= 0 && quarter < 4) ++area[quarter];
+        }
+    const long most = *std::max_element(area, area + 4);
+    for (int q = 0; q < 4; ++q) EXPECT_GT(area[q] * 10, most * 9) << "quarter " << q;
+  }
+  // A job that names portrait keeps the upright tiles.
+  FilterJob job;
+  job.usePpd();
+  FilterResult r = job.print(wide("pdftops"), "Combination=2x2 orientation-requested=3");
+  EXPECT_EQ(Count(r.out, "0.0 0.0 translate 90 rotate\n"), 0);
+  EXPECT_NE(r.out.find(kTile2x2[0]), std::string::npos);
 }
