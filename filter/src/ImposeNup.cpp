@@ -136,7 +136,16 @@ void vGetSheet(int num_options, cups_option_t *options, float *W, float *H) {
 // Placement shared by the plain and the turned sheet.
 void vCreateOffset(float *tx, float *ty, float *scale, int position, int num_options,
                    cups_option_t *options, bool rotated) {
-  const int n = iGetNupFaces(num_options, options);
+  // The printer's layouts hold 2, 4, 6, 9 or 16 pages; a count between them
+  // (1 x 3, 2 x 4, ...) is drawn in the next larger layout, its last cells
+  // left empty, instead of every page on top of the first cell.
+  int n = iGetNupFaces(num_options, options);
+  if (n > 2 && n < 16 && n != 4 && n != 6 && n != 9) {
+    const int layout = n < 4 ? 4 : n < 6 ? 6 : n < 9 ? 9 : 16;
+    if (position == 0)
+      vDebugMessage("[Filter] - %d pages to a side are laid out %d to a side\n", n, layout);
+    n = layout;
+  }
   const int order = iOrderRow(iGetNupOrder(num_options, options));
   const bool landscape = bLandscape(iGetOrient(num_options, options));
   const bool booklet = iGetBooklet(num_options, options) != 0;

@@ -170,14 +170,22 @@ TEST_F(NupPlacement, SixUpPortraitUsesTheTurnedFitAndItsOffset) {
   }
 }
 
-TEST_F(NupPlacement, LayoutsWithoutATableStayWholeAndInPlace) {
-  for (const char *columns : {"3", "5", "8"}) {
-    Options o{{kRows, "1"}, {kColumns, columns}};
-    for (int position = 0; position < 9; ++position) {
-      const Result r = Place(o, position);
-      EXPECT_FLOAT_EQ(r.scale, 1.0f);
-      EXPECT_FLOAT_EQ(r.tx, 0.0f);
-      EXPECT_FLOAT_EQ(r.ty, 0.0f);
+// Counts without a layout of their own are drawn in the next larger one, a
+// page to a cell, instead of every page whole on top of the first.
+TEST_F(NupPlacement, LayoutsWithoutATableTakeTheNextLargerOne) {
+  const struct {
+    const char *columns;
+    const char *layoutRows, *layoutColumns;
+  } cases[] = {{"3", "2", "2"}, {"5", "2", "3"}, {"8", "3", "3"}};
+  for (const auto &c : cases) {
+    Options o{{kRows, "1"}, {kColumns, c.columns}};
+    Options layout{{kRows, c.layoutRows}, {kColumns, c.layoutColumns}};
+    for (int position = 0; position < std::atoi(c.columns); ++position) {
+      const Result r = Place(o, position), expected = Place(layout, position);
+      EXPECT_LT(r.scale, 0.5f) << c.columns;
+      EXPECT_FLOAT_EQ(r.scale, expected.scale) << c.columns << " at " << position;
+      EXPECT_FLOAT_EQ(r.tx, expected.tx) << c.columns << " at " << position;
+      EXPECT_FLOAT_EQ(r.ty, expected.ty) << c.columns << " at " << position;
     }
   }
 }

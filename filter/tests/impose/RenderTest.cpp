@@ -175,6 +175,31 @@ TEST_F(NupRendering, FourUpWithBlankInterleaveSheets) {
       for (int row = 1; row <= 2; ++row) EXPECT_EQ(sheets[s].at(CellX(col), CellY(row)), 255);
 }
 
+// Three pages to a side (1 x 3) have no layout of their own: they take the
+// first three cells of the 4-up layout, each whole, none on top of another.
+TEST_F(NupRendering, ThreeToASideTakeTheFourUpCells) {
+  const FilterResult r = job_.print(GreyDocument(3),
+                                    "com.apple.print.PrintSettings.PMLayoutRows..n.=1 "
+                                    "com.apple.print.PrintSettings.PMLayoutColumns..n.=3 "
+                                    "com.apple.print.PrintSettings.PMTotalBeginPages..n.=3 "
+                                    "OHPInterleave=True OHPInterOption=BlankPrinter OHPOpTray=Tray2");
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::string log;
+  const std::vector<Image> sheets = Render(job_, r.out, &log);
+  EXPECT_EQ(log.find("Error"), std::string::npos) << log;
+  ASSERT_GE(sheets.size(), 1u) << log;
+  const double slack = 2 * 72.0 / kDpi;
+  for (int page = 1; page <= 3; ++page) {
+    const Extent e = ExtentOf(sheets[0], page);
+    const int col = page % 2 == 1 ? 1 : 2, row = page <= 2 ? 2 : 1;
+    EXPECT_NEAR(e.left, 12 + 293.76 * (col - 1), slack) << "page " << page;
+    EXPECT_NEAR(e.right, 12 + 293.76 * col, slack) << "page " << page;
+    EXPECT_NEAR(e.bottom, 12 + 380.16 * (row - 1), slack) << "page " << page;
+    EXPECT_NEAR(e.top, 12 + 380.16 * row, slack) << "page " << page;
+  }
+  EXPECT_EQ(sheets[0].at(CellX(2), CellY(1)), 255);
+}
+
 TEST_F(NupRendering, RotatedFourUpWithAPrintedFrontCover) {
   const FilterResult r = job_.print(GreyDocument(5),
                                     "com.apple.print.PrintSettings.PMLayoutRows..n.=2 "
