@@ -31,6 +31,8 @@ export PATH=$PATH:/usr/sbin
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 pass() { echo "ok: $*"; }
+# shellcheck source=private_cupsd.sh
+. "$(dirname "$0")/private_cupsd.sh"
 
 tmp=$(mktemp -d /tmp/vt-cups-ticket.XXXXXX)
 chmod 0755 "$tmp"
@@ -72,58 +74,10 @@ if [ "$(id -u)" -eq 0 ]; then
   user_lines=$'User lp\nGroup lp'
   chmod -R a+rX "$dest"   # filters run as lp
 fi
-cat > "$etc/cups-files.conf" <<EOF
-$user_lines
-ServerRoot $etc
-ServerBin $bin
-DataDir /usr/share/cups
-RequestRoot $spool
-TempDir $spool/tmp
-CacheDir $tmp/cache
-StateDir $tmp/state
-ErrorLog $logs/error_log
-AccessLog $logs/access_log
-PageLog $logs/page_log
-FileDevice Yes
-Printcap $tmp/printcap
-SetEnv VT_TEST_ROOT $dest$vtroot
-SetEnv VT_TEST_SPOOL_DIR $spool/tmp
-EOF
-cat > "$etc/cupsd.conf" <<EOF
-LogLevel debug
-Listen $socket
-Browsing No
-WebInterface No
-DefaultAuthType None
-MaxLogSize 0
-PreserveJobFiles No
-PreserveJobHistory Yes
-JobRetryLimit 0
-ErrorPolicy abort-job
-<Location />
-  Order allow,deny
-  Allow all
-</Location>
-<Policy default>
-  <Limit All>
-    Order deny,allow
-  </Limit>
-</Policy>
-EOF
-chmod 0644 "$etc/cups-files.conf" "$etc/cupsd.conf"
-
-cupsd -f -c "$etc/cupsd.conf" -s "$etc/cups-files.conf" >"$logs/cupsd.out" 2>&1 &
-cupsd_pid=$!
-export CUPS_SERVER=$socket
-for _ in $(seq 100); do
-  [ -S "$socket" ] && lpstat -r >/dev/null 2>&1 && break
-  kill -0 "$cupsd_pid" 2>/dev/null || break
-  sleep 0.1
-done
-if ! lpstat -r 2>/dev/null | grep -q 'is running'; then
-  tail -20 "$logs/cupsd.out" "$logs/error_log" 2>/dev/null
-  skip "a private cupsd could not be started here"
-fi
+extra=$user_lines
+extra+=$'\n'"ServerBin $bin"$'\n'"DataDir /usr/share/cups"
+extra+=$'\n'"SetEnv VT_TEST_ROOT $dest$vtroot"$'\n'"SetEnv VT_TEST_SPOOL_DIR $spool/tmp"
+start_private_cupsd "$tmp" "$extra" || skip "a private cupsd could not be started here"
 device=$out/device.prn
 if ! lpadmin -p Q610 -E -v "file://$device" -P "$ppd" >"$tmp/lpadmin.log" 2>&1; then
   cat "$tmp/lpadmin.log"; echo "FAIL: lpadmin could not add the queue"; exit 1

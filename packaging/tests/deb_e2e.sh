@@ -34,6 +34,8 @@ out=$2 root=$out/root
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 pass() { echo "ok: $*"; }
+# shellcheck source=private_cupsd.sh
+. "$(dirname "$0")/private_cupsd.sh"
 
 tmp=$(mktemp -d /tmp/vt-deb-e2e.XXXXXX)
 chmod 0755 "$tmp"
@@ -63,52 +65,8 @@ mount --bind "$tmp/cupstmp" /var/spool/cups/tmp || skip "cannot stand in for /va
 etc=$tmp/etc; spool=$tmp/spool; logs=$tmp/log; outdir=$tmp/out
 mkdir -p "$etc/ppd" "$spool/tmp" "$logs" "$outdir" "$tmp/cache" "$tmp/state"
 chmod 0755 "$etc" "$logs" "$outdir"
-socket=$tmp/cups.sock
-cat > "$etc/cups-files.conf" <<EOF
-User lp
-Group lp
-ServerRoot $etc
-RequestRoot $spool
-TempDir $spool/tmp
-CacheDir $tmp/cache
-StateDir $tmp/state
-ErrorLog $logs/error_log
-AccessLog $logs/access_log
-PageLog $logs/page_log
-FileDevice Yes
-Printcap $tmp/printcap
-EOF
-cat > "$etc/cupsd.conf" <<EOF
-LogLevel debug
-Listen $socket
-Browsing No
-WebInterface No
-DefaultAuthType None
-MaxLogSize 0
-PreserveJobFiles No
-JobRetryLimit 0
-ErrorPolicy abort-job
-<Location />
-  Order allow,deny
-  Allow all
-</Location>
-<Policy default>
-  <Limit All>
-    Order deny,allow
-  </Limit>
-</Policy>
-EOF
-chmod 0644 "$etc/cups-files.conf" "$etc/cupsd.conf"
-cupsd -f -c "$etc/cupsd.conf" -s "$etc/cups-files.conf" >"$logs/cupsd.out" 2>&1 &
-cupsd_pid=$!
-export CUPS_SERVER=$socket
-for _ in $(seq 100); do
-  [ -S "$socket" ] && lpstat -r >/dev/null 2>&1 && break
-  kill -0 "$cupsd_pid" 2>/dev/null || break
-  sleep 0.1
-done
-lpstat -r 2>/dev/null | grep -q 'is running' ||
-  { tail -20 "$logs/cupsd.out" "$logs/error_log" 2>/dev/null; skip "a private cupsd could not be started here"; }
+start_private_cupsd "$tmp" $'User lp\nGroup lp' ||
+  skip "a private cupsd could not be started here"
 
 # ---- the queue, from the model CUPS lists for the package's PPD -------------
 model=$(lpinfo -m 2>/dev/null | awk '/ VANTORA Q610$/ { print $1 }')

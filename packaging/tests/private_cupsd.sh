@@ -1,0 +1,64 @@
+# Sourced by the tests that print through a real cupsd: one of the test's
+# own, with its configuration, spool, logs and socket under a folder of the
+# test, so tests run side by side and leave nothing behind.
+#
+# start_private_cupsd DIR EXTRA_FILES_LINES
+#   Writes DIR/etc/cups-files.conf (with EXTRA_FILES_LINES: User, ServerBin,
+#   SetEnv, ...) and DIR/etc/cupsd.conf, starts cupsd on DIR/cups.sock and
+#   waits until it answers. Sets cupsd_pid, socket and CUPS_SERVER. Returns 1,
+#   after printing the end of its logs, when no cupsd runs.
+start_private_cupsd() {
+  local dir=$1 extra=$2
+  local etc=$dir/etc spool=$dir/spool logs=$dir/log
+  mkdir -p "$etc/ppd" "$spool/tmp" "$logs" "$dir/cache" "$dir/state"
+  chmod 0755 "$etc" "$logs"
+  socket=$dir/cups.sock
+  {
+    [ -n "$extra" ] && printf '%s\n' "$extra"
+    cat <<CONF
+ServerRoot $etc
+RequestRoot $spool
+TempDir $spool/tmp
+CacheDir $dir/cache
+StateDir $dir/state
+ErrorLog $logs/error_log
+AccessLog $logs/access_log
+PageLog $logs/page_log
+FileDevice Yes
+Printcap $dir/printcap
+CONF
+  } > "$etc/cups-files.conf"
+  cat > "$etc/cupsd.conf" <<CONF
+LogLevel debug
+Listen $socket
+Browsing No
+WebInterface No
+DefaultAuthType None
+MaxLogSize 0
+PreserveJobFiles No
+PreserveJobHistory Yes
+JobRetryLimit 0
+ErrorPolicy abort-job
+<Location />
+  Order allow,deny
+  Allow all
+</Location>
+<Policy default>
+  <Limit All>
+    Order deny,allow
+  </Limit>
+</Policy>
+CONF
+  chmod 0644 "$etc/cups-files.conf" "$etc/cupsd.conf"
+  cupsd -f -c "$etc/cupsd.conf" -s "$etc/cups-files.conf" >"$logs/cupsd.out" 2>&1 &
+  cupsd_pid=$!
+  export CUPS_SERVER=$socket
+  for _ in $(seq 100); do
+    [ -S "$socket" ] && lpstat -r >/dev/null 2>&1 && break
+    kill -0 "$cupsd_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  lpstat -r 2>/dev/null | grep -q 'is running' && return 0
+  tail -20 "$logs/cupsd.out" "$logs/error_log" 2>/dev/null
+  return 1
+}
