@@ -28,25 +28,9 @@ done
 export PATH=$PATH:/usr/sbin
 [ -x "$filter" ] || { echo "FAIL: no filter program at $filter"; exit 1; }
 
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-pass() { echo "ok: $*"; }
 # shellcheck source=private_cupsd.sh
 . "$(dirname "$0")/private_cupsd.sh"
-
-tmp=$(mktemp -d /tmp/vt-cups-ticket.XXXXXX)
-chmod 0755 "$tmp"
-cupsd_pid=
-cleanup() {
-  if [ -n "$cupsd_pid" ]; then
-    kill "$cupsd_pid" 2>/dev/null
-    for _ in $(seq 50); do kill -0 "$cupsd_pid" 2>/dev/null || break; sleep 0.1; done
-    kill -9 "$cupsd_pid" 2>/dev/null
-    wait "$cupsd_pid" 2>/dev/null
-  fi
-  if [ -n "${VT_E2E_KEEP:-}" ]; then echo "kept $tmp"; else rm -rf "$tmp"; fi
-}
-trap cleanup EXIT
+private_workdir vt-cups-ticket
 
 # ---- the installation, into a folder of its own ----------------------------
 dest=$tmp/dest

@@ -2,6 +2,30 @@
 # own, with its configuration, spool, logs and socket under a folder of the
 # test, so tests run side by side and leave nothing behind.
 #
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+pass() { echo "ok: $*"; }
+
+# private_workdir NAME
+#   Makes the test's folder (sets tmp) under /tmp, removed at exit together
+#   with the cupsd, or kept and named when VT_E2E_KEEP is set.
+private_workdir() {
+  tmp=$(mktemp -d "/tmp/$1.XXXXXX")
+  chmod 0755 "$tmp"
+  cupsd_pid=
+  trap stop_private_cupsd EXIT
+}
+
+stop_private_cupsd() {
+  if [ -n "$cupsd_pid" ]; then
+    kill "$cupsd_pid" 2>/dev/null
+    for _ in $(seq 50); do kill -0 "$cupsd_pid" 2>/dev/null || break; sleep 0.1; done
+    kill -9 "$cupsd_pid" 2>/dev/null
+    wait "$cupsd_pid" 2>/dev/null
+  fi
+  if [ -n "${VT_E2E_KEEP:-}" ]; then echo "kept $tmp"; else rm -rf "$tmp"; fi
+}
+
 # start_private_cupsd DIR EXTRA_FILES_LINES
 #   Writes DIR/etc/cups-files.conf (with EXTRA_FILES_LINES: User, ServerBin,
 #   SetEnv, ...) and DIR/etc/cupsd.conf, starts cupsd on DIR/cups.sock and
