@@ -127,6 +127,20 @@ Extent ExtentOf(const Image &sheet, int page) {
 double CellX(int col) { return 12.0 + (col - 0.5) * 293.76; }
 double CellY(int row) { return 12.0 + (row - 0.5) * 380.16; }
 
+// Pages 1..last fill the 4-up cells of the sheet left to right, then down,
+// each whole and no more: 293.76 x 380.16 points from the 12-point margins.
+void ExpectFourUpCells(const Image &sheet, int last) {
+  const double slack = 2 * 72.0 / kDpi;
+  for (int page = 1; page <= last; ++page) {
+    const Extent e = ExtentOf(sheet, page);
+    const int col = page % 2 == 1 ? 1 : 2, row = page <= 2 ? 2 : 1;
+    EXPECT_NEAR(e.left, 12 + 293.76 * (col - 1), slack) << "page " << page;
+    EXPECT_NEAR(e.right, 12 + 293.76 * col, slack) << "page " << page;
+    EXPECT_NEAR(e.bottom, 12 + 380.16 * (row - 1), slack) << "page " << page;
+    EXPECT_NEAR(e.top, 12 + 380.16 * row, slack) << "page " << page;
+  }
+}
+
 class NupRendering : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -158,17 +172,7 @@ TEST_F(NupRendering, FourUpWithBlankInterleaveSheets) {
     EXPECT_NEAR(sheets[p.sheet].at(CellX(p.col), CellY(p.row)), expected, 3)
         << "sheet " << p.sheet + 1 << " cell " << p.col << "," << p.row;
   }
-  // Each page fills its whole cell and no more: 293.76 x 380.16 points from
-  // the 12-point margins, the cells side by side without overlapping.
-  const double slack = 2 * 72.0 / kDpi;
-  for (int page = 1; page <= 4; ++page) {
-    const Extent e = ExtentOf(sheets[0], page);
-    const int col = page % 2 == 1 ? 1 : 2, row = page <= 2 ? 2 : 1;
-    EXPECT_NEAR(e.left, 12 + 293.76 * (col - 1), slack) << "page " << page;
-    EXPECT_NEAR(e.right, 12 + 293.76 * col, slack) << "page " << page;
-    EXPECT_NEAR(e.bottom, 12 + 380.16 * (row - 1), slack) << "page " << page;
-    EXPECT_NEAR(e.top, 12 + 380.16 * row, slack) << "page " << page;
-  }
+  ExpectFourUpCells(sheets[0], 4);
   // The interleave sheets are blank.
   for (size_t s : {1u, 3u})
     for (int col = 1; col <= 2; ++col)
@@ -188,15 +192,7 @@ TEST_F(NupRendering, ThreeToASideTakeTheFourUpCells) {
   const std::vector<Image> sheets = Render(job_, r.out, &log);
   EXPECT_EQ(log.find("Error"), std::string::npos) << log;
   ASSERT_GE(sheets.size(), 1u) << log;
-  const double slack = 2 * 72.0 / kDpi;
-  for (int page = 1; page <= 3; ++page) {
-    const Extent e = ExtentOf(sheets[0], page);
-    const int col = page % 2 == 1 ? 1 : 2, row = page <= 2 ? 2 : 1;
-    EXPECT_NEAR(e.left, 12 + 293.76 * (col - 1), slack) << "page " << page;
-    EXPECT_NEAR(e.right, 12 + 293.76 * col, slack) << "page " << page;
-    EXPECT_NEAR(e.bottom, 12 + 380.16 * (row - 1), slack) << "page " << page;
-    EXPECT_NEAR(e.top, 12 + 380.16 * row, slack) << "page " << page;
-  }
+  ExpectFourUpCells(sheets[0], 3);
   EXPECT_EQ(sheets[0].at(CellX(2), CellY(1)), 255);
 }
 
