@@ -3,7 +3,7 @@
 # compiled into the target itself so that libFuzzer sees their coverage.
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(VT_NUP_UTF8PROC REQUIRED IMPORTED_TARGET libutf8proc)
-file(GLOB _vt_nup_fuzz_sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/filter/src/*.cpp)
+file(GLOB_RECURSE _vt_nup_fuzz_sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/filter/src/*.cpp)
 list(REMOVE_ITEM _vt_nup_fuzz_sources ${PROJECT_SOURCE_DIR}/filter/src/psToVTOrbPS.cpp)
 vt_add_fuzzer(impose
               SOURCES ${CMAKE_CURRENT_LIST_DIR}/impose.cpp ${_vt_nup_fuzz_sources}

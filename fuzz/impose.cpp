@@ -16,12 +16,12 @@
 #include <cstring>
 #include <string>
 
-#include "DscIndex.h"
-#include "FilterGlobals.h"
-#include "Filter_Debug.h"
-#include "Impose.h"
-#include "PSUtil.h"
-#include "SpoolUtil.h"
+#include "impose/DscIndex.h"
+#include "job/FilterGlobals.h"
+#include "output/Filter_Debug.h"
+#include "impose/Impose.h"
+#include "linepass/PSUtil.h"
+#include "output/SpoolUtil.h"
 
 namespace {
 std::string gFolder;

@@ -2,7 +2,7 @@
 # layouts, covers and interleaves. The filter's sources are compiled into the
 # target itself so that libFuzzer sees their coverage.
 pkg_check_modules(VT_IMPOSE_FUZZ_UTF8PROC REQUIRED IMPORTED_TARGET libutf8proc)
-file(GLOB _vt_impose_fuzz_sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/filter/src/*.cpp)
+file(GLOB_RECURSE _vt_impose_fuzz_sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/filter/src/*.cpp)
 list(REMOVE_ITEM _vt_impose_fuzz_sources ${PROJECT_SOURCE_DIR}/filter/src/psToVTOrbPS.cpp)
 vt_add_fuzzer(impose_booklet_poster
               SOURCES ${CMAKE_CURRENT_LIST_DIR}/impose_booklet_poster.cpp ${_vt_impose_fuzz_sources}

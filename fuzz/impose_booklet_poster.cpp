@@ -14,10 +14,10 @@
 #include <cstring>
 #include <string>
 
-#include "FilterGlobals.h"
-#include "Filter_Debug.h"
-#include "Impose.h"
-#include "SpoolUtil.h"
+#include "job/FilterGlobals.h"
+#include "output/Filter_Debug.h"
+#include "impose/Impose.h"
+#include "output/SpoolUtil.h"
 
 namespace {
 std::string gFolder;

@@ -22,12 +22,12 @@
 #include <string>
 
 #include "CommonUtil.h"
-#include "FilterGlobals.h"
-#include "Filter_Debug.h"
-#include "JobTicketAccess.h"
-#include "Scanner.h"
-#include "SpoolUtil.h"
-#include "plistAccess.h"
+#include "job/FilterGlobals.h"
+#include "output/Filter_Debug.h"
+#include "jobticket/JobTicketAccess.h"
+#include "linepass/Scanner.h"
+#include "output/SpoolUtil.h"
+#include "jobticket/plistAccess.h"
 
 namespace {
 std::string gTop;         // private folder

@@ -14,10 +14,10 @@
 #include <cstring>
 #include <string>
 
-#include "FilterGlobals.h"
-#include "Filter_Debug.h"
-#include "PS_DSC.h"
-#include "SpoolUtil.h"
+#include "job/FilterGlobals.h"
+#include "output/Filter_Debug.h"
+#include "linepass/PS_DSC.h"
+#include "output/SpoolUtil.h"
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
   vSetDiagnosticsEnabled(false);

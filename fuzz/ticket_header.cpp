@@ -16,10 +16,10 @@
 #include <cstring>
 #include <string>
 
-#include "Filter_Debug.h"
-#include "JobTicketEncode.h"
-#include "PJLUtil.h"
-#include "plistAccess.h"
+#include "output/Filter_Debug.h"
+#include "jobticket/JobTicketEncode.h"
+#include "jobticket/PJLUtil.h"
+#include "jobticket/plistAccess.h"
 
 namespace {
 std::string gRoot;

@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "Filter_Debug.h"
-#include "PJLUtil.h"
-#include "plistAccess.h"
+#include "output/Filter_Debug.h"
+#include "jobticket/PJLUtil.h"
+#include "jobticket/plistAccess.h"
 
 namespace {
 std::string gRoot;

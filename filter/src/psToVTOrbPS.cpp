@@ -15,17 +15,17 @@
 #include <cstring>
 #include <string>
 
-#include "CupsJobOptions.h"
-#include "FilterGlobals.h"
-#include "Filter_Debug.h"
-#include "Impose.h"
-#include "JobTicketAccess.h"
-#include "JobTicketEncode.h"
-#include "PSUtil.h"
-#include "Scanner.h"
-#include "SpoolUtil.h"
+#include "job/CupsJobOptions.h"
+#include "job/FilterGlobals.h"
+#include "output/Filter_Debug.h"
+#include "impose/Impose.h"
+#include "jobticket/JobTicketAccess.h"
+#include "jobticket/JobTicketEncode.h"
+#include "linepass/PSUtil.h"
+#include "linepass/Scanner.h"
+#include "output/SpoolUtil.h"
 #include "VtPaths.h"
-#include "plistAccess.h"
+#include "jobticket/plistAccess.h"
 
 namespace {
 // Has the printer woken over the network by the driver's helper application

@@ -16,12 +16,12 @@
 #include <set>
 #include <string>
 
-#include "CoverPages.h"
-#include "CupsJobOptions.h"
-#include "FilterGlobals.h"
-#include "JobTicketAccess.h"
-#include "PJLUtil.h"
-#include "plistAccess.h"
+#include "impose/CoverPages.h"
+#include "job/CupsJobOptions.h"
+#include "job/FilterGlobals.h"
+#include "jobticket/JobTicketAccess.h"
+#include "jobticket/PJLUtil.h"
+#include "jobticket/plistAccess.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "CoverPages.h"
+#include "impose/CoverPages.h"
 #include "FilterRunner.h"
 #include "ImposeTestUtil.h"
 

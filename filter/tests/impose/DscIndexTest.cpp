@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "DscIndex.h"
-#include "FilterGlobals.h"
+#include "impose/DscIndex.h"
+#include "job/FilterGlobals.h"
 #include "ImposeTestUtil.h"
-#include "PSUtil.h"
+#include "linepass/PSUtil.h"
 
 namespace {
 

@@ -30,7 +30,7 @@
 #include <string>
 #include <vector>
 
-#include "../booklet/ImposedOutput.h"
+#include "ImposedOutput.h"
 #include "FilterRunner.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "FilterGlobals.h"
+#include "job/FilterGlobals.h"
 
 TempDir::TempDir() {
   const char *tmp = std::getenv("TMPDIR");

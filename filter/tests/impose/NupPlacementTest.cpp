@@ -11,7 +11,7 @@
 
 #include "CommonUtil.h"
 #include "FilterRunner.h"
-#include "ImposeNup.h"
+#include "impose/ImposeNup.h"
 #include "ImposeTestUtil.h"
 
 namespace {

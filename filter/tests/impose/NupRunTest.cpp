@@ -8,13 +8,13 @@
 #include <string>
 
 #include "CommonUtil.h"
-#include "DscIndex.h"
-#include "FilterGlobals.h"
+#include "impose/DscIndex.h"
+#include "job/FilterGlobals.h"
 #include "FilterRunner.h"
-#include "Impose.h"
-#include "ImposeNup.h"
+#include "impose/Impose.h"
+#include "impose/ImposeNup.h"
 #include "ImposeTestUtil.h"
-#include "SpoolUtil.h"
+#include "output/SpoolUtil.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "plistAccess.h"
+#include "jobticket/plistAccess.h"
 
 namespace ticket {
 

@@ -3,7 +3,7 @@
 // encoding lists say. Values are stored whole or refused.
 #include <string>
 
-#include "JobTicketEncode.h"
+#include "jobticket/JobTicketEncode.h"
 #include "TicketTestSupport.h"
 
 using namespace ticket;

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "JobTicketEncode.h"
-#include "PJLUtil.h"
+#include "jobticket/JobTicketEncode.h"
+#include "jobticket/PJLUtil.h"
 #include "TicketTestSupport.h"
 
 using namespace ticket;

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "FilterGlobals.h"
-#include "PS_DSC.h"
+#include "job/FilterGlobals.h"
+#include "linepass/PS_DSC.h"
 #include "SetupTestSupport.h"
 
 namespace {

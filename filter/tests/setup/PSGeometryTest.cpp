@@ -6,9 +6,9 @@
 #include <cmath>
 #include <string>
 
-#include "FilterGlobals.h"
+#include "job/FilterGlobals.h"
 #include "FilterRunner.h"
-#include "PSGeometry.h"
+#include "setup/PSGeometry.h"
 #include "SetupTestSupport.h"
 
 namespace {

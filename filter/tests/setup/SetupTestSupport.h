@@ -12,9 +12,9 @@
 #include <functional>
 #include <string>
 
-#include "FilterGlobals.h"
+#include "job/FilterGlobals.h"
 #include "FilterRunner.h"
-#include "SpoolUtil.h"
+#include "output/SpoolUtil.h"
 
 // The job's CUPS option array, freed at the end of the test.
 struct JobOptions {

@@ -7,9 +7,9 @@
 
 #include <string>
 
-#include "FilterGlobals.h"
+#include "job/FilterGlobals.h"
 #include "FilterRunner.h"
-#include "PS_DSC.h"
+#include "linepass/PS_DSC.h"
 #include "SetupTestSupport.h"
 
 namespace {

@@ -1,0 +1,179 @@
+// Tray, media and duplex switching around cover and interleave sheets, and
+// the blank page. A cover or interleave sheet comes from its own tray, on
+// plain media, with its own duplex setting; afterwards the body's tray,
+// media and duplex are put back.
+#include "impose/CoverPages.h"
+
+#include <cups/ppd.h>
+
+#include <strings.h>
+
+#include <cstring>
+
+#include "impose/DscIndex.h"
+#include "job/FilterGlobals.h"
+#include "jobticket/JobTicketAccess.h"
+
+namespace {
+
+const char kNullPosition[] = "<</ManualFeed false /TraySwitch true /MediaPosition null>>setpagedevice\n";
+
+// An option counts as true when its value begins with "True", "TRUE" or "true".
+bool bOptionTrue(int num_options, cups_option_t *options, const char *name) {
+  const char *value = cupsGetOption(name, num_options, options);
+  return value != nullptr && (strncmp(value, "True", 4) == 0 || strncmp(value, "TRUE", 4) == 0 ||
+                              strncmp(value, "true", 4) == 0);
+}
+
+// The option that must be true for a sheet kind, and the tray option it reads.
+bool bKindOptions(int kind, const char **gate, const char **tray) {
+  switch (kind) {
+    case kMediaKindRestore: *gate = nullptr; *tray = "VTInputSlot"; return true;
+    case kMediaKindFrontCover: *gate = "FrontCoverPage"; *tray = "FrontCoverTray"; return true;
+    case kMediaKindBackCover: *gate = "BackCoverPage"; *tray = "BackCoverTray"; return true;
+    case kMediaKindInterleave: *gate = "OHPInterleave"; *tray = "OHPOpTray"; return true;
+    default: return false;
+  }
+}
+
+// The printer's media position for a tray name, or null.
+const char *cpTrayPosition(const char *tray) {
+  static const struct {
+    const char *name;
+    const char *position;
+  } kTrays[] = {{"Tray1", "3"}, {"Tray2", "0"}, {"Tray3", "1"}, {"Tray4", "2"}, {"Tray5", "38"}};
+  for (const auto &t : kTrays)
+    if (strcasecmp(tray, t.name) == 0) return t.position;
+  return nullptr;
+}
+
+void vWriteDuplex(FILE *out, const char *duplex, const char *tumble) {
+  fprintf(out, "<</Duplex %s>>setpagedevice\n", duplex);
+  fprintf(out, "<</Tumble %s>>setpagedevice\n", tumble);
+}
+
+}  // namespace
+
+void vAddEmptyPage(FILE *out) {
+  fputs("userdict/ESPsave save put\n", out);
+  fputs("showpage\n", out);
+  fputs("userdict /ESPsave get restore\n", out);
+  fputs("gsave\n", out);
+  fputs("grestore\n", out);
+  fputs("ESPshowpage\n", out);
+  if (out == stdout) vReportPageProgress();
+}
+
+void WritePS_MediaPosition_BottomHalf(FILE *out, int num_options, cups_option_t *options, int kind) {
+  const char *gate = nullptr;
+  const char *trayOption = nullptr;
+  if (!bKindOptions(kind, &gate, &trayOption) ||
+      (gate != nullptr && !bOptionTrue(num_options, options, gate))) {
+    fputs(kNullPosition, out);
+    return;
+  }
+  const char *tray = cupsGetOption(trayOption, num_options, options);
+  if (tray == nullptr) {
+    fputs(kNullPosition, out);
+    return;
+  }
+  if (const char *position = cpTrayPosition(tray)) {
+    fprintf(out,
+            "currentpagedevice /InputAttributes get %s known {\n"
+            "<</ManualFeed false\n"
+            "\tcurrentpagedevice /orgTraySwitch 2 copy known {\n"
+            "\t\tget /TraySwitch exch\n"
+            "\t}{\n"
+            "\t\tpop pop\n"
+            "\t}ifelse\n"
+            "\t/MediaPosition %s>>setpagedevice\n"
+            "}if\n",
+            position, position);
+  } else if (strcasecmp(tray, "Manual") == 0) {
+    fputs("<</ManualFeed true /MediaPosition 3>>setpagedevice\n", out);
+  } else {
+    fputs(kNullPosition, out);
+  }
+}
+
+void WritePS_MediaPosition_BottomHalf(int num_options, cups_option_t *options, int kind) {
+  WritePS_MediaPosition_BottomHalf(stdout, num_options, options, kind);
+}
+
+void WritePS_MediaType_InsertPage_BottomHalf(FILE *out, int num_options, cups_option_t *options,
+                                             int kind) {
+  switch (kind) {
+    case kMediaKindFrontCover:
+    case kMediaKindBackCover:
+    case kMediaKindInterleave:
+      fprintf(out, "<</MediaType (%s)>>setpagedevice\n", "plain");
+      break;
+    case kMediaKindRestore:
+      if (const char *mediaType = cupsGetOption("MediaType", num_options, options))
+        WritePS_MediaType_BottomHalf(out, mediaType);
+      break;
+    default:
+      break;
+  }
+}
+
+void WritePS_MediaType_InsertPage_BottomHalf(int num_options, cups_option_t *options, int kind) {
+  WritePS_MediaType_InsertPage_BottomHalf(stdout, num_options, options, kind);
+}
+
+void WritePS_MediaType_BottomHalf(FILE *out, const char *mediaType) {
+  if (gPpdFileT == nullptr || mediaType == nullptr) return;
+  for (int g = 0; g < gPpdFileT->num_groups; ++g) {
+    const ppd_group_t &group = gPpdFileT->groups[g];
+    if (strcmp(group.name, "*Tray") != 0) continue;
+    for (int o = 0; o < group.num_options; ++o) {
+      const ppd_option_t &option = group.options[o];
+      if (strcmp(option.keyword, "MediaType") != 0) continue;
+      for (int c = 0; c < option.num_choices; ++c) {
+        const ppd_choice_t &choice = option.choices[c];
+        if (strcmp(choice.choice, mediaType) != 0) continue;
+        if (choice.code != nullptr && strlen(choice.code) < 4095) {
+          fputs(choice.code, out);
+          fputc('\n', out);
+        }
+        break;
+      }
+    }
+  }
+}
+
+void WritePS_MediaType_BottomHalf(const char *mediaType) {
+  WritePS_MediaType_BottomHalf(stdout, mediaType);
+}
+
+void WritePS_ModifyToCoverPageDuplex_BottomHalf(FILE *out, int num_options, cups_option_t *options,
+                                                int coverCode) {
+  if (coverCode == kCoverSingle) {
+    vWriteDuplex(out, "false", "false");
+  } else if (coverCode == kCoverDouble) {
+    const int orientation = iGetOrient(num_options, options);
+    const bool landscape = orientation == 2 || orientation == 4;
+    vWriteDuplex(out, "true", landscape ? "true" : "false");
+  }
+}
+
+void WritePS_ModifyToCoverPageDuplex_BottomHalf(int num_options, cups_option_t *options,
+                                                int coverCode) {
+  WritePS_ModifyToCoverPageDuplex_BottomHalf(stdout, num_options, options, coverCode);
+}
+
+void WritePS_RestoreDuplex_BottomHalf(FILE *out, int num_options, cups_option_t *options) {
+  if (iGetBooklet(num_options, options) != 0) {
+    vWriteDuplex(out, "true", "true");
+    return;
+  }
+  switch (iGetDuplex(num_options, options)) {
+    case 3: vWriteDuplex(out, "true", "true"); break;
+    case 2: vWriteDuplex(out, "true", "false"); break;
+    default: vWriteDuplex(out, "false", "false"); break;
+  }
+}
+
+void WritePS_RestoreDuplex_BottomHalf(int num_options, cups_option_t *options) {
+  WritePS_RestoreDuplex_BottomHalf(stdout, num_options, options);
+}

@@ -1,0 +1,118 @@
+// Deferring the document's showpage to the sheet ends the imposition writes.
+#include "impose/ImposeShowpage.h"
+
+#include <sys/types.h>
+
+#include <cstring>
+
+#include "job/FilterGlobals.h"
+#include "linepass/PSUtil.h"
+
+namespace {
+
+bool Contains(const char *line, int length, const char *what) {
+  // A line may hold NUL bytes: search its bytes, not a C string.
+  return memmem(line, static_cast<size_t>(length), what, std::strlen(what)) != nullptr;
+}
+
+// What the last search found in the document being imposed.
+ShowpageUse gUse;
+
+struct Definition {
+  const char *name;
+  unsigned bit;
+};
+constexpr Definition kDefinitions[] = {
+    {"/ESPshowpage", kDefinesEspShowpage}, {"/ESPrc", kDefinesEspRc},
+    {"/ESPrf", kDefinesEspRf},             {"/ESPrs", kDefinesEspRs},
+    {"/ESPwl", kDefinesEspWl},             {"/CUPSsetpagedevice", kDefinesCupsSetpagedevice},
+};
+
+}  // namespace
+
+void vWriteShowpageDeferral(FILE *out) {
+  std::fputs("userdict/ESPshowpage/showpage load put\n", out);
+  std::fputs("userdict/showpage{}put\n", out);
+}
+
+void vWriteShowpageDeferralKeepingEsp(FILE *out) {
+  std::fputs("userdict/ESPshowpage known not{userdict/ESPshowpage/showpage load put}if\n", out);
+  std::fputs("userdict/showpage{}put\n", out);
+}
+
+ShowpageUse sFindShowpageUse(FILE *in, const PageIndex *index) {
+  ShowpageUse use;
+  if (index->offsets == nullptr) return use;
+  const int64_t setupEnd = index->offsets[0];
+  const int64_t end = index->count > 0 ? index->offsets[1] : setupEnd;
+  const off_t start = ftello(in);
+  if (start < 0) return use;
+  int64_t position = start;
+  char line[kDscLineSize];
+  while (position < end) {
+    int length = kDscLineSize;
+    if (psgets(line, &length, in) == nullptr || length <= 0) break;
+    if (position < setupEnd) {
+      if (Contains(line, length, "userdict/showpage{}put")) use.defersItself = 1;
+      if (Contains(line, length, "/ESP") || Contains(line, length, "/CUPS"))
+        for (const Definition &d : kDefinitions)
+          if (Contains(line, length, d.name)) use.defines |= d.bit;
+    }
+    if (Contains(line, length, "showpage")) use.names = 1;
+    if (Contains(line, length, "setpagedevice")) use.namesSetpagedevice = 1;
+    position += length;
+  }
+  // The prolog copy starts where the search started.
+  if (fseeko(in, start, SEEK_SET) != 0) {
+    use.names = 0;
+    use.defersItself = 0;
+  }
+  return use;
+}
+
+int bWriteShowpageDeferralWhereNeeded(FILE *in, FILE *out, const PageIndex *index) {
+  gUse = ShowpageUse{};
+  if (gFilterType == kFilterCgpdftops || gFilterType == kFilterPictwpstops) return 0;
+  gUse = sFindShowpageUse(in, index);
+  const ShowpageUse &use = gUse;
+  const int defer = use.names && !use.defersItself;
+  if (defer) vWriteShowpageDeferralKeepingEsp(out);
+  // A prolog that binds its procedures (ps2write's) would bind the
+  // setpagedevice operator into them, out of reach of the cells' guard; a
+  // procedure of the same name that calls the operator keeps the name.
+  if (use.namesSetpagedevice)
+    std::fputs("userdict/setpagedevice known not{userdict/setpagedevice{systemdict/setpagedevice "
+               "get exec}bind put}if\n",
+               out);
+  return defer;
+}
+
+bool bDocumentNeedsImposedProcs() {
+  return gFilterType != kFilterCgpdftops && gFilterType != kFilterPictwpstops;
+}
+
+void vWriteImposedProcsWhereMissing(FILE *out) {
+  // Each definition stays guarded: a document may define a procedure where
+  // the search did not look.
+  if (!(gUse.defines & kDefinesEspShowpage))
+    std::fputs("userdict/ESPshowpage known not{userdict/ESPshowpage/showpage load put}if\n", out);
+  if (!(gUse.defines & kDefinesEspRc))
+    std::fputs("userdict/ESPrc known not{userdict/ESPrc systemdict/rectclip get put}if\n", out);
+  if (!(gUse.defines & kDefinesEspRf))
+    std::fputs("userdict/ESPrf known not{userdict/ESPrf systemdict/rectfill get put}if\n", out);
+  if (!(gUse.defines & kDefinesEspRs))
+    std::fputs("userdict/ESPrs known not{userdict/ESPrs systemdict/rectstroke get put}if\n", out);
+  if (!(gUse.defines & kDefinesEspWl))
+    std::fputs("userdict/ESPwl known not{userdict/ESPwl{}put}if\n", out);
+  if (gUse.defines & kDefinesCupsSetpagedevice)
+    std::fputs(
+        "userdict/CUPSsetpagedevice known{userdict/setpagedevice/CUPSsetpagedevice load put}if\n",
+        out);
+}
+
+void vWriteCellGuard(FILE *out, bool placed) {
+  // Pages that end their sheet with their own ESPshowpage are those of a
+  // document that defines it (CUPS's pstops does, for the sheets it lays out).
+  if (gUse.defines & kDefinesEspShowpage) std::fputs("userdict/ESPshowpage{}put\n", out);
+  if (placed && gUse.namesSetpagedevice) std::fputs("userdict/setpagedevice{pop}put\n", out);
+}

@@ -1,0 +1,32 @@
+// Setup PostScript injected at DSC comments (orientation, 180-degree
+// rotation, rotated N-up placement) and the line handling of documents made
+// by cgpdftops and pictwpstops.
+#pragma once
+
+#include <cups/cups.h>
+
+#include <cstdio>
+
+#include "job/FilterGlobals.h"
+
+// After the first "%%BeginSetup": the VTOptions orientation flag.
+void WritePS_PclOrientation(int num_options, cups_option_t *options);
+// After every "%%BeginPageSetup": the 180-degree page turn, when it applies.
+void WritePSOperator_After_BeginPageSetup(int num_options, cups_option_t *options, FILE *out);
+// At every "%%Trailer", before it: writes nothing.
+void WritePSOperator_Before_Trailer(int num_options, cups_option_t *options, FILE *out);
+// Writes the placement, on the turned sheet, that replaces the given
+// "translate ... scale" line of a cgpdftops N-up page (the caller drops the
+// line). Writes nothing for unsupported face counts or non-finite numbers.
+void WritePS_Nup_Rotate180_with_cgpdftops(const char *line, int num_options,
+                                          cups_option_t *options, FILE *out);
+
+// The converter handlers read the NUL-terminated line, never change it, and
+// withhold it by clearing state->bWriteLine; text of their own is written
+// through the sinks before the scanner writes (or drops) the line.
+void vSupportedMainNupAndRotate180Pictwpstops(char *line, char *workBuffer, int spool,
+                                              ScanState *state, int rotate180);
+void vSupportedMainNupAndRotate180Cgpdftops(int num_options, cups_option_t *options,
+                                            char *line, int spool, ScanState *state,
+                                            int rotate180, int layoutNup, int nupFaces,
+                                            int borderType);

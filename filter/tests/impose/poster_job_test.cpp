@@ -1,0 +1,412 @@
+// Poster jobs through the real filter: the tiles of every page, their
+// placement and cut lines, covers and layouts, the rendered tiles, and the
+// spool file.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstdio>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "ImposedOutput.h"
+#include "job/FilterGlobals.h"
+#include "impose/ImposePoster.h"
+
+using imposetest::CellsOf;
+using imposetest::Count;
+using imposetest::MarkedDocument;
+using imposetest::Sides;
+using Cells = std::vector<std::vector<int>>;
+
+namespace {
+
+// Placement of the four tiles of a "2x2" poster on a Letter sheet with
+// 12-point margins: scales 2 x 612 / 636 and 2 x 792 / 816; tile t shows
+// the top left, top right, bottom left and bottom right quarter in turn.
+const char *const kTile2x2[4] = {
+    "-0.0 -768.0 translate 1.925 1.941 scale\n0 0 612.0 792.0 ESPrc\n",
+    "-588.0 -768.0 translate 1.925 1.941 scale\n0 0 612.0 792.0 ESPrc\n",
+    "-0.0 -0.0 translate 1.925 1.941 scale\n0 0 612.0 792.0 ESPrc\n",
+    "-588.0 -0.0 translate 1.925 1.941 scale\n0 0 612.0 792.0 ESPrc\n",
+};
+const char kTileStart[] = "userdict/ESPsave save put\n12.0 12.0 translate\n";
+const char kPortraitClose[] =
+    "userdict /ESPsave get restore\ngsave\n612.0 792.0 translate 180 rotate\nESPwl\ngrestore\n";
+const char kCutLine[] =
+    "gsave\n[2.5 2.5] 0 setdash\n0.12 setlinewidth 0 setgray newpath\n"
+    "12.24 12.24 587.52 767.52 ESPrs\ngrestore\n";
+
+// A printed cover shows the whole page within the sheet's margins: each of
+// its quarters, near the sheet's corners and at its centre lines.
+void ExpectWholePage(const imposetest::Image &image, int page) {
+  const double at[4][2] = {{60, 720}, {550, 720}, {60, 50}, {550, 50}};
+  for (int q = 0; q < 4; ++q) {
+    for (const auto &[x, y] : {std::pair{at[q][0], at[q][1]},
+                               std::pair{q % 2 ? 320.0 : 290.0, q < 2 ? 410.0 : 380.0}}) {
+      int quarter = -1;
+      EXPECT_EQ(image.PageAt(x, y, &quarter), page) << x << "," << y;
+      EXPECT_EQ(quarter, q) << x << "," << y;
+    }
+  }
+}
+
+// The header's "%%Pages:" count, -1 without one.
+int AnnouncedPages(const std::string &out) {
+  const size_t at = out.find("\n%%Pages: ");
+  return at == std::string::npos ? -1 : std::atoi(out.c_str() + at + 10);
+}
+
+Cells OnePageEach(std::vector<int> pages) {
+  Cells cells;
+  for (int p : pages) cells.push_back({p});
+  return cells;
+}
+
+}  // namespace
+
+TEST(PosterJob, ThreePagesTwoByTwo) {
+  FilterJob job;
+  job.usePpd();
+  FilterResult r = job.print(MarkedDocument(3), "Combination=2x2");
+  ASSERT_EQ(r.status, 0) << r.err;
+
+  std::vector<imposetest::Side> sides = Sides(r.out);
+  EXPECT_EQ(CellsOf(sides), OnePageEach({0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2}));
+  ASSERT_EQ(sides.size(), 12u);
+  for (int i = 0; i < 12; ++i) {
+    SCOPED_TRACE("tile " + std::to_string(i));
+    EXPECT_EQ(sides[i].label, "(p" + std::to_string(i / 4) + ")");
+    EXPECT_EQ(sides[i].number, i + 1);
+    // Tile numbers run on across pages: the fifth tile is tile 0 again.
+    EXPECT_NE(sides[i].text.find(std::string(kTileStart) + kTile2x2[i % 4]), std::string::npos)
+        << sides[i].text;
+    EXPECT_NE(sides[i].text.find(std::string(kPortraitClose) + "ESPshowpage\n"),
+              std::string::npos);
+    EXPECT_EQ(Count(sides[i].text, "setdash"), 0);
+  }
+  EXPECT_LT(r.out.find("userdict/ESPshowpage/showpage load put\nuserdict/showpage{}put\n"),
+            r.out.find("/vtMarkedProlog"));
+  EXPECT_TRUE(job.spoolFiles().empty());
+  EXPECT_EQ(Count(r.err, "PAGE: "), 12) << r.err;
+
+  // Each sheet's centre shows its quarter of the page.
+  std::vector<imposetest::Image> images;
+  std::string log;
+  ASSERT_TRUE(imposetest::Render(job, r.out, &images, &log)) << log;
+  ASSERT_EQ(images.size(), 12u);
+  // The header counts every sheet side printed, not document pages.
+  EXPECT_EQ(AnnouncedPages(r.out), 12);
+  for (int i = 0; i < 12; ++i) {
+    int quarter = -1;
+    EXPECT_EQ(images[i].PageAt(306, 396, &quarter), i / 4) << "tile " << i;
+    EXPECT_EQ(quarter, i % 4) << "tile " << i;
+  }
+}
+
+// A printed back cover carries the document's last page, placed as a
+// printed front cover is (the whole page); that page is not tiled in the
+// body before it. It used to come out blank, after the page's tiles.
+TEST(PosterJob, PrintedBackCoverCarriesTheLastPage) {
+  FilterJob job;
+  job.usePpd();
+  FilterResult r = job.print(MarkedDocument(3), "Combination=2x2 BackCoverPage=True "
+                                                "BackCoverOption=PrintedSingle BackCoverTray=Tray1");
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::vector<imposetest::Side> sides = Sides(r.out);
+  EXPECT_EQ(CellsOf(sides), OnePageEach({0, 0, 0, 0, 1, 1, 1, 1, 2}));
+  ASSERT_EQ(sides.size(), 9u);
+  std::vector<imposetest::Image> images;
+  std::string log;
+  ASSERT_TRUE(imposetest::Render(job, r.out, &images, &log)) << log;
+  ASSERT_EQ(images.size(), 9u);
+  EXPECT_EQ(AnnouncedPages(r.out), 9);
+  ExpectWholePage(images[8], 2);
+}
+
+// Reverse portrait (orientation-requested=6) is tiled as portrait: each
+// tile shows its own quarter of the page, at the tile's centre and at its
+// corners inside the margins. With the landscape steps half the page never
+// printed.
+TEST(PosterJob, ReversePortraitTilesCoverTheWholePage) {
+  FilterJob job;
+  job.usePpd();
+  FilterResult r = job.print(MarkedDocument(1), "Combination=2x2 orientation-requested=6");
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::vector<imposetest::Side> sides = Sides(r.out);
+  ASSERT_EQ(sides.size(), 4u);
+  for (int i = 0; i < 4; ++i)
+    EXPECT_NE(sides[i].text.find(std::string(kTileStart) + kTile2x2[i]), std::string::npos)
+        << sides[i].text;
+  std::vector<imposetest::Image> images;
+  std::string log;
+  ASSERT_TRUE(imposetest::Render(job, r.out, &images, &log)) << log;
+  ASSERT_EQ(images.size(), 4u);
+  // The page's quarters are filled from 36 to 576 and 36 to 756; enlarged
+  // about 1.93 times, each fills its tile from the inner corner out to the
+  // page margin's image (about 70 points in from the sheet's outer edges).
+  for (int i = 0; i < 4; ++i) {
+    const double outerX = i % 2 == 0 ? 90 : 522, outerY = i < 2 ? 700 : 90;
+    for (const auto &[x, y] : {std::pair{306.0, 396.0}, std::pair{outerX, outerY},
+                               std::pair{outerX, 396.0}, std::pair{306.0, outerY}}) {
+      int quarter = -1;
+      EXPECT_EQ(images[i].PageAt(x, y, &quarter), 0) << "tile " << i << " at " << x << "," << y;
+      EXPECT_EQ(quarter, i) << "tile " << i << " at " << x << "," << y;
+    }
+  }
+}
+
+// A landscape page is turned onto the sheet; its tiles step across the
+// sheet's long side and the sheet is closed in landscape terms.
+TEST(PosterJob, LandscapeTilesAreTurned) {
+  FilterJob job;
+  job.usePpd();
+  FilterResult r = job.print(MarkedDocument(1), "Combination=2x2 orientation-requested=4");
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::vector<imposetest::Side> sides = Sides(r.out);
+  EXPECT_EQ(CellsOf(sides), OnePageEach({0, 0, 0, 0}));
+  ASSERT_EQ(sides.size(), 4u);
+  const char *const shifts[4] = {"-0.0 -1176.0", "-768.0 -1176.0", "-0.0 -588.0", "-768.0 -588.0"};
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_NE(sides[i].text.find(std::string(kTileStart) + "0.0 0.0 translate 90 rotate\n" +
+                                 shifts[i] + " translate 1.925 1.941 scale\n0 0 792.0 612.0 ESPrc\n"),
+              std::string::npos)
+        << sides[i].text;
+    EXPECT_NE(sides[i].text.find("userdict /ESPsave get restore\ngsave\n0.0 -792.0 translate 90 "
+                                 "rotate\nESPwl\ngrestore\nESPshowpage\n"),
+              std::string::npos);
+  }
+  std::vector<imposetest::Image> images;
+  std::string log;
+  ASSERT_TRUE(imposetest::Render(job, r.out, &images, &log)) << log;
+  EXPECT_EQ(images.size(), 4u);
+}
+
+TEST(PosterJob, CutLinesSitJustInsideTheMargins) {
+  FilterJob job;
+  job.usePpd();
+  FilterResult r = job.print(MarkedDocument(3), "Combination=2x2 VTBorderLine=True");
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::vector<imposetest::Side> sides = Sides(r.out);
+  EXPECT_EQ(CellsOf(sides), OnePageEach({0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2}));
+  for (const imposetest::Side &side : sides) {
+    EXPECT_NE(side.text.find(std::string(kPortraitClose) + kCutLine + "ESPshowpage\n"),
+              std::string::npos)
+        << side.text;
+  }
+  EXPECT_EQ(Count(r.out, kCutLine), 12);
+  EXPECT_TRUE(job.spoolFiles().empty());
+
+  std::vector<imposetest::Image> images;
+  std::string log;
+  ASSERT_TRUE(imposetest::Render(job, r.out, &images, &log)) << log;
+  EXPECT_EQ(images.size(), 12u);
+}
+
+TEST(PosterJob, Rotate180PrintsEveryTileUnscaled) {
+  FilterJob job;
+  job.usePpd();
+  FilterResult r = job.print(MarkedDocument(3), "Combination=2x2 Rotate180=true");
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::vector<imposetest::Side> sides = Sides(r.out);
+  EXPECT_EQ(CellsOf(sides), OnePageEach({0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2}));
+  EXPECT_EQ(Count(r.out, std::string(kTileStart) +
+                             "0.0 0.0 translate 1.000 1.000 scale\n0 0 612.0 792.0 ESPrc\n"),
+            12);
+  EXPECT_EQ(Count(r.out, " scale\n"), 12);
+  EXPECT_TRUE(job.spoolFiles().empty());
+
+  std::vector<imposetest::Image> images;
+  std::string log;
+  ASSERT_TRUE(imposetest::Render(job, r.out, &images, &log)) << log;
+  EXPECT_EQ(images.size(), 12u);
+}
+
+// A printed front cover comes before any tile has been written: it shows
+// its whole page, and the body's tiles start from the first.
+TEST(PosterJob, PrintedFrontCoverShowsTheWholePage) {
+  FilterJob job;
+  job.usePpd();
+  FilterResult r = job.print(
+      MarkedDocument(3),
+      "Combination=2x2 FrontCoverPage=True FrontCoverOption=PrintedSingle FrontCoverTray=Tray2");
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::vector<imposetest::Side> sides = Sides(r.out);
+  EXPECT_EQ(CellsOf(sides), OnePageEach({0, 1, 1, 1, 1, 2, 2, 2, 2}));
+  ASSERT_EQ(sides.size(), 9u);
+  for (int i = 1; i < 9; ++i)
+    EXPECT_NE(sides[i].text.find(kTile2x2[(i - 1) % 4]), std::string::npos) << sides[i].text;
+  std::vector<imposetest::Image> images;
+  std::string log;
+  ASSERT_TRUE(imposetest::Render(job, r.out, &images, &log)) << log;
+  ASSERT_EQ(images.size(), 9u);
+  EXPECT_EQ(AnnouncedPages(r.out), 9);
+  ExpectWholePage(images[0], 0);
+  // Tray 2 is the printer's position 0; one side only, not duplexed.
+  EXPECT_LT(r.out.find("/MediaPosition 0>>setpagedevice"), r.out.find("%%Page:"));
+  EXPECT_LT(r.out.find("<</Duplex false>>setpagedevice\n<</Tumble false>>setpagedevice\n"),
+            r.out.find("%%Page:"));
+}
+
+// An N-up layout rounds the sheet count up; pages the document does not
+// have are not tiled into blank sheets.
+TEST(PosterJob, LayoutRoundingPrintsNoTilesForMissingPages) {
+  FilterJob job;
+  job.usePpd();
+  FilterResult r = job.print(MarkedDocument(3),
+                             "Combination=2x2 com.apple.print.PrintSettings.PMLayoutRows..n.=1 "
+                             "com.apple.print.PrintSettings.PMLayoutColumns..n.=2");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(AnnouncedPages(r.out), 12);
+  EXPECT_EQ(CellsOf(Sides(r.out)), OnePageEach({0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2}));
+
+  // A layout of no columns at all prints one page per sheet.
+  FilterResult zero = job.print(MarkedDocument(2),
+                                "Combination=2x2 com.apple.print.PrintSettings.PMLayoutRows..n.=2 "
+                                "com.apple.print.PrintSettings.PMLayoutColumns..n.=0");
+  ASSERT_EQ(zero.status, 0) << zero.err;
+  EXPECT_EQ(AnnouncedPages(zero.out), 8);
+  EXPECT_EQ(CellsOf(Sides(zero.out)), OnePageEach({0, 0, 0, 0, 1, 1, 1, 1}));
+
+  // Blank covers, both sides of each when duplexed, count as sides too.
+  FilterResult covers = job.print(
+      MarkedDocument(2), "Combination=1x2 VTDuplex=Duplex Binding=LongEdge FrontCoverPage=True "
+                         "FrontCoverOption=BlankPrinter BackCoverPage=True "
+                         "BackCoverOption=BlankPrinter");
+  ASSERT_EQ(covers.status, 0) << covers.err;
+  std::vector<imposetest::Image> images;
+  std::string log;
+  ASSERT_TRUE(imposetest::Render(job, covers.out, &images, &log)) << log;
+  EXPECT_EQ(AnnouncedPages(covers.out), static_cast<int>(images.size()));
+  EXPECT_GE(images.size(), 8u);
+}
+
+TEST(PosterJob, InterleaveReprintsEachTileWithItsPlacementAndNumber) {
+  FilterJob job;
+  job.usePpd();
+  FilterResult r = job.print(MarkedDocument(2),
+                             "Combination=1x2 OHPInterleave=True OHPInterOption=PrintedSingle "
+                             "OHPOpTray=Tray3");
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::vector<imposetest::Side> sides = Sides(r.out);
+  EXPECT_EQ(CellsOf(sides), OnePageEach({0, 0, 0, 0, 1, 1, 1, 1}));
+  ASSERT_EQ(sides.size(), 8u);
+  for (int i = 0; i < 8; i += 2) {
+    EXPECT_EQ(sides[i].number, sides[i + 1].number);
+    EXPECT_EQ(sides[i].number, i / 2 + 1);
+    // The reprint follows the interleave tray (Tray 3, position 1).
+    EXPECT_NE(sides[i].text.find("/MediaPosition 1>>setpagedevice"), std::string::npos);
+    std::string placed = sides[i].text.substr(sides[i].text.find("scale\n") - 40, 40);
+    EXPECT_NE(sides[i + 1].text.find(placed), std::string::npos) << placed;
+  }
+  std::vector<imposetest::Image> images;
+  std::string log;
+  ASSERT_TRUE(imposetest::Render(job, r.out, &images, &log)) << log;
+  ASSERT_EQ(images.size(), 8u);
+  EXPECT_EQ(AnnouncedPages(r.out), 8);
+  // "1x2" turns the page across two sheets: its upper half on the first
+  // tile, its lower half on the second; each reprint shows the same half.
+  for (int i = 0; i < 8; ++i) {
+    int quarter = -1;
+    EXPECT_EQ(images[i].PageAt(306, 300, &quarter), i / 4) << "side " << i;
+    EXPECT_EQ(quarter, (i / 2) % 2 == 0 ? 0 : 2) << "side " << i;
+  }
+}
+
+// The tile placement in its own right: positions below zero and the tile
+// table's bounds.
+TEST(PosterPlacement, ATilePositionBelowZeroShowsTheFirstTile) {
+  // A 3x3 poster of a converter whose tiles follow the tile table, on a
+  // Letter-sized custom sheet.
+  const int savedType = gFilterType;
+  gFilterType = kFilterCgpdftops;
+  cups_option_t *options = nullptr;
+  int n = cupsParseOptions("Combination=3x3 media=Custom.612x792", 0, &options);
+  float tx0, ty0, sx0, sy0, tx, ty, sx, sy;
+  vCreateOffsetWithPoster(&tx0, &ty0, &sx0, &sy0, 0, n, options);
+  for (int position : {-1, -2, -9, -2147483647 - 1}) {
+    vCreateOffsetWithPoster(&tx, &ty, &sx, &sy, position, n, options);
+    EXPECT_EQ(tx, tx0);
+    EXPECT_EQ(ty, ty0);
+    EXPECT_EQ(sx, sx0);
+    EXPECT_EQ(sy, sy0);
+  }
+  // Position 0 is the top left tile: shifted down by two printable heights.
+  EXPECT_FLOAT_EQ(tx0, 0.0f);
+  EXPECT_FLOAT_EQ(ty0, 2.0f * (24.0f - 792.0f));
+  EXPECT_FLOAT_EQ(sx0, 3.0f * 612.0f / 636.0f);
+  // The ninth position is the bottom right tile, the tenth the first again.
+  vCreateOffsetWithPoster(&tx, &ty, &sx, &sy, 8, n, options);
+  EXPECT_FLOAT_EQ(tx, 2.0f * (24.0f - 612.0f));
+  EXPECT_FLOAT_EQ(ty, 0.0f);
+  vCreateOffsetWithPoster(&tx, &ty, &sx, &sy, 9, n, options);
+  EXPECT_EQ(tx, tx0);
+  EXPECT_EQ(ty, ty0);
+  cupsFreeOptions(n, options);
+  gFilterType = savedType;
+}
+
+// Documents from other converters than cgpdftops and pictwpstops are tiled
+// the same way: each tile shows its own part of the page, not one corner
+// four times.
+TEST(PosterJob, EveryConverterGetsEveryTile) {
+  for (const char *creator : {"pstops", "pdftops", "texttops"}) {
+    SCOPED_TRACE(creator);
+    FilterJob job;
+    job.usePpd();
+    FilterResult r = job.print(MarkedDocument(1, creator), "Combination=2x2");
+    ASSERT_EQ(r.status, 0) << r.err;
+    size_t at = 0;
+    for (const char *tile : kTile2x2) {
+      at = r.out.find(tile, at);
+      EXPECT_NE(at, std::string::npos) << tile;
+      if (at == std::string::npos) break;
+      ++at;
+    }
+  }
+}
+
+// A page wider than tall, as ps2write and pdftops write it (its
+// "%%PageBoundingBox:" says 792 x 612), printed without an orientation:
+// over all tiles, each quarter of the page covers about the same area.
+// Tiled upright, the right third of the page never printed.
+TEST(PosterJob, WidePageWithoutOrientationIsTiledWhole) {
+  // MarkedDocument's page turned onto a 792 x 612 page.
+  auto wide = [](const char *creator) {
+    std::string doc = MarkedDocument(1, creator);
+    return doc.insert(doc.find("(page-marker"),
+                      "%%PageBoundingBox: 0 0 792 612\n0 612 translate -90 rotate\n");
+  };
+  for (const auto &[creator, layout, tiles] :
+       {std::tuple{"GPL Ghostscript 10000 (ps2write)", "Combination=2x2", 4u},
+        std::tuple{"pdftops", "Combination=2x2", 4u}, std::tuple{"pdftops", "Combination=1x2", 2u},
+        // A printed cover shows the whole page, turned.
+        std::tuple{"pdftops", "Combination=2x2 FrontCoverPage=True FrontCoverOption=PrintedSingle",
+                   1u}}) {
+    SCOPED_TRACE(std::string(creator) + " " + layout);
+    FilterJob job;
+    job.usePpd();
+    FilterResult r = job.print(wide(creator), layout);
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<imposetest::Image> images;
+    std::string log;
+    ASSERT_TRUE(imposetest::Render(job, r.out, &images, &log)) << log;
+    ASSERT_EQ(images.size(), tiles);
+    long area[4] = {0, 0, 0, 0};
+    for (const imposetest::Image &image : images)
+      for (double y = 0; y < 792; y += 2)
+        for (double x = 0; x < 612; x += 2) {
+          int quarter = -1;
+          if (image.PageAt(x, y, &quarter) == 0 && quarter >= 0 && quarter < 4) ++area[quarter];
+        }
+    const long most = *std::max_element(area, area + 4);
+    for (int q = 0; q < 4; ++q) EXPECT_GT(area[q] * 10, most * 9) << "quarter " << q;
+  }
+  // A job that names portrait keeps the upright tiles.
+  FilterJob job;
+  job.usePpd();
+  FilterResult r = job.print(wide("pdftops"), "Combination=2x2 orientation-requested=3");
+  EXPECT_EQ(Count(r.out, "0.0 0.0 translate 90 rotate\n"), 0);
+  EXPECT_NE(r.out.find(kTile2x2[0]), std::string::npos);
+}
