@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Long fuzzing: builds every fuzz target (clang, AddressSanitizer and
 # UndefinedBehaviorSanitizer, as test.sh does), runs each for SECONDS
-# (default 1200) with as many at once as there are cores, merges what the
+# (default 1200) with as many at once as there are cores (VT_FUZZ_JOBS sets
+# another number), merges what the
 # runs found back into fuzz/corpus/<target>/ (minimised: only inputs that
 # add coverage are kept), and prints per target the runs, the coverage and
 # any crash, leak, timeout or out-of-memory input.
@@ -19,7 +20,7 @@ seconds=${1:-1200}
 case $seconds in
   ''|*[!0-9]*) echo "usage: fuzz/run-long.sh [SECONDS]" >&2; exit 2 ;;
 esac
-cores=$(nproc)
+cores=${VT_FUZZ_JOBS:-$(nproc)}
 
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug \
       -DVT_BUILD_TESTS=ON -DVT_BUILD_FUZZERS=ON -DVT_SANITIZE=address,undefined >/dev/null
