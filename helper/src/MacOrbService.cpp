@@ -8,6 +8,7 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -23,6 +24,9 @@
 #include "WakeOnLan.h"
 
 struct CancelWatch {
+  // The request's own cancel flag: a cancel ends this request and no other
+  // that runs at the same time.
+  std::atomic<int32_t> flag{0};
   std::mutex mutex;
   std::condition_variable finishedChanged;
   bool finished = false;
@@ -202,6 +206,7 @@ void MacOrbServiceXPC::cancelFileReadThread(std::string cancelFilePath,
     if (watch->finished) return;
     struct stat attributes;
     if (stat(cancelFilePath.c_str(), &attributes) == 0 && attributes.st_size > 0) {
+      watch->flag.store(1);
       gCancelFlag.store(1);
       unlink(cancelFilePath.c_str());
       return;
@@ -221,20 +226,21 @@ std::string MacOrbServiceXPC::pdeSnmpGet_XPC(std::string_view request) {
   const int fd = open(req.cancelFile->c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0664);
   if (fd < 0) return "FALSE";
   // Watched from here on: a cancel written from now is this request's.
-  const FileIdentity identity = req.cancelFlag ? WatchCancelFile(fd) : FileIdentity{};
+  FileIdentity identity = req.cancelFlag ? WatchCancelFile(fd) : FileIdentity{};
   close(fd);
 
   // The flag is set before the watcher starts, so that a cancellation which
   // comes at once is not undone.
-  if (req.cancelFlag) gCancelFlag.store(*req.cancelFlag);
   std::shared_ptr<CancelWatch> watch;
   if (req.cancelFlag) {
     watch = std::make_shared<CancelWatch>();
+    watch->flag.store(*req.cancelFlag);
+    gCancelFlag.store(*req.cancelFlag);
     const std::string path = *req.cancelFile;
     // Without a thread to spare the request still runs; it just cannot be cancelled.
     if (!StartDetachedThread([path, watch] { cancelFileReadThread(path, watch); })) {
-      watch.reset();
       UnwatchCancelFile(identity, path);
+      identity = FileIdentity{};  // watched by nobody: nothing to end
     }
   }
   WatchFinisher finisher(watch, identity, req.cancelFile.value_or(""));
@@ -251,7 +257,7 @@ std::string MacOrbServiceXPC::pdeSnmpGet_XPC(std::string_view request) {
   std::memset(&area, 0, sizeof area);
   uint8_t valueType = 0;
   const int result = PdeSnmpGet(static_cast<int>(req.words.size()), argv.data(), &area,
-                                req.expectedType, req.cancelFlag ? &gCancelFlag : nullptr,
+                                req.expectedType, watch ? &watch->flag : nullptr,
                                 req.charFlag, &valueType);
   return SnmpReply(result, valueType, area);
 }

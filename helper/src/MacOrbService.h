@@ -19,8 +19,8 @@ class MacOrbServiceXPC5403614C_9BB3_4BD1_B25C_0731A6FA2F7C {
   std::string writeDictionaryToPlistFile_XPC(std::string_view request);
   std::string sendMagicPacket_XPC(std::string_view request);
   std::string sendEchoAndRecvReply_XPC(std::string_view request);
-  // Polls the cancel file every 20 ms; once it holds anything, raises
-  // gCancelFlag and removes it. Ends as well when the request it watches has
+  // Polls the cancel file every 20 ms; once it holds anything, raises the
+  // watched request's own cancel flag (and gCancelFlag) and removes it. Ends as well when the request it watches has
   // finished, so no watcher outlives its request.
   static void cancelFileReadThread(std::string cancelFilePath, std::shared_ptr<CancelWatch> watch);
   std::string pdeSnmpGet_XPC(std::string_view request);

@@ -5,16 +5,29 @@
 // values instead, and the wait for the response checks the cancel flag
 // before every round, in rounds short enough that a cancellation ends the
 // wait promptly. The library keeps process-wide state (option parsing, the
-// default store, the MIB tree), so every library call is made under one lock;
-// the waiting runs outside it, and so does the agent's host-name lookup: the
-// name is resolved first, without the lock, and the session is opened on the
-// numeric address, so a name server that never answers holds up only the
-// request that asked for that name.
+// default store, the MIB tree, the SNMPv3 user and engine lists), so every
+// library call is made under one lock. Whatever waits for the network runs
+// outside it, so that an agent or name server that never answers holds up
+// only the request that asked for it: the waits for responses, the agent's
+// host-name lookup (the session is then opened on the numeric address), the
+// TCP connection to the agent, and the SNMPv3 engine-ID discovery, which this
+// code sends and waits for itself instead of letting the library do it
+// synchronously when the first request goes out.
 #include "PdeSnmp.h"
 
 #include <net-snmp/net-snmp-config.h>
 #include <net-snmp/net-snmp-includes.h>
 #include <net-snmp/library/large_fd_set.h>
+#include <net-snmp/library/lcd_time.h>
+#include <net-snmp/library/snmpIPBaseDomain.h>
+#include <net-snmp/library/snmpIPv4BaseDomain.h>
+#include <net-snmp/library/snmpIPv6BaseDomain.h>
+#include <net-snmp/library/snmpTCPDomain.h>
+#include <net-snmp/library/snmpTCPIPv6Domain.h>
+#include <net-snmp/library/snmp_secmod.h>
+#include <net-snmp/library/snmp_service.h>
+#include <net-snmp/library/snmpusm.h>
+#include <net-snmp/library/transform_oids.h>
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <sys/socket.h>
@@ -275,6 +288,213 @@ int NumericAgentAddress(const std::string &agent, const std::atomic<int32_t> *ca
   return 0;
 }
 
+// The address part of a TCP agent address ([DOMAIN:]HOST[:PORT] with one of
+// the library's TCP domain names), and whether it is IPv6. False for every
+// other agent address.
+bool TcpAgentAddress(const char *agent, std::string &address, bool &ipv6) {
+  const char *colon = agent ? std::strchr(agent, ':') : nullptr;
+  if (colon == nullptr) return false;
+  std::string domain(agent, colon);
+  std::transform(domain.begin(), domain.end(), domain.begin(), [](unsigned char c) { return std::tolower(c); });
+  ipv6 = domain == "tcp6" || domain == "tcpv6" || domain == "tcpipv6";
+  if (!ipv6 && domain != "tcp") return false;
+  address = colon + 1;
+  return true;
+}
+
+void CloseTransport(netsnmp_transport *transport) {
+  transport->f_close(transport);
+  netsnmp_transport_free(transport);
+}
+
+// One TCP connection to an agent, made on a thread of its own so that the
+// request can stop waiting for it when it is cancelled. The library's connect
+// blocks until the agent answers or the system gives up; a connection nobody
+// waits for any more is closed by the thread when it is made.
+struct TcpConnection {
+  std::mutex mutex;
+  std::condition_variable doneChanged;
+  bool done = false;
+  bool abandoned = false;
+  netsnmp_transport *transport = nullptr;
+  int error = 0;  // errno of a failed connection
+};
+
+void RunTcpConnection(const std::shared_ptr<TcpConnection> &connection, const netsnmp_ep &endpoint, bool ipv6) {
+  netsnmp_transport *transport = ipv6 ? netsnmp_tcp6_transport(&endpoint, 0) : netsnmp_tcp_transport(&endpoint, 0);
+  const int error = errno;
+  std::unique_lock<std::mutex> lock(connection->mutex);
+  if (connection->abandoned) {
+    lock.unlock();
+    if (transport) {
+      std::lock_guard<std::mutex> library(gSnmpLibrary);
+      CloseTransport(transport);
+    }
+    return;
+  }
+  connection->transport = transport;
+  connection->error = error;
+  connection->done = true;
+  connection->doneChanged.notify_all();
+}
+
+// Connects to endpoint without the lock; while it waits, a raised cancel flag
+// ends the wait. 0 with the transport (nullptr and errno in error when the
+// connection failed), or -1 when cancelled.
+int ConnectTcp(const netsnmp_ep &endpoint, bool ipv6, const std::atomic<int32_t> *cancelFlag,
+               netsnmp_transport *&transport, int &error) {
+  auto connection = std::make_shared<TcpConnection>();
+  try {
+    std::thread([connection, endpoint, ipv6] { RunTcpConnection(connection, endpoint, ipv6); }).detach();
+  } catch (const std::system_error &) {
+    RunTcpConnection(connection, endpoint, ipv6);  // no thread to spare: connect here
+  }
+  std::unique_lock<std::mutex> lock(connection->mutex);
+  while (!connection->done) {
+    if (cancelFlag && cancelFlag->load() == 1) {
+      connection->abandoned = true;
+      return -1;
+    }
+    connection->doneChanged.wait_for(lock, std::chrono::microseconds(kWaitRoundMicroseconds));
+  }
+  transport = connection->transport;
+  error = connection->error;
+  return 0;
+}
+
+// Opens the session for session.peername; called and returning with lock
+// held. A TCP agent is connected to without the lock (see ConnectTcp), the
+// rest as snmp_sess_open does it. On failure the session error is printed
+// and failure is set: kSnmpTimeoutError, or kSnmpOtherError when cancelled.
+void *OpenSession(netsnmp_session &session, const std::atomic<int32_t> *cancelFlag,
+                  std::unique_lock<std::mutex> &lock, int &failure) {
+  std::string address;
+  bool ipv6 = false;
+  void *sessp = nullptr;
+  if (!TcpAgentAddress(session.peername, address, ipv6)) {
+    sessp = snmp_sess_open(&session);
+  } else {
+    const char *defaultTarget = netsnmp_lookup_default_target("snmp", ipv6 ? "tcp6" : "tcp");
+    netsnmp_ep endpoint{};
+    const int parsed = ipv6 ? netsnmp_sockaddr_in6_3(&endpoint, address.c_str(), defaultTarget)
+                            : netsnmp_sockaddr_in3(&endpoint, address.c_str(), defaultTarget);
+    netsnmp_transport *transport = nullptr;
+    int error = 0;
+    if (parsed) {
+      lock.unlock();
+      const int connected = ConnectTcp(endpoint, ipv6, cancelFlag, transport, error);
+      lock.lock();
+      if (connected == -1) {
+        session.s_snmp_errno = SNMPERR_ABORT;
+        snmp_sess_perror("snmpget", &session);
+        failure = kSnmpOtherError;
+        return nullptr;
+      }
+    }
+    if (transport == nullptr) {
+      session.s_snmp_errno = SNMPERR_BAD_ADDRESS;
+      session.s_errno = error;
+      snmp_set_detail(session.peername);
+    } else if (netsnmp_sess_config_and_open_transport(&session, transport) != SNMPERR_SUCCESS) {
+      CloseTransport(transport);  // refused the -T settings
+    } else {
+      sessp = snmp_sess_add(&session, transport, nullptr, nullptr);
+    }
+  }
+  if (sessp == nullptr) {
+    snmp_sess_perror("snmpget", &session);
+    failure = kSnmpTimeoutError;
+  }
+  return sessp;
+}
+
+// The engine-ID probe of the library's user-based security model: a GET
+// without variables from the empty user, without authentication, which the
+// agent answers with a report that carries its engine ID. The empty user is
+// added to the model's user list when it is not there yet.
+netsnmp_pdu *UsmProbePdu() {
+  netsnmp_pdu *pdu = snmp_pdu_create(SNMP_MSG_GET);
+  if (pdu == nullptr) return nullptr;
+  pdu->version = SNMP_VERSION_3;
+  pdu->securityName = strdup("");
+  pdu->securityNameLen = 0;
+  pdu->securityLevel = SNMP_SEC_LEVEL_NOAUTH;
+  pdu->securityModel = SNMP_SEC_MODEL_USM;
+  if (pdu->securityName != nullptr && usm_get_user(nullptr, 0, "") != nullptr) return pdu;
+  auto *user = static_cast<usmUser *>(std::calloc(1, sizeof(usmUser)));
+  if (pdu->securityName == nullptr || user == nullptr) {
+    std::free(user);
+    snmp_free_pdu(pdu);
+    return nullptr;
+  }
+  user->name = strdup("");
+  user->secName = strdup("");
+  user->authProtocolLen = sizeof usmNoAuthProtocol / sizeof(oid);
+  user->authProtocol = snmp_duplicate_objid(usmNoAuthProtocol, user->authProtocolLen);
+  user->privProtocolLen = sizeof usmNoPrivProtocol / sizeof(oid);
+  user->privProtocol = snmp_duplicate_objid(usmNoPrivProtocol, user->privProtocolLen);
+  usm_add_user(user);
+  return pdu;
+}
+
+// Whether the session must find out the agent's engine ID before its first
+// request (the library would probe for it synchronously, under the lock).
+bool NeedsEngineId(void *sessp) {
+  const netsnmp_session *session = snmp_sess_session(sessp);
+  return session->version == SNMP_VERSION_3 && session->securityModel == SNMP_SEC_MODEL_USM &&
+         session->securityEngineIDLen == 0;
+}
+
+// Finds the agent's engine ID as the library does on its own, but with the
+// wait in SynchResponse (without the lock, ended by a cancel); state must
+// outlive the session. The library takes the engine ID from the report into
+// the session; after that the session's user goes into the user list, as
+// after the library's own probe. Returns 0, or kSnmpOtherError with the
+// session error printed.
+int DiscoverEngineId(void *sessp, const std::atomic<int32_t> *cancelFlag, WaitState &state) {
+  netsnmp_pdu *probe = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(gSnmpLibrary);
+    probe = UsmProbePdu();
+    if (probe == nullptr) {
+      snmp_sess_session(sessp)->s_snmp_errno = SNMPERR_MALLOC;
+      snmp_sess_perror("snmpget", snmp_sess_session(sessp));
+      return kSnmpOtherError;
+    }
+    // Keeps the library from probing by itself when the probe goes out.
+    snmp_sess_session(sessp)->flags |= SNMP_FLAGS_DONT_PROBE;
+  }
+  netsnmp_pdu *response = nullptr;
+  const int status = SynchResponse(sessp, probe, &response, cancelFlag, state);
+
+  std::lock_guard<std::mutex> lock(gSnmpLibrary);
+  netsnmp_session *session = snmp_sess_session(sessp);
+  session->flags &= ~SNMP_FLAGS_DONT_PROBE;
+  if (response) snmp_free_pdu(response);
+  if (session->securityEngineIDLen == 0) {
+    if (session->s_snmp_errno != SNMPERR_ABORT) {
+      session->s_snmp_errno = status == STAT_TIMEOUT   ? SNMPERR_TIMEOUT
+                              : status == STAT_SUCCESS ? SNMPERR_INVALID_MSG
+                                                       : SNMPERR_UNKNOWN_ENG_ID;
+    }
+    snmp_sess_perror("snmpget", session);
+    return kSnmpOtherError;
+  }
+  session->s_snmp_errno = SNMPERR_SUCCESS;
+  if (session->engineBoots || session->engineTime) {
+    set_enginetime(session->securityEngineID, session->securityEngineIDLen, session->engineBoots,
+                   session->engineTime, TRUE);
+  }
+  const snmp_secmod_def *usm = find_sec_mod(SNMP_SEC_MODEL_USM);
+  if (usm && usm->post_probe_engineid &&
+      usm->post_probe_engineid(static_cast<session_list *>(sessp), session) != SNMPERR_SUCCESS) {
+    if (session->s_snmp_errno == SNMPERR_SUCCESS) session->s_snmp_errno = SNMPERR_GENERR;
+    snmp_sess_perror("snmpget", session);
+    return kSnmpOtherError;
+  }
+  return 0;
+}
+
 // Copies text into the result area, cut to fit (the printer's values are
 // ASCII, so a cut never matters for a valid UTF-8 boundary).
 void StoreText(SnmpResultArea *result, const std::string &text) {
@@ -372,14 +592,12 @@ int PdeSnmpGet(int argc, char **argv, SnmpResultArea *result, int expectedType,
   }
   if (!numericAgent.empty()) session.peername = numericAgent.data();
 
-  void *sessp = snmp_sess_open(&session);
+  int openFailure = 0;
+  void *sessp = OpenSession(session, cancelFlag, lock, openFailure);
   // The parser's copy of the community; the open session holds its own.
   free(session.community);
   session.community = nullptr;
-  if (sessp == nullptr) {
-    snmp_sess_perror("snmpget", &session);
-    return kSnmpTimeoutError;
-  }
+  if (sessp == nullptr) return openFailure;
 
   netsnmp_pdu *pdu = snmp_pdu_create(SNMP_MSG_GET);
   int failures = 0;
@@ -398,11 +616,22 @@ int PdeSnmpGet(int argc, char **argv, SnmpResultArea *result, int expectedType,
     snmp_sess_close(sessp);
     return kSnmpBadObjectError;
   }
+  const bool needsEngineId = NeedsEngineId(sessp);
   lock.unlock();
 
   int status_result = 0;
   netsnmp_pdu *response = nullptr;
-  WaitState state;  // outlives the session, see SynchResponse
+  WaitState probeState;  // both outlive the session, see SynchResponse
+  WaitState state;
+  if (needsEngineId) {
+    status_result = DiscoverEngineId(sessp, cancelFlag, probeState);
+    if (status_result != 0) {
+      lock.lock();
+      snmp_free_pdu(pdu);
+      snmp_sess_close(sessp);
+      return status_result;
+    }
+  }
   for (;;) {
     const int status = SynchResponse(sessp, pdu, &response, cancelFlag, state);
     pdu = nullptr;

@@ -9,7 +9,9 @@
 // Process-wide values, shared by every connection's thread.
 extern std::atomic<int64_t> gSnmpTimeout;  // session timeout when none given (microseconds)
 extern std::atomic<int32_t> gSnmpRetries;  // session retries when none given
-extern std::atomic<int32_t> gCancelFlag;   // 1 cancels the SNMP wait in progress
+// The cancel flag last given with a request or raised by a cancel; each
+// request waits on a flag of its own, so a cancel ends only its request.
+extern std::atomic<int32_t> gCancelFlag;
 extern std::atomic<uint8_t> gtype;         // ASN.1 type of the last value fetched: 2, 4 or 6
 
 // Results of PdeSnmpGet.

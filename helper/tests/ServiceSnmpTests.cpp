@@ -1,6 +1,7 @@
 // SNMP GETs through the running service against a real snmpd on a loopback
 // port, with fixed values from its own configuration; timeouts against a
-// silent loopback socket; cancellation through the cancel file.
+// silent loopback socket; cancellation through the cancel file; requests that
+// wait for a name server, a TCP handshake or an SNMPv3 engine-ID probe.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -32,7 +33,11 @@ const std::string kAgentConfig =
     "override " + kBase + "3.0 octet_str 0x001B2C3D4E5F\n"
     "override " + kBase + "4.0 object_id .1.3.6.1.4.1\n"
     "override " + kBase + "5.0 octet_str \"" + kLongText + "\"\n"
-    "override " + kBase + "6.0 octet_str 0x0A0B0C\n";
+    "override " + kBase + "6.0 octet_str 0x0A0B0C\n"
+    "createUser dialog\n"
+    "createUser secret SHA \"auth-secret\" AES \"priv-secret\"\n"
+    "rouser dialog noauth\n"
+    "rouser secret priv\n";
 
 struct SnmpCall {
   int type = 2;
@@ -74,6 +79,25 @@ class ServiceSnmp : public ::testing::Test {
   Snmpd snmpd_{dir_, kAgentConfig};
   ServiceProcess service_{dir_};
 };
+
+// Waits until the service has made the request's cancel file, and a little
+// longer, so that the request is under way.
+void WaitUntilStarted(const std::string &cancelFile) {
+  const auto deadline = Clock::now() + std::chrono::seconds(5);
+  while (!PathExists(cancelFile) && Clock::now() < deadline) std::this_thread::sleep_for(milliseconds(5));
+  std::this_thread::sleep_for(milliseconds(100));
+}
+
+// Cancels a pending request from a connection of its own: it ends with the
+// cancellation code within a second.
+void ExpectCancelEndsIt(const ServiceProcess &service, const std::string &cancelFile,
+                        std::future<std::string> &pending) {
+  const auto start = Clock::now();
+  EXPECT_EQ(service.Call(kCancelWrite, cancelFile + ":CancelFileName:"), "TRUE");
+  ASSERT_EQ(pending.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+  EXPECT_LT(Clock::now() - start, milliseconds(1000));
+  EXPECT_EQ(pending.get(), "FALSE:rtn_ExitValue=-30870");
+}
 
 }  // namespace
 
@@ -291,16 +315,73 @@ TEST(ServiceLookup, ANameServerThatNeverAnswersHoldsUpOnlyItsOwnRequest) {
   silent.timeout = "20000000";
   silent.cancelFlag = "0";
   auto cancelled = std::async(std::launch::async, [&] { return call(silent); });
-  while (!PathExists(silent.cancelFile) && Clock::now() - start < std::chrono::seconds(5)) {
-    std::this_thread::sleep_for(milliseconds(5));
-  }
-  std::this_thread::sleep_for(milliseconds(50));
-  start = Clock::now();
-  EXPECT_EQ(service.Call(kCancelWrite, silent.cancelFile + ":CancelFileName:"), "TRUE");
-  ASSERT_EQ(cancelled.wait_for(std::chrono::seconds(5)), std::future_status::ready);
-  EXPECT_LT(Clock::now() - start, milliseconds(1000));
-  EXPECT_EQ(cancelled.get(), "FALSE:rtn_ExitValue=-30870");
+  WaitUntilStarted(silent.cancelFile);
+  ExpectCancelEndsIt(service, silent.cancelFile, cancelled);
   EXPECT_EQ(lookup.wait_for(std::chrono::milliseconds(10)), std::future_status::timeout)
       << "the lookup should still be waiting for its name server";
   EXPECT_EQ(lookup.get(), "FALSE:rtn_ExitValue=-9780");
+}
+
+// A session that cannot be opened (an agent that never completes the TCP
+// handshake, an SNMPv3 agent that never answers the engine-ID probe) holds up
+// only its own request: another connection's GET and another request's
+// cancel go through meanwhile, and the stalled request can be cancelled too.
+TEST_F(ServiceSnmp, ASessionThatCannotOpenHoldsUpOnlyItsOwnRequest) {
+  UnansweredTcpAgent tcp;
+  ASSERT_TRUE(tcp.ready()) << "a connect to the full listener completed";
+  SilentAgent silent;
+  const std::string oid = kBase + "1.0";
+  const struct {
+    const char *what;
+    std::vector<std::string> words;
+  } stalls[] = {
+      {"TCP handshake", {"snmpget", "-v2c", "-c", "public", tcp.agent(), oid}},
+      {"SNMPv3 probe", {"snmpget", "-v3", "-l", "noAuthNoPriv", "-u", "dialog", silent.agent(), oid}},
+  };
+  for (const auto &stall : stalls) {
+    SCOPED_TRACE(stall.what);
+    SnmpCall stalled;
+    stalled.words = stall.words;
+    stalled.timeout = "5000000";
+    stalled.cancelFlag = "0";
+    stalled.cancelFile = dir_ / "cancel-stalled";
+    auto pending = std::async(std::launch::async, [&] { return Call(stalled); });
+    WaitUntilStarted(stalled.cancelFile);
+
+    const auto start = Clock::now();
+    EXPECT_EQ(Call(Get(2, "1.0")), "TRUE:uResult.integer=-42");
+    EXPECT_LT(Clock::now() - start, milliseconds(1000));
+
+    SnmpCall other = Get(2, "1.0");
+    other.words[4] = SilentAgent().agent();
+    other.timeout = "20000000";
+    other.cancelFlag = "0";
+    other.cancelFile = dir_ / "cancel-other";
+    auto cancelled = std::async(std::launch::async, [&] { return Call(other); });
+    WaitUntilStarted(other.cancelFile);
+    ExpectCancelEndsIt(service_, other.cancelFile, cancelled);
+
+    EXPECT_EQ(pending.wait_for(milliseconds(10)), std::future_status::timeout) << "no longer stalled";
+    ExpectCancelEndsIt(service_, stalled.cancelFile, pending);
+  }
+}
+
+// The service's own opening of TCP sessions and SNMPv3 engine discovery.
+TEST_F(ServiceSnmp, TcpAndSnmpV3Sessions) {
+  SnmpCall call = Get(2, "1.0");
+  call.words[4] = snmpd_.tcpAgent();
+  EXPECT_EQ(Call(call), "TRUE:uResult.integer=-42");
+  call.words = {"snmpget", "-v3", "-l", "noAuthNoPriv", "-u", "dialog", snmpd_.agent(), kBase + "2.0"};
+  call.type = 4;
+  EXPECT_EQ(Call(call), "TRUE:uResult.string=Q610 ready");
+  call.words = {"snmpget", "-v3", "-l", "authPriv", "-u", "secret", "-a", "SHA", "-A", "auth-secret",
+                "-x", "AES", "-X", "priv-secret", snmpd_.tcpAgent(), kBase + "2.0"};
+  EXPECT_EQ(Call(call), "TRUE:uResult.string=Q610 ready");
+  call.words[14] = snmpd_.agent();
+  EXPECT_EQ(Call(call), "TRUE:uResult.string=Q610 ready");
+  EXPECT_EQ(Call(call), "TRUE:uResult.string=Q610 ready");
+  // Nobody on the TCP port: the session cannot be opened.
+  call.words = {"snmpget", "-v2c", "-c", "public", "tcp:127.0.0.1:" + std::to_string(FreeLoopbackUdpPort()),
+                kBase + "1.0"};
+  EXPECT_EQ(Call(call), "FALSE:rtn_ExitValue=-9780");
 }

@@ -3,9 +3,10 @@
 // page carries a marker of its own.
 #include <gtest/gtest.h>
 
-#include <regex>
+#include <algorithm>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "FilterRunner.h"
@@ -34,6 +35,76 @@ std::string Document(int pages) {
   return doc + "%%Trailer\n%%EOF\n";
 }
 
+// Plain string matching rather than std::regex: GCC warns inside <regex>
+// (-Wmaybe-uninitialized) in the sanitizer build.
+
+// Whether text is prefix + middle + suffix, with middle not empty.
+bool Between(std::string_view text, std::string_view prefix, std::string_view suffix, std::string_view &middle) {
+  if (text.size() <= prefix.size() + suffix.size() || text.substr(0, prefix.size()) != prefix ||
+      text.substr(text.size() - suffix.size()) != suffix) {
+    return false;
+  }
+  middle = text.substr(prefix.size(), text.size() - prefix.size() - suffix.size());
+  return true;
+}
+
+// Whether text is not empty and made only of characters in set.
+bool MadeOf(std::string_view text, std::string_view set) {
+  return !text.empty() && text.find_first_not_of(set) == std::string_view::npos;
+}
+
+constexpr std::string_view kDigits = "0123456789";
+constexpr std::string_view kNumber = "-0123456789.";
+constexpr std::string_view kUnsigned = "0123456789.";
+constexpr std::string_view kWord = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_";
+
+// Fields of text separated by single spaces.
+std::vector<std::string_view> Fields(std::string_view text) {
+  std::vector<std::string_view> fields;
+  for (size_t at; (at = text.find(' ')) != std::string_view::npos; text.remove_prefix(at + 1))
+    fields.push_back(text.substr(0, at));
+  fields.push_back(text);
+  return fields;
+}
+
+// The token of one line of the imposed part (see Sheets), or "" for none.
+std::string Token(const std::string &line) {
+  const std::string_view text = line;
+  std::string_view part;
+  // "%%Page: LABEL N": the label may hold spaces, the ordinal follows the last.
+  const size_t lastSpace = text.rfind(' ');
+  if (text.substr(0, 8) == "%%Page: " && lastSpace >= 8 && MadeOf(text.substr(lastSpace + 1), kDigits)) {
+    return "[" + line.substr(8, lastSpace - 8) + "#" + line.substr(lastSpace + 1) + "]";
+  }
+  if (Between(text, "(body ", ") pop", part) && MadeOf(part, kDigits)) return "body " + std::string(part);
+  if (line == "ESPshowpage") return "|";
+  if (line == "BLANK") return "BLANK";
+  const size_t indent = std::min(text.find_first_not_of(" \t\n\v\f\r"), text.size());
+  if (Between(text.substr(indent), "/MediaPosition ", ">>setpagedevice", part) && MadeOf(part, kDigits)) {
+    return "tray " + std::string(part);
+  }
+  if (line == "<</ManualFeed false /TraySwitch true /MediaPosition null>>setpagedevice") return "tray null";
+  if (line == "<</ManualFeed true /MediaPosition 3>>setpagedevice") return "tray manual";
+  if (line == "<</MediaType (plain)>>setpagedevice") return "plain";
+  if (line.rfind("<</MediaType (", 0) == 0 && line.size() > 30 &&
+      line.compare(line.size() - 16, 16, ")>>setpagedevice") == 0) {
+    return "media " + line.substr(14, line.size() - 30);
+  }
+  if (Between(text, "<</", ">>setpagedevice", part)) {
+    const std::vector<std::string_view> setting = Fields(part);
+    if (setting.size() == 2 && (setting[0] == "Duplex" || setting[0] == "Tumble") && MadeOf(setting[1], kWord)) {
+      return (setting[0] == "Duplex" ? "duplex " : "tumble ") + std::string(setting[1]);
+    }
+  }
+  // "X Y translate S S scale"
+  const std::vector<std::string_view> f = Fields(text);
+  if (f.size() == 6 && MadeOf(f[0], kNumber) && MadeOf(f[1], kNumber) && f[2] == "translate" &&
+      MadeOf(f[3], kUnsigned) && MadeOf(f[4], kUnsigned) && f[5] == "scale") {
+    return "@" + std::string(f[0]) + "," + std::string(f[1]);
+  }
+  return "";
+}
+
 const std::string kBlankPage =
     "userdict/ESPsave save put\nshowpage\nuserdict /ESPsave get restore\n"
     "gsave\ngrestore\nESPshowpage\n";
@@ -50,42 +121,13 @@ std::string Sheets(const std::string &out) {
   std::string line;
   std::vector<std::string> tokens;
   bool inSetup = true;
-  static const std::regex pageComment(R"(%%Page: (.*) (\d+))");
-  static const std::regex body(R"(\(body (\d+)\) pop)");
-  static const std::regex place(R"(([-\d.]+) ([-\d.]+) translate ([\d.]+) [\d.]+ scale)");
-  static const std::regex position(R"(\s*/MediaPosition (\d+)>>setpagedevice)");
-  static const std::regex duplex(R"(<</(Duplex|Tumble) (\w+)>>setpagedevice)");
-  std::smatch m;
   while (std::getline(lines, line)) {
     if (line == "%%EndSetup") {
       inSetup = false;
       continue;
     }
     if (inSetup || line == "%%Trailer") continue;
-    if (std::regex_match(line, m, pageComment)) {
-      tokens.push_back("[" + m[1].str() + "#" + m[2].str() + "]");
-    } else if (std::regex_match(line, m, body)) {
-      tokens.push_back("body " + m[1].str());
-    } else if (line == "ESPshowpage") {
-      tokens.push_back("|");
-    } else if (line == "BLANK") {
-      tokens.push_back("BLANK");
-    } else if (std::regex_match(line, m, position)) {
-      tokens.push_back("tray " + m[1].str());
-    } else if (line == "<</ManualFeed false /TraySwitch true /MediaPosition null>>setpagedevice") {
-      tokens.push_back("tray null");
-    } else if (line == "<</ManualFeed true /MediaPosition 3>>setpagedevice") {
-      tokens.push_back("tray manual");
-    } else if (line == "<</MediaType (plain)>>setpagedevice") {
-      tokens.push_back("plain");
-    } else if (line.rfind("<</MediaType (", 0) == 0 && line.size() > 30 &&
-               line.compare(line.size() - 16, 16, ")>>setpagedevice") == 0) {
-      tokens.push_back("media " + line.substr(14, line.size() - 30));
-    } else if (std::regex_match(line, m, duplex)) {
-      tokens.push_back((m[1] == "Duplex" ? "duplex " : "tumble ") + m[2].str());
-    } else if (std::regex_match(line, m, place)) {
-      tokens.push_back("@" + m[1].str() + "," + m[2].str());
-    }
+    if (std::string token = Token(line); !token.empty()) tokens.push_back(std::move(token));
   }
   std::string joined;
   for (const auto &t : tokens) joined += (joined.empty() ? "" : " ") + t;

@@ -118,10 +118,13 @@ TEST_F(Header, AtMostThirtyArgumentsArePlaced) {
   std::vector<std::string> names;
   std::string templ;
   Options o("Item=x");
+  // Appended piece by piece: GCC's -Wrestrict misjudges "a" + std::to_string(i)
+  // in optimised builds.
   for (int i = 1; i <= 31; ++i) {
-    names.push_back("a" + std::to_string(i));
-    templ += "%" + std::to_string(i) + ",";
-    if (i <= 30) o.set("a" + std::to_string(i), std::to_string(i));
+    const std::string number = std::to_string(i);
+    names.push_back(std::string("a").append(number));
+    templ.append("%").append(number).append(",");
+    if (i <= 30) o.set(names.back(), number);
   }
   // a31 is unset: it is never fetched, so the line is still written.
   std::string item = Dict({{"PDL_Type", Str("PJL")}, {"Serial", Int(1)},

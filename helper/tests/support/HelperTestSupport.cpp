@@ -400,6 +400,55 @@ SilentAgent::~SilentAgent() {
   if (fd_ >= 0) close(fd_);
 }
 
+namespace {
+
+// Starts a non-blocking connect of a new socket to 127.0.0.1:port.
+int StartLoopbackConnect(uint16_t port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 &&
+      errno != EINPROGRESS) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Whether the connect started on fd completes within waitMs.
+bool ConnectCompletes(int fd, int waitMs) {
+  pollfd entry{fd, POLLOUT, 0};
+  return fd >= 0 && poll(&entry, 1, waitMs) == 1;
+}
+
+}  // namespace
+
+UnansweredTcpAgent::UnansweredTcpAgent() {
+  listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  // A backlog of 0 holds one connection: the filler's.
+  if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
+      getsockname(listener_, reinterpret_cast<sockaddr *>(&address), &length) != 0 || listen(listener_, 0) != 0) {
+    return;
+  }
+  port_ = ntohs(address.sin_port);
+  filler_ = StartLoopbackConnect(port_);
+  if (!ConnectCompletes(filler_, 2000)) return;
+  const int probe = StartLoopbackConnect(port_);
+  ready_ = probe >= 0 && !ConnectCompletes(probe, 200);
+  if (probe >= 0) close(probe);
+}
+
+UnansweredTcpAgent::~UnansweredTcpAgent() {
+  if (filler_ >= 0) close(filler_);
+  if (listener_ >= 0) close(listener_);
+}
+
 uint16_t FreeLoopbackUdpPort() {
   const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   sockaddr_in address{};
@@ -427,7 +476,8 @@ Snmpd::Snmpd(const TempDir &dir, const std::string &extraConfig) {
   const std::string log = dir / "snmpd.log";
   for (int attempt = 0; attempt < 5; ++attempt) {
     port_ = FreeLoopbackUdpPort();
-    WriteWholeFile(conf, "agentaddress udp:127.0.0.1:" + std::to_string(port_) +
+    const std::string port = std::to_string(port_);
+    WriteWholeFile(conf, "agentaddress udp:127.0.0.1:" + port + ",tcp:127.0.0.1:" + port +
                              "\nrocommunity public 127.0.0.1\n" + extraConfig + "\n");
     const pid_t parent = getpid();
     pid_ = fork();

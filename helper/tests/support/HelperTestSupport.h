@@ -88,8 +88,8 @@ class ServiceProcess {
   std::string whyNot_;
 };
 
-// snmpd on 127.0.0.1 at a free high port, with the given extra configuration
-// lines (override lines for fixed values).
+// snmpd on 127.0.0.1 at a free high port, over UDP and TCP, with the given
+// extra configuration lines (override lines for fixed values, users).
 class Snmpd {
  public:
   Snmpd(const TempDir &dir, const std::string &extraConfig);
@@ -101,6 +101,7 @@ class Snmpd {
   const std::string &whyNot() const { return whyNot_; }
   uint16_t port() const { return port_; }
   std::string agent() const { return "udp:127.0.0.1:" + std::to_string(port_); }
+  std::string tcpAgent() const { return "tcp:127.0.0.1:" + std::to_string(port_); }
 
  private:
   pid_t pid_ = -1;
@@ -122,6 +123,26 @@ class SilentAgent {
  private:
   int fd_ = -1;
   uint16_t port_ = 0;
+};
+
+// A TCP listener on 127.0.0.1 that accepts nothing and whose queue is full
+// already: the kernel drops every further connection attempt, so a connect to
+// it neither completes nor fails for about two minutes.
+class UnansweredTcpAgent {
+ public:
+  UnansweredTcpAgent();
+  ~UnansweredTcpAgent();
+  UnansweredTcpAgent(const UnansweredTcpAgent &) = delete;
+  UnansweredTcpAgent &operator=(const UnansweredTcpAgent &) = delete;
+  // Whether a connect really hangs (checked once, for 200 ms).
+  bool ready() const { return ready_; }
+  std::string agent() const { return "tcp:127.0.0.1:" + std::to_string(port_); }
+
+ private:
+  int listener_ = -1;
+  int filler_ = -1;
+  uint16_t port_ = 0;
+  bool ready_ = false;
 };
 
 // A free UDP port on 127.0.0.1 (bound by nobody when this returns).
