@@ -1,16 +1,21 @@
 #include "Q610Driver.h"
 
+#include <pthread.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <exception>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "FilterRun.h"
@@ -112,6 +117,49 @@ ipp_t *PrinterDefaults(pappl_printer_t *printer) {
   return d;
 }
 
+// The device a job's stream is written to.
+//
+// PAPPL 1.3.1 may run jobs of one printer in several threads at once (see
+// JobRuns below), and each of them, when it ends, closes the printer's device
+// if the device URI is a file: one, or if no job of the printer is left
+// active. A job that took over the device a job before it had opened can
+// therefore find it closed and freed under it. So:
+// - a file: device is opened by the job itself (a file or folder can be
+//   opened as often as needed), and closed when the stream is written;
+// - any other device (socket:, usb:) takes one connection at a time, and
+//   PAPPL holds one open for the running job: the job writes through it. PAPPL
+//   keeps that device open while any job of the printer is active, and every
+//   job that runs is active;
+// - a job that PAPPL hands no device (the one it had was closed before the job
+//   came to use it) opens one itself: PAPPL holds none then.
+class JobDevice {
+ public:
+  JobDevice(pappl_job_t *job, pappl_device_t *given) : job_(job), given_(given) {}
+  JobDevice(const JobDevice &) = delete;
+  JobDevice &operator=(const JobDevice &) = delete;
+  ~JobDevice() {
+    if (own_) papplDeviceClose(own_);
+  }
+
+  // The device, opened on first use; null (with the job's message set) when
+  // it cannot be opened.
+  pappl_device_t *Get() {
+    if (own_) return own_;
+    pappl_printer_t *printer = papplJobGetPrinter(job_);
+    const char *uri = papplPrinterGetDeviceURI(printer);
+    if (given_ && !(uri && std::strncmp(uri, "file:", 5) == 0)) return given_;
+    const char *name = papplJobGetName(job_);
+    own_ = papplDeviceOpen(uri, name ? name : "job", papplLogDevice, papplPrinterGetSystem(printer));
+    if (!own_) papplJobSetMessage(job_, "Cannot open the printer's device.");
+    return own_;
+  }
+
+ private:
+  pappl_job_t *job_;
+  pappl_device_t *given_;
+  pappl_device_t *own_ = nullptr;
+};
+
 // Prints one PostScript document of the job through the filter.
 // The job's copies (PAPPL keeps them within copies-supported).
 int JobCopies(pappl_job_t *job) {
@@ -185,6 +233,13 @@ bool PrintPostScript(pappl_job_t *job, pappl_device_t *device, const std::string
     error = "cannot write the spool file";
   }
   bool sent = status == 0;
+  JobDevice output(job, device);
+  pappl_device_t *out = sent ? output.Get() : nullptr;
+  if (sent && !out) {
+    sent = false;
+    status = -1;
+    error = "the printer's device cannot be opened";
+  }
   for (int copy = 0; sent && copy < copies; ++copy) {
     std::rewind(stream);
     char buf[65536];
@@ -194,7 +249,7 @@ bool PrintPostScript(pappl_job_t *job, pappl_device_t *device, const std::string
         sent = false;
         break;
       }
-      if (papplDeviceWrite(device, buf, n) != static_cast<ssize_t>(n)) {
+      if (papplDeviceWrite(out, buf, n) != static_cast<ssize_t>(n)) {
         sent = false;
         status = -1;
         error = "the device did not take the print stream";
@@ -202,7 +257,7 @@ bool PrintPostScript(pappl_job_t *job, pappl_device_t *device, const std::string
       }
     }
   }
-  if (sent) papplDeviceFlush(device);
+  if (sent) papplDeviceFlush(out);
   std::fclose(stream);
   unlink(streamFile.c_str());
   if (!sent) {
@@ -238,9 +293,15 @@ bool MapJob(pappl_job_t *job, JobMapping &mapping) {
   return true;
 }
 
-// PAPPL 1.3 can start two jobs of one printer at once when they arrive
-// together; the printer's device is shared, so a printer prints one job at a
-// time here.
+// Jobs of one printer are printed one at a time. PAPPL 1.3.1 does not ensure
+// that: it starts a job's thread with the job still pending and the printer
+// not yet marked as processing it; the thread does both only once it runs.
+// Any check for jobs in between (a job arriving, another job ending, a
+// release) starts the newest pending job again: another job, or the same one
+// when no newer one waits. The driver therefore
+// - serialises the work of a printer's jobs (PrinterLock),
+// - never writes through a device PAPPL may close under it (JobDevice),
+// - prints a job once when PAPPL runs it in two threads (JobRuns).
 std::mutex &PrinterLock(pappl_printer_t *printer) {
   static std::mutex mapLock;
   static std::map<pappl_printer_t *, std::unique_ptr<std::mutex>> locks;
@@ -248,6 +309,81 @@ std::mutex &PrinterLock(pappl_printer_t *printer) {
   auto &m = locks[printer];
   if (!m) m = std::make_unique<std::mutex>();
   return *m;
+}
+
+// The jobs the driver has begun, with their result once ended.
+class JobRuns {
+ public:
+  // True when the calling thread is the first to run the job.
+  bool Begin(pappl_job_t *job) {
+    std::lock_guard<std::mutex> g(lock_);
+    if (Find(job)) return false;
+    runs_.push_back({papplJobGetPrinter(job), papplJobGetID(job), false, false});
+    // A second thread of a job starts within moments of the first; older
+    // entries are of no further use.
+    if (runs_.size() > 512) runs_.pop_front();
+    return true;
+  }
+
+  void End(pappl_job_t *job, bool ok) {
+    {
+      std::lock_guard<std::mutex> g(lock_);
+      if (Run *r = Find(job)) {
+        r->done = true;
+        r->ok = ok;
+      }
+    }
+    ended_.notify_all();
+  }
+
+  // Waits until the first run of the job ended; its result.
+  bool WaitEnd(pappl_job_t *job) {
+    std::unique_lock<std::mutex> g(lock_);
+    Run *r = nullptr;
+    ended_.wait(g, [&] { return !(r = Find(job)) || r->done; });
+    return r && r->ok;
+  }
+
+ private:
+  struct Run {
+    pappl_printer_t *printer;
+    int id;
+    bool done;
+    bool ok;
+  };
+  Run *Find(pappl_job_t *job) {
+    pappl_printer_t *printer = papplJobGetPrinter(job);
+    int id = papplJobGetID(job);
+    for (Run &r : runs_)
+      if (r.printer == printer && r.id == id) return &r;
+    return nullptr;
+  }
+
+  std::mutex lock_;
+  std::condition_variable ended_;
+  std::deque<Run> runs_;
+};
+
+JobRuns &Runs() {
+  static JobRuns runs;
+  return runs;
+}
+
+// A second thread of a job the driver already runs: waits until the first
+// thread's run and PAPPL's end of the job are over, then ends without
+// printing. When this thread took the job up after PAPPL had ended it (the
+// job shows processing again), PAPPL must end it once more: the first run's
+// result is returned for that. Otherwise the thread ends here, so that PAPPL
+// does not end the job twice (which would list it twice among the completed
+// jobs and free it twice). `mayExit` is false on a client's own thread.
+bool SecondRun(pappl_job_t *job, bool mayExit) {
+  papplLogJob(job, PAPPL_LOGLEVEL_WARN,
+              "PAPPL started this job a second time; it is printed once");
+  bool ok = Runs().WaitEnd(job);
+  for (int i = 0; i < 6000 && papplJobGetTimeCompleted(job) == 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  if (mayExit && papplJobGetState(job) >= IPP_JSTATE_CANCELED) pthread_exit(nullptr);
+  return ok;
 }
 
 // No C++ exception may cross PAPPL's C frames: a failure there fails the job.
@@ -263,6 +399,15 @@ bool Guarded(pappl_job_t *job, F &&f) {
   }
   papplJobSetMessage(job, "Internal error in the driver.");
   return false;
+}
+
+// A job printed by one call of the driver (PostScript, PDF).
+template <typename F>
+bool RunJob(pappl_job_t *job, F &&f) {
+  if (!Runs().Begin(job)) return SecondRun(job, true);
+  bool ok = Guarded(job, f);
+  Runs().End(job, ok);
+  return ok;
 }
 
 // The job's document, or null when it is gone (a job canceled before it ran).
@@ -307,7 +452,7 @@ bool PrintConverted(pappl_job_t *job, pappl_device_t *device, const JobMapping &
 }
 
 bool PrintFileCallback(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device) {
-  return Guarded(job, [&] {
+  return RunJob(job, [&] {
     const char *doc = DocumentOf(job);
     JobMapping mapping;
     if (!doc || !MapJob(job, mapping)) return false;
@@ -326,7 +471,7 @@ bool PrintFileCallback(pappl_job_t *job, pappl_pr_options_t *options, pappl_devi
 bool PdfFilter(pappl_job_t *job, pappl_device_t *device);
 
 bool PdfFilterCallback(pappl_job_t *job, pappl_device_t *device, void *) {
-  return Guarded(job, [&] { return PdfFilter(job, device); });
+  return RunJob(job, [&] { return PdfFilter(job, device); });
 }
 
 bool PdfFilter(pappl_job_t *job, pappl_device_t *device) {
@@ -348,8 +493,20 @@ struct RasterJob {
   char path[1024] = "";
 };
 
+// A second thread of a raster job answers every later callback with the
+// first run's result.
+thread_local int tReplay = -1;
+
 bool RasterStartJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *) {
-  return Guarded(job, [&] {
+  tReplay = -1;
+  if (!Runs().Begin(job)) {
+    // PWG and Apple raster are streamed on the client's own thread, which
+    // must go on serving.
+    const char *f = papplJobGetFilename(job);
+    tReplay = SecondRun(job, f && *f) ? 1 : 0;
+    return tReplay == 1;
+  }
+  bool ok = Guarded(job, [&] {
     auto *r = new RasterJob;
     int fd = papplJobOpenFile(job, r->path, sizeof(r->path), nullptr, "forfilter.ps", "w");
     if (fd >= 0) close(fd);
@@ -361,9 +518,12 @@ bool RasterStartJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *) {
     papplJobSetData(job, r);
     return true;
   });
+  if (!ok) Runs().End(job, false);
+  return ok;
 }
 
 bool RasterStartPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, unsigned) {
+  if (tReplay >= 0) return tReplay == 1;
   auto *r = static_cast<RasterJob *>(papplJobGetData(job));
   if (!r) return false;
   RasterPage page;
@@ -377,17 +537,25 @@ bool RasterStartPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device
 
 bool RasterWriteLine(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, unsigned,
                      const unsigned char *line) {
+  if (tReplay >= 0) return tReplay == 1;
   auto *r = static_cast<RasterJob *>(papplJobGetData(job));
   return r && r->writer.WriteLine(line);
 }
 
 bool RasterEndPage(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, unsigned) {
+  if (tReplay >= 0) return tReplay == 1;
   auto *r = static_cast<RasterJob *>(papplJobGetData(job));
   return r && r->writer.EndPage();
 }
 
+// PAPPL calls this after a failed page too.
 bool RasterEndJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device) {
-  return Guarded(job, [&] {
+  if (tReplay >= 0) {
+    bool ok = tReplay == 1;
+    tReplay = -1;
+    return ok;
+  }
+  bool ok = Guarded(job, [&] {
     auto *r = static_cast<RasterJob *>(papplJobGetData(job));
     if (!r) return false;
     papplJobSetData(job, nullptr);
@@ -400,6 +568,8 @@ bool RasterEndJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device
     delete r;
     return ok;
   });
+  Runs().End(job, ok);
+  return ok;
 }
 
 bool StatusCallback(pappl_printer_t *) { return true; }

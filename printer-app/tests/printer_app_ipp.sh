@@ -316,6 +316,26 @@ else
   n=$(render Photo "$s"); [ "$n" -eq 2 ] && pass "Photo: 2 pages render" || fail "Photo: $n pages render"
 fi
 
+# 6. Jobs arriving together: PAPPL 1.3.1 then starts several of them at once
+# (and a job twice); each must print exactly once, whole, and the server live.
+burst_pids=
+for i in 1 2 3 4 5 6; do
+  submit "Burst$i" application/postscript "$tmp/sample.ps" '' &
+  burst_pids+=" $!"
+done
+wait $burst_pids
+burst_bad=0
+for i in 1 2 3 4 5 6; do
+  s=$(stream_of "Burst$i")
+  if [ "$(job_state "Burst$i")" != completed ] || [ -z "$s" ]; then
+    fail "Burst$i: the job did not complete with output"; burst_bad=1
+  elif [ "$(grep -ac '@PJL JOB$' "$s")" -ne 1 ] || [ "$(grep -ac '^%%Page:' "$s")" -ne $pages ]; then
+    fail "Burst$i: $(grep -ac '@PJL JOB$' "$s") jobs and $(grep -ac '^%%Page:' "$s") pages in its stream"
+    burst_bad=1
+  fi
+done
+[ $burst_bad -eq 0 ] && pass "6 jobs sent together printed once each"
+
 # ---- hostile requests --------------------------------------------------------
 huge=$(for i in $(seq 600); do printf 'MEMBER keyword media-source tray-%d\n' "$i"; done)
 # Wrong types and out-of-range values get an IPP error. PAPPL 1.3 answers
