@@ -21,6 +21,7 @@
 #include "FilterRun.h"
 #include "JobOptions.h"
 #include "RasterPs.h"
+#include "Wake.h"
 
 #ifndef VT_PAPP_SOURCE_PPD
 #define VT_PAPP_SOURCE_PPD ""
@@ -574,6 +575,27 @@ bool RasterEndJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device
 
 bool StatusCallback(pappl_printer_t *) { return true; }
 
+// The wake settings of each printer, as read when its last job arrived: PAPPL
+// reports a job starting with the printer and the job locked, when they
+// cannot be read.
+struct WakeState {
+  WakeSettings settings;
+  std::chrono::steady_clock::time_point sent;
+};
+std::mutex gWakeLock;
+std::map<pappl_printer_t *, WakeState> gWake;
+
+void Wake(pappl_printer_t *printer, const WakeSettings &settings) {
+  std::string why = SendWake(settings);
+  if (why.empty())
+    papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "Sent the Wake-on-LAN packet for %s to %s port %d",
+                    settings.mac.c_str(),
+                    settings.address.empty() ? "255.255.255.255" : settings.address.c_str(),
+                    settings.port);
+  else
+    papplLogPrinter(printer, PAPPL_LOGLEVEL_ERROR, "No Wake-on-LAN: %s", why.c_str());
+}
+
 void IdentifyCallback(pappl_printer_t *printer, pappl_identify_actions_t, const char *message) {
   papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "Identify-Printer: %s", message ? message : "");
 }
@@ -622,6 +644,37 @@ void PrinterCreated(pappl_printer_t *printer, void *) {
     supplies[i].type = PAPPL_SUPPLY_TYPE_TONER;
   }
   papplPrinterSetSupplies(printer, 4, supplies);
+}
+
+void EventCallback(pappl_system_t *, pappl_printer_t *printer, pappl_job_t *job,
+                   pappl_event_t event, void *) {
+  if (!printer || !job) return;
+  if (event == PAPPL_EVENT_JOB_CREATED) {
+    // The printer is woken as soon as a job arrives, while its document is
+    // still coming.
+    WakeSettings settings = ReadWakeSettings(printer);
+    {
+      std::lock_guard<std::mutex> g(gWakeLock);
+      WakeState &w = gWake[printer];
+      w.settings = settings;
+      if (!settings.mac.empty()) w.sent = std::chrono::steady_clock::now();
+    }
+    if (!settings.mac.empty()) Wake(printer, settings);
+  } else if (event == PAPPL_EVENT_JOB_STATE_CHANGED) {
+    // A job starting (or released) after a while: the printer may have gone
+    // back to sleep. Nothing of PAPPL may be called here.
+    WakeSettings settings;
+    {
+      std::lock_guard<std::mutex> g(gWakeLock);
+      auto it = gWake.find(printer);
+      if (it == gWake.end() || it->second.settings.mac.empty() ||
+          std::chrono::steady_clock::now() - it->second.sent < std::chrono::seconds(60))
+        return;
+      it->second.sent = std::chrono::steady_clock::now();
+      settings = it->second.settings;
+    }
+    Wake(printer, settings);
+  }
 }
 
 pappl_pr_driver_t *Drivers(int *count) {
@@ -709,6 +762,11 @@ bool DriverCallback(pappl_system_t *system, const char *driverName, const char *
   for (const char *v : {"vantora-poster", "vantora-cut-lines", "vantora-stamp-text", "cover-front",
                         "cover-back", "insert-sheet", "imposition-template"})
     data->vendor[data->num_vendor++] = v;
+  // The Wake-on-LAN settings: PAPPL 1.3 lets a driver keep printer settings
+  // only as the -default of a vendor attribute, which then is a job attribute
+  // too; a job's own value is not used.
+  for (const char *v : {kWakeMacAttr, kWakeAddressAttr, kWakePortAttr})
+    data->vendor[data->num_vendor++] = v;
 
   ipp_t *a = ippNew();
   AddKeywords(a, "vantora-poster-supported", SupportedPosters());
@@ -717,6 +775,9 @@ bool DriverCallback(pappl_system_t *system, const char *driverName, const char *
   ippAddBoolean(a, IPP_TAG_PRINTER, "vantora-cut-lines-default", 0);
   ippAddInteger(a, IPP_TAG_PRINTER, IPP_TAG_INTEGER, "vantora-stamp-text-supported", kStampTextMax);
   ippAddOutOfBand(a, IPP_TAG_PRINTER, IPP_TAG_NOVALUE, "vantora-stamp-text-default");
+  ippAddRange(a, IPP_TAG_PRINTER, (std::string(kWakePortAttr) + "-supported").c_str(), 1, 65535);
+  ippAddInteger(a, IPP_TAG_PRINTER, IPP_TAG_INTEGER,
+                (std::string(kWakePortAttr) + "-default").c_str(), 9);
 
   // Secure print: job-password is not advertised. PAPPL 1.3 keeps only the
   // job attributes group with a job, and clients (CUPS among them) send the

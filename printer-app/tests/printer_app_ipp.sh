@@ -336,6 +336,45 @@ for i in 1 2 3 4 5 6; do
 done
 [ $burst_bad -eq 0 ] && pass "6 jobs sent together printed once each"
 
+# 7. Wake-on-LAN: the printer's wake settings, set with
+# Set-Printer-Attributes, send the magic packet (six 0xff bytes, the MAC
+# sixteen times) to a loopback listener when a job arrives.
+python3 - "$tmp/wol.port" "$tmp/wol.hex" <<'PY' &
+import socket, sys
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.bind(("127.0.0.1", 0))
+open(sys.argv[1], "w").write(str(s.getsockname()[1]))
+s.settimeout(60)
+try:
+    open(sys.argv[2], "w").write(s.recv(1000).hex())
+except socket.timeout:
+    pass
+PY
+wol_pid=$!
+for _ in $(seq 50); do [ -s "$tmp/wol.port" ] && break; sleep 0.1; done
+cat > "$tmp/wol.test" <<EOF
+{
+  NAME "set the wake settings"
+  OPERATION Set-Printer-Attributes
+  GROUP operation-attributes-tag
+  $common_ops
+  GROUP printer-attributes-tag
+  ATTR text vantora-wake-mac-default "00:1B:2c:3d:4e:5f"
+  ATTR text vantora-wake-address-default "127.0.0.1"
+  ATTR integer vantora-wake-port-default $(cat "$tmp/wol.port")
+  STATUS successful-ok
+}
+EOF
+timeout 60 ipptool -t "$uri" "$tmp/wol.test" >"$tmp/wol.log" 2>&1 || { fail "wake settings not taken"; tail -5 "$tmp/wol.log"; }
+submit Woken application/postscript "$tmp/sample.ps" ''
+wait $wol_pid
+expected=ffffffffffff$(for i in $(seq 16); do printf '001b2c3d4e5f'; done)000000000000
+if [ "$(cat "$tmp/wol.hex" 2>/dev/null)" = "$expected" ] && [ "$(job_state Woken)" = completed ]; then
+  pass "Woken: magic packet for 00:1b:2c:3d:4e:5f on the set address and port, job printed"
+else
+  fail "Woken: got '$(cat "$tmp/wol.hex" 2>/dev/null)', job state '$(job_state Woken)'"
+fi
+
 # ---- hostile requests --------------------------------------------------------
 huge=$(for i in $(seq 600); do printf 'MEMBER keyword media-source tray-%d\n' "$i"; done)
 # Wrong types and out-of-range values get an IPP error. PAPPL 1.3 answers
