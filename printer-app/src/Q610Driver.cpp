@@ -20,6 +20,7 @@
 
 #include "FilterRun.h"
 #include "JobOptions.h"
+#include "PrinterMib.h"
 #include "RasterPs.h"
 #include "Wake.h"
 
@@ -573,7 +574,46 @@ bool RasterEndJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device
   return ok;
 }
 
-bool StatusCallback(pappl_printer_t *) { return true; }
+// The port of the printers' SNMP agents: 161; tests point it at their own.
+int SnmpPort() {
+  const char *env = std::getenv("VANTORA_PRINTER_APP_SNMP_PORT");
+  int port = env ? std::atoi(env) : 0;
+  return port > 0 && port < 65536 ? port : 161;
+}
+
+// The printer's state and supplies from its Printer MIB, for a network
+// printer. PAPPL asks for them before answering Get-Printer-Attributes, so
+// the agent is asked at most every 10 seconds (every 60 when it did not
+// answer), with a short wait.
+bool StatusCallback(pappl_printer_t *printer) {
+  std::string agent = SnmpAgentFor(papplPrinterGetDeviceURI(printer), SnmpPort());
+  if (agent.empty()) return true;
+  static std::mutex lock;
+  static std::map<pappl_printer_t *, std::chrono::steady_clock::time_point> next;
+  auto now = std::chrono::steady_clock::now();
+  {
+    std::lock_guard<std::mutex> g(lock);
+    auto it = next.find(printer);
+    if (it != next.end() && now < it->second) return true;
+    next[printer] = now + std::chrono::seconds(60);
+  }
+  MibStatus mib;
+  std::string error;
+  if (!QueryPrinterMib(agent, "public", 500, mib, error)) {
+    papplLogPrinter(printer, PAPPL_LOGLEVEL_DEBUG, "Printer MIB: %s", error.c_str());
+    return true;
+  }
+  {
+    std::lock_guard<std::mutex> g(lock);
+    next[printer] = now + std::chrono::seconds(10);
+  }
+  PrinterState st = MapPrinterMib(mib);
+  if (!st.supplies.empty())
+    papplPrinterSetSupplies(printer, static_cast<int>(st.supplies.size()), st.supplies.data());
+  papplPrinterSetReasons(printer, st.reasons,
+                         static_cast<pappl_preason_t>(kMibReasons & ~st.reasons));
+  return true;
+}
 
 // The wake settings of each printer, as read when its last job arrived: PAPPL
 // reports a job starting with the printer and the job locked, when they
@@ -626,8 +666,8 @@ ipp_t *CoverCol(const char *type, const char *source) {
 }  // namespace
 
 void PrinterCreated(pappl_printer_t *printer, void *) {
-  // The four toners; their levels are not read from the printer, so they
-  // are reported as unknown.
+  // The four toners, at unknown levels until the printer's MIB is read (a
+  // network printer's, by the status callback).
   pappl_supply_t supplies[4] = {};
   const struct {
     pappl_supply_color_t color;

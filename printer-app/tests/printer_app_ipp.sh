@@ -51,6 +51,9 @@ export VT_TEST_ROOT=$tmp/root VT_TEST_SPOOL_DIR=$tmp/vtspool
 export VANTORA_PRINTER_APP_FILTER=$filter VANTORA_PRINTER_APP_PPD=$src/packaging/ppd/Q610.ppd
 # The mainloop's sub-commands look for the server's socket in TMPDIR.
 export TMPDIR=$tmp
+# The SNMP agent of network printers: a loopback port of this test's own.
+snmp_port=$(python3 -c 'import socket; s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+export VANTORA_PRINTER_APP_SNMP_PORT=$snmp_port
 
 # ---- the server, on a free loopback port -----------------------------------
 port=
@@ -373,6 +376,64 @@ if [ "$(cat "$tmp/wol.hex" 2>/dev/null)" = "$expected" ] && [ "$(job_state Woken
   pass "Woken: magic packet for 00:1b:2c:3d:4e:5f on the set address and port, job printed"
 else
   fail "Woken: got '$(cat "$tmp/wol.hex" 2>/dev/null)', job state '$(job_state Woken)'"
+fi
+
+# 8. A network printer's state and supplies come from its Printer MIB: snmpd
+# on loopback answers for it with fixed values (lowToner and doorOpen set in
+# hrPrinterDetectedErrorState: 0x28, the text "("; PAPPL 1.3 cannot report
+# door-open, so a door open is cover-open).
+snmpd_exe=$(command -v snmpd || echo /usr/sbin/snmpd)
+if [ -x "$snmpd_exe" ]; then
+  mkdir -p "$tmp/snmpd"
+  cat > "$tmp/snmpd/snmpd.conf" <<EOF
+agentaddress udp:127.0.0.1:$snmp_port
+rocommunity public 127.0.0.1
+override .1.3.6.1.2.1.25.3.2.1.5.1 integer 3
+override .1.3.6.1.2.1.25.3.5.1.2.1 octet_str "("
+override .1.3.6.1.2.1.43.11.1.1.6.1.1 octet_str "Cyan Toner"
+override .1.3.6.1.2.1.43.11.1.1.4.1.1 integer 3
+override .1.3.6.1.2.1.43.11.1.1.5.1.1 integer 3
+override .1.3.6.1.2.1.43.11.1.1.8.1.1 integer 100
+override .1.3.6.1.2.1.43.11.1.1.9.1.1 integer 40
+override .1.3.6.1.2.1.43.11.1.1.6.1.2 octet_str "Black Toner"
+override .1.3.6.1.2.1.43.11.1.1.4.1.2 integer 3
+override .1.3.6.1.2.1.43.11.1.1.5.1.2 integer 3
+override .1.3.6.1.2.1.43.11.1.1.8.1.2 integer 200
+override .1.3.6.1.2.1.43.11.1.1.9.1.2 integer 50
+EOF
+  SNMP_PERSISTENT_DIR=$tmp/snmpd SNMPCONFPATH=$tmp/snmpd MIBS= \
+    "$snmpd_exe" -f -Lf "$tmp/snmpd/log" -C -c "$tmp/snmpd/snmpd.conf" -p "$tmp/snmpd/pid" &
+  snmpd_pid=$!
+  sleep 1
+  "$app" add -u "ipp://localhost:$port/ipp/system" -d Q610net -m vantora_q610 \
+    -v "socket://127.0.0.1:9" >"$tmp/addnet.log" 2>&1 || { fail "Q610net not added"; cat "$tmp/addnet.log"; }
+  cat > "$tmp/mib.test" <<EOF
+{
+  NAME "state and supplies of a network printer"
+  OPERATION Get-Printer-Attributes
+  GROUP operation-attributes-tag
+  ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en
+  ATTR uri printer-uri ipp://localhost:$port/ipp/print/Q610net
+  STATUS successful-ok
+  DISPLAY marker-names
+  DISPLAY marker-levels
+  DISPLAY printer-state-reasons
+}
+EOF
+  timeout 60 ipptool -tv "ipp://localhost:$port/ipp/print/Q610net" "$tmp/mib.test" >"$tmp/mib.log" 2>&1
+  kill "$snmpd_pid" 2>/dev/null; wait "$snmpd_pid" 2>/dev/null
+  names=$(sed -n 's/^ *marker-names ([^)]*) = //p' "$tmp/mib.log")
+  levels=$(sed -n 's/^ *marker-levels ([^)]*) = //p' "$tmp/mib.log")
+  reasons=$(sed -n 's/^ *printer-state-reasons ([^)]*) = //p' "$tmp/mib.log")
+  if [ "$names" = "Cyan Toner,Black Toner" ] && [ "$levels" = "40,25" ] &&
+     [[ ",$reasons," == *,toner-low,* ]] && [[ ",$reasons," == *,cover-open,* ]]; then
+    pass "Q610net: supplies $names at $levels, reasons $reasons from the Printer MIB"
+  else
+    fail "Q610net: marker-names '$names', marker-levels '$levels', printer-state-reasons '$reasons'"
+  fi
+else
+  echo "note: snmpd is not installed; the Printer MIB is checked by printer_app_tests only"
 fi
 
 # ---- hostile requests --------------------------------------------------------
