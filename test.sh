@@ -11,13 +11,7 @@ fuzz_seconds=${VT_FUZZ_SECONDS:-60}
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j"$jobs"
-ctest --test-dir build -j"$jobs" --output-on-failure -E '^printer_app_ipp$'
-# PAPPL 1.3.1 now and then starts two jobs of one printer at once and then
-# writes to a device it has already closed (a crash inside papplDeviceWrite,
-# seen under load; README, "The Printer Application"). The server test is
-# run alone and, when that happens, again, at most five times in all; every
-# failed try prints its output.
-ctest --test-dir build --output-on-failure -R '^printer_app_ipp$' --repeat until-pass:5
+ctest --test-dir build -j"$jobs" --output-on-failure
 
 cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug \
       -DVT_SANITIZE=address,undefined

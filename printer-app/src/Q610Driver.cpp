@@ -1,21 +1,28 @@
 #include "Q610Driver.h"
 
+#include <pthread.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <exception>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "FilterRun.h"
 #include "JobOptions.h"
+#include "PrinterMib.h"
 #include "RasterPs.h"
+#include "Wake.h"
 
 #ifndef VT_PAPP_SOURCE_PPD
 #define VT_PAPP_SOURCE_PPD ""
@@ -112,6 +119,49 @@ ipp_t *PrinterDefaults(pappl_printer_t *printer) {
   return d;
 }
 
+// The device a job's stream is written to.
+//
+// PAPPL 1.3.1 may run jobs of one printer in several threads at once (see
+// JobRuns below), and each of them, when it ends, closes the printer's device
+// if the device URI is a file: one, or if no job of the printer is left
+// active. A job that took over the device a job before it had opened can
+// therefore find it closed and freed under it. So:
+// - a file: device is opened by the job itself (a file or folder can be
+//   opened as often as needed), and closed when the stream is written;
+// - any other device (socket:, usb:) takes one connection at a time, and
+//   PAPPL holds one open for the running job: the job writes through it. PAPPL
+//   keeps that device open while any job of the printer is active, and every
+//   job that runs is active;
+// - a job that PAPPL hands no device (the one it had was closed before the job
+//   came to use it) opens one itself: PAPPL holds none then.
+class JobDevice {
+ public:
+  JobDevice(pappl_job_t *job, pappl_device_t *given) : job_(job), given_(given) {}
+  JobDevice(const JobDevice &) = delete;
+  JobDevice &operator=(const JobDevice &) = delete;
+  ~JobDevice() {
+    if (own_) papplDeviceClose(own_);
+  }
+
+  // The device, opened on first use; null (with the job's message set) when
+  // it cannot be opened.
+  pappl_device_t *Get() {
+    if (own_) return own_;
+    pappl_printer_t *printer = papplJobGetPrinter(job_);
+    const char *uri = papplPrinterGetDeviceURI(printer);
+    if (given_ && !(uri && std::strncmp(uri, "file:", 5) == 0)) return given_;
+    const char *name = papplJobGetName(job_);
+    own_ = papplDeviceOpen(uri, name ? name : "job", papplLogDevice, papplPrinterGetSystem(printer));
+    if (!own_) papplJobSetMessage(job_, "Cannot open the printer's device.");
+    return own_;
+  }
+
+ private:
+  pappl_job_t *job_;
+  pappl_device_t *given_;
+  pappl_device_t *own_ = nullptr;
+};
+
 // Prints one PostScript document of the job through the filter.
 // The job's copies (PAPPL keeps them within copies-supported).
 int JobCopies(pappl_job_t *job) {
@@ -185,6 +235,13 @@ bool PrintPostScript(pappl_job_t *job, pappl_device_t *device, const std::string
     error = "cannot write the spool file";
   }
   bool sent = status == 0;
+  JobDevice output(job, device);
+  pappl_device_t *out = sent ? output.Get() : nullptr;
+  if (sent && !out) {
+    sent = false;
+    status = -1;
+    error = "the printer's device cannot be opened";
+  }
   for (int copy = 0; sent && copy < copies; ++copy) {
     std::rewind(stream);
     char buf[65536];
@@ -194,7 +251,7 @@ bool PrintPostScript(pappl_job_t *job, pappl_device_t *device, const std::string
         sent = false;
         break;
       }
-      if (papplDeviceWrite(device, buf, n) != static_cast<ssize_t>(n)) {
+      if (papplDeviceWrite(out, buf, n) != static_cast<ssize_t>(n)) {
         sent = false;
         status = -1;
         error = "the device did not take the print stream";
@@ -202,7 +259,7 @@ bool PrintPostScript(pappl_job_t *job, pappl_device_t *device, const std::string
       }
     }
   }
-  if (sent) papplDeviceFlush(device);
+  if (sent) papplDeviceFlush(out);
   std::fclose(stream);
   unlink(streamFile.c_str());
   if (!sent) {
@@ -238,9 +295,15 @@ bool MapJob(pappl_job_t *job, JobMapping &mapping) {
   return true;
 }
 
-// PAPPL 1.3 can start two jobs of one printer at once when they arrive
-// together; the printer's device is shared, so a printer prints one job at a
-// time here.
+// Jobs of one printer are printed one at a time. PAPPL 1.3.1 does not ensure
+// that: it starts a job's thread with the job still pending and the printer
+// not yet marked as processing it; the thread does both only once it runs.
+// Any check for jobs in between (a job arriving, another job ending, a
+// release) starts the newest pending job again: another job, or the same one
+// when no newer one waits. The driver therefore
+// - serialises the work of a printer's jobs (PrinterLock),
+// - never writes through a device PAPPL may close under it (JobDevice),
+// - prints a job once when PAPPL runs it in two threads (JobRuns).
 std::mutex &PrinterLock(pappl_printer_t *printer) {
   static std::mutex mapLock;
   static std::map<pappl_printer_t *, std::unique_ptr<std::mutex>> locks;
@@ -248,6 +311,81 @@ std::mutex &PrinterLock(pappl_printer_t *printer) {
   auto &m = locks[printer];
   if (!m) m = std::make_unique<std::mutex>();
   return *m;
+}
+
+// The jobs the driver has begun, with their result once ended.
+class JobRuns {
+ public:
+  // True when the calling thread is the first to run the job.
+  bool Begin(pappl_job_t *job) {
+    std::lock_guard<std::mutex> g(lock_);
+    if (Find(job)) return false;
+    runs_.push_back({papplJobGetPrinter(job), papplJobGetID(job), false, false});
+    // A second thread of a job starts within moments of the first; older
+    // entries are of no further use.
+    if (runs_.size() > 512) runs_.pop_front();
+    return true;
+  }
+
+  void End(pappl_job_t *job, bool ok) {
+    {
+      std::lock_guard<std::mutex> g(lock_);
+      if (Run *r = Find(job)) {
+        r->done = true;
+        r->ok = ok;
+      }
+    }
+    ended_.notify_all();
+  }
+
+  // Waits until the first run of the job ended; its result.
+  bool WaitEnd(pappl_job_t *job) {
+    std::unique_lock<std::mutex> g(lock_);
+    Run *r = nullptr;
+    ended_.wait(g, [&] { return !(r = Find(job)) || r->done; });
+    return r && r->ok;
+  }
+
+ private:
+  struct Run {
+    pappl_printer_t *printer;
+    int id;
+    bool done;
+    bool ok;
+  };
+  Run *Find(pappl_job_t *job) {
+    pappl_printer_t *printer = papplJobGetPrinter(job);
+    int id = papplJobGetID(job);
+    for (Run &r : runs_)
+      if (r.printer == printer && r.id == id) return &r;
+    return nullptr;
+  }
+
+  std::mutex lock_;
+  std::condition_variable ended_;
+  std::deque<Run> runs_;
+};
+
+JobRuns &Runs() {
+  static JobRuns runs;
+  return runs;
+}
+
+// A second thread of a job the driver already runs: waits until the first
+// thread's run and PAPPL's end of the job are over, then ends without
+// printing. When this thread took the job up after PAPPL had ended it (the
+// job shows processing again), PAPPL must end it once more: the first run's
+// result is returned for that. Otherwise the thread ends here, so that PAPPL
+// does not end the job twice (which would list it twice among the completed
+// jobs and free it twice). `mayExit` is false on a client's own thread.
+bool SecondRun(pappl_job_t *job, bool mayExit) {
+  papplLogJob(job, PAPPL_LOGLEVEL_WARN,
+              "PAPPL started this job a second time; it is printed once");
+  bool ok = Runs().WaitEnd(job);
+  for (int i = 0; i < 6000 && papplJobGetTimeCompleted(job) == 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  if (mayExit && papplJobGetState(job) >= IPP_JSTATE_CANCELED) pthread_exit(nullptr);
+  return ok;
 }
 
 // No C++ exception may cross PAPPL's C frames: a failure there fails the job.
@@ -263,6 +401,15 @@ bool Guarded(pappl_job_t *job, F &&f) {
   }
   papplJobSetMessage(job, "Internal error in the driver.");
   return false;
+}
+
+// A job printed by one call of the driver (PostScript, PDF).
+template <typename F>
+bool RunJob(pappl_job_t *job, F &&f) {
+  if (!Runs().Begin(job)) return SecondRun(job, true);
+  bool ok = Guarded(job, f);
+  Runs().End(job, ok);
+  return ok;
 }
 
 // The job's document, or null when it is gone (a job canceled before it ran).
@@ -307,7 +454,7 @@ bool PrintConverted(pappl_job_t *job, pappl_device_t *device, const JobMapping &
 }
 
 bool PrintFileCallback(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device) {
-  return Guarded(job, [&] {
+  return RunJob(job, [&] {
     const char *doc = DocumentOf(job);
     JobMapping mapping;
     if (!doc || !MapJob(job, mapping)) return false;
@@ -326,7 +473,7 @@ bool PrintFileCallback(pappl_job_t *job, pappl_pr_options_t *options, pappl_devi
 bool PdfFilter(pappl_job_t *job, pappl_device_t *device);
 
 bool PdfFilterCallback(pappl_job_t *job, pappl_device_t *device, void *) {
-  return Guarded(job, [&] { return PdfFilter(job, device); });
+  return RunJob(job, [&] { return PdfFilter(job, device); });
 }
 
 bool PdfFilter(pappl_job_t *job, pappl_device_t *device) {
@@ -348,8 +495,20 @@ struct RasterJob {
   char path[1024] = "";
 };
 
+// A second thread of a raster job answers every later callback with the
+// first run's result.
+thread_local int tReplay = -1;
+
 bool RasterStartJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *) {
-  return Guarded(job, [&] {
+  tReplay = -1;
+  if (!Runs().Begin(job)) {
+    // PWG and Apple raster are streamed on the client's own thread, which
+    // must go on serving.
+    const char *f = papplJobGetFilename(job);
+    tReplay = SecondRun(job, f && *f) ? 1 : 0;
+    return tReplay == 1;
+  }
+  bool ok = Guarded(job, [&] {
     auto *r = new RasterJob;
     int fd = papplJobOpenFile(job, r->path, sizeof(r->path), nullptr, "forfilter.ps", "w");
     if (fd >= 0) close(fd);
@@ -361,9 +520,12 @@ bool RasterStartJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *) {
     papplJobSetData(job, r);
     return true;
   });
+  if (!ok) Runs().End(job, false);
+  return ok;
 }
 
 bool RasterStartPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, unsigned) {
+  if (tReplay >= 0) return tReplay == 1;
   auto *r = static_cast<RasterJob *>(papplJobGetData(job));
   if (!r) return false;
   RasterPage page;
@@ -377,17 +539,25 @@ bool RasterStartPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device
 
 bool RasterWriteLine(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, unsigned,
                      const unsigned char *line) {
+  if (tReplay >= 0) return tReplay == 1;
   auto *r = static_cast<RasterJob *>(papplJobGetData(job));
   return r && r->writer.WriteLine(line);
 }
 
 bool RasterEndPage(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, unsigned) {
+  if (tReplay >= 0) return tReplay == 1;
   auto *r = static_cast<RasterJob *>(papplJobGetData(job));
   return r && r->writer.EndPage();
 }
 
+// PAPPL calls this after a failed page too.
 bool RasterEndJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device) {
-  return Guarded(job, [&] {
+  if (tReplay >= 0) {
+    bool ok = tReplay == 1;
+    tReplay = -1;
+    return ok;
+  }
+  bool ok = Guarded(job, [&] {
     auto *r = static_cast<RasterJob *>(papplJobGetData(job));
     if (!r) return false;
     papplJobSetData(job, nullptr);
@@ -400,9 +570,71 @@ bool RasterEndJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device
     delete r;
     return ok;
   });
+  Runs().End(job, ok);
+  return ok;
 }
 
-bool StatusCallback(pappl_printer_t *) { return true; }
+// The port of the printers' SNMP agents: 161; tests point it at their own.
+int SnmpPort() {
+  const char *env = std::getenv("VANTORA_PRINTER_APP_SNMP_PORT");
+  int port = env ? std::atoi(env) : 0;
+  return port > 0 && port < 65536 ? port : 161;
+}
+
+// The printer's state and supplies from its Printer MIB, for a network
+// printer. PAPPL asks for them before answering Get-Printer-Attributes, so
+// the agent is asked at most every 10 seconds (every 60 when it did not
+// answer), with a short wait.
+bool StatusCallback(pappl_printer_t *printer) {
+  std::string agent = SnmpAgentFor(papplPrinterGetDeviceURI(printer), SnmpPort());
+  if (agent.empty()) return true;
+  static std::mutex lock;
+  static std::map<pappl_printer_t *, std::chrono::steady_clock::time_point> next;
+  auto now = std::chrono::steady_clock::now();
+  {
+    std::lock_guard<std::mutex> g(lock);
+    auto it = next.find(printer);
+    if (it != next.end() && now < it->second) return true;
+    next[printer] = now + std::chrono::seconds(60);
+  }
+  MibStatus mib;
+  std::string error;
+  if (!QueryPrinterMib(agent, "public", 500, mib, error)) {
+    papplLogPrinter(printer, PAPPL_LOGLEVEL_DEBUG, "Printer MIB: %s", error.c_str());
+    return true;
+  }
+  {
+    std::lock_guard<std::mutex> g(lock);
+    next[printer] = now + std::chrono::seconds(10);
+  }
+  PrinterState st = MapPrinterMib(mib);
+  if (!st.supplies.empty())
+    papplPrinterSetSupplies(printer, static_cast<int>(st.supplies.size()), st.supplies.data());
+  papplPrinterSetReasons(printer, st.reasons,
+                         static_cast<pappl_preason_t>(kMibReasons & ~st.reasons));
+  return true;
+}
+
+// The wake settings of each printer, as read when its last job arrived: PAPPL
+// reports a job starting with the printer and the job locked, when they
+// cannot be read.
+struct WakeState {
+  WakeSettings settings;
+  std::chrono::steady_clock::time_point sent;
+};
+std::mutex gWakeLock;
+std::map<pappl_printer_t *, WakeState> gWake;
+
+void Wake(pappl_printer_t *printer, const WakeSettings &settings) {
+  std::string why = SendWake(settings);
+  if (why.empty())
+    papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "Sent the Wake-on-LAN packet for %s to %s port %d",
+                    settings.mac.c_str(),
+                    settings.address.empty() ? "255.255.255.255" : settings.address.c_str(),
+                    settings.port);
+  else
+    papplLogPrinter(printer, PAPPL_LOGLEVEL_ERROR, "No Wake-on-LAN: %s", why.c_str());
+}
 
 void IdentifyCallback(pappl_printer_t *printer, pappl_identify_actions_t, const char *message) {
   papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "Identify-Printer: %s", message ? message : "");
@@ -434,8 +666,8 @@ ipp_t *CoverCol(const char *type, const char *source) {
 }  // namespace
 
 void PrinterCreated(pappl_printer_t *printer, void *) {
-  // The four toners; their levels are not read from the printer, so they
-  // are reported as unknown.
+  // The four toners, at unknown levels until the printer's MIB is read (a
+  // network printer's, by the status callback).
   pappl_supply_t supplies[4] = {};
   const struct {
     pappl_supply_color_t color;
@@ -452,6 +684,37 @@ void PrinterCreated(pappl_printer_t *printer, void *) {
     supplies[i].type = PAPPL_SUPPLY_TYPE_TONER;
   }
   papplPrinterSetSupplies(printer, 4, supplies);
+}
+
+void EventCallback(pappl_system_t *, pappl_printer_t *printer, pappl_job_t *job,
+                   pappl_event_t event, void *) {
+  if (!printer || !job) return;
+  if (event == PAPPL_EVENT_JOB_CREATED) {
+    // The printer is woken as soon as a job arrives, while its document is
+    // still coming.
+    WakeSettings settings = ReadWakeSettings(printer);
+    {
+      std::lock_guard<std::mutex> g(gWakeLock);
+      WakeState &w = gWake[printer];
+      w.settings = settings;
+      if (!settings.mac.empty()) w.sent = std::chrono::steady_clock::now();
+    }
+    if (!settings.mac.empty()) Wake(printer, settings);
+  } else if (event == PAPPL_EVENT_JOB_STATE_CHANGED) {
+    // A job starting (or released) after a while: the printer may have gone
+    // back to sleep. Nothing of PAPPL may be called here.
+    WakeSettings settings;
+    {
+      std::lock_guard<std::mutex> g(gWakeLock);
+      auto it = gWake.find(printer);
+      if (it == gWake.end() || it->second.settings.mac.empty() ||
+          std::chrono::steady_clock::now() - it->second.sent < std::chrono::seconds(60))
+        return;
+      it->second.sent = std::chrono::steady_clock::now();
+      settings = it->second.settings;
+    }
+    Wake(printer, settings);
+  }
 }
 
 pappl_pr_driver_t *Drivers(int *count) {
@@ -539,6 +802,11 @@ bool DriverCallback(pappl_system_t *system, const char *driverName, const char *
   for (const char *v : {"vantora-poster", "vantora-cut-lines", "vantora-stamp-text", "cover-front",
                         "cover-back", "insert-sheet", "imposition-template"})
     data->vendor[data->num_vendor++] = v;
+  // The Wake-on-LAN settings: PAPPL 1.3 lets a driver keep printer settings
+  // only as the -default of a vendor attribute, which then is a job attribute
+  // too; a job's own value is not used.
+  for (const char *v : {kWakeMacAttr, kWakeAddressAttr, kWakePortAttr})
+    data->vendor[data->num_vendor++] = v;
 
   ipp_t *a = ippNew();
   AddKeywords(a, "vantora-poster-supported", SupportedPosters());
@@ -547,6 +815,9 @@ bool DriverCallback(pappl_system_t *system, const char *driverName, const char *
   ippAddBoolean(a, IPP_TAG_PRINTER, "vantora-cut-lines-default", 0);
   ippAddInteger(a, IPP_TAG_PRINTER, IPP_TAG_INTEGER, "vantora-stamp-text-supported", kStampTextMax);
   ippAddOutOfBand(a, IPP_TAG_PRINTER, IPP_TAG_NOVALUE, "vantora-stamp-text-default");
+  ippAddRange(a, IPP_TAG_PRINTER, (std::string(kWakePortAttr) + "-supported").c_str(), 1, 65535);
+  ippAddInteger(a, IPP_TAG_PRINTER, IPP_TAG_INTEGER,
+                (std::string(kWakePortAttr) + "-default").c_str(), 9);
 
   // Secure print: job-password is not advertised. PAPPL 1.3 keeps only the
   // job attributes group with a job, and clients (CUPS among them) send the

@@ -22,6 +22,10 @@ const char *AutoAddCallback(const char *deviceInfo, const char *deviceUri, const
 // Gives a new printer its supplies.
 void PrinterCreated(pappl_printer_t *printer, void *data);
 
+// Wakes a printer with Wake-on-LAN when a job arrives for it.
+void EventCallback(pappl_system_t *system, pappl_printer_t *printer, pappl_job_t *job,
+                   pappl_event_t event, void *data);
+
 // Registers the PDF and PostScript paths of a job with the system.
 void RegisterFormats(pappl_system_t *system);
 

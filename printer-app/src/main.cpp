@@ -83,6 +83,7 @@ pappl_system_t *SystemCallback(int numOptions, cups_option_t *options, void *) {
   papplSystemSetPrinterDrivers(system, numDrivers, drivers, vtpapp::AutoAddCallback,
                                vtpapp::PrinterCreated, vtpapp::DriverCallback, nullptr);
   vtpapp::RegisterFormats(system);
+  papplSystemSetEventCallback(system, vtpapp::EventCallback, nullptr);
   papplSystemSetFooterHTML(system, "VANTORA Q610 Printer Application");
   papplSystemSetSaveCallback(system, SaveState, nullptr);
   pappl_version_t version{};

@@ -51,6 +51,9 @@ export VT_TEST_ROOT=$tmp/root VT_TEST_SPOOL_DIR=$tmp/vtspool
 export VANTORA_PRINTER_APP_FILTER=$filter VANTORA_PRINTER_APP_PPD=$src/packaging/ppd/Q610.ppd
 # The mainloop's sub-commands look for the server's socket in TMPDIR.
 export TMPDIR=$tmp
+# The SNMP agent of network printers: a loopback port of this test's own.
+snmp_port=$(python3 -c 'import socket; s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+export VANTORA_PRINTER_APP_SNMP_PORT=$snmp_port
 
 # ---- the server, on a free loopback port -----------------------------------
 port=
@@ -314,6 +317,123 @@ if [ "$(job_state Photo)" != completed ] || [ -z "$s" ]; then
   fail "Photo: the job did not complete with output"; tail -20 "$tmp/Photo.log"
 else
   n=$(render Photo "$s"); [ "$n" -eq 2 ] && pass "Photo: 2 pages render" || fail "Photo: $n pages render"
+fi
+
+# 6. Jobs arriving together: PAPPL 1.3.1 then starts several of them at once
+# (and a job twice); each must print exactly once, whole, and the server live.
+burst_pids=
+for i in 1 2 3 4 5 6; do
+  submit "Burst$i" application/postscript "$tmp/sample.ps" '' &
+  burst_pids+=" $!"
+done
+wait $burst_pids
+burst_bad=0
+for i in 1 2 3 4 5 6; do
+  s=$(stream_of "Burst$i")
+  if [ "$(job_state "Burst$i")" != completed ] || [ -z "$s" ]; then
+    fail "Burst$i: the job did not complete with output"; burst_bad=1
+  elif [ "$(grep -ac '@PJL JOB$' "$s")" -ne 1 ] || [ "$(grep -ac '^%%Page:' "$s")" -ne $pages ]; then
+    fail "Burst$i: $(grep -ac '@PJL JOB$' "$s") jobs and $(grep -ac '^%%Page:' "$s") pages in its stream"
+    burst_bad=1
+  fi
+done
+[ $burst_bad -eq 0 ] && pass "6 jobs sent together printed once each"
+
+# 7. Wake-on-LAN: the printer's wake settings, set with
+# Set-Printer-Attributes, send the magic packet (six 0xff bytes, the MAC
+# sixteen times) to a loopback listener when a job arrives.
+python3 - "$tmp/wol.port" "$tmp/wol.hex" <<'PY' &
+import socket, sys
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.bind(("127.0.0.1", 0))
+open(sys.argv[1], "w").write(str(s.getsockname()[1]))
+s.settimeout(60)
+try:
+    open(sys.argv[2], "w").write(s.recv(1000).hex())
+except socket.timeout:
+    pass
+PY
+wol_pid=$!
+for _ in $(seq 50); do [ -s "$tmp/wol.port" ] && break; sleep 0.1; done
+cat > "$tmp/wol.test" <<EOF
+{
+  NAME "set the wake settings"
+  OPERATION Set-Printer-Attributes
+  GROUP operation-attributes-tag
+  $common_ops
+  GROUP printer-attributes-tag
+  ATTR text vantora-wake-mac-default "00:1B:2c:3d:4e:5f"
+  ATTR text vantora-wake-address-default "127.0.0.1"
+  ATTR integer vantora-wake-port-default $(cat "$tmp/wol.port")
+  STATUS successful-ok
+}
+EOF
+timeout 60 ipptool -t "$uri" "$tmp/wol.test" >"$tmp/wol.log" 2>&1 || { fail "wake settings not taken"; tail -5 "$tmp/wol.log"; }
+submit Woken application/postscript "$tmp/sample.ps" ''
+wait $wol_pid
+expected=ffffffffffff$(for i in $(seq 16); do printf '001b2c3d4e5f'; done)000000000000
+if [ "$(cat "$tmp/wol.hex" 2>/dev/null)" = "$expected" ] && [ "$(job_state Woken)" = completed ]; then
+  pass "Woken: magic packet for 00:1b:2c:3d:4e:5f on the set address and port, job printed"
+else
+  fail "Woken: got '$(cat "$tmp/wol.hex" 2>/dev/null)', job state '$(job_state Woken)'"
+fi
+
+# 8. A network printer's state and supplies come from its Printer MIB: snmpd
+# on loopback answers for it with fixed values (lowToner and doorOpen set in
+# hrPrinterDetectedErrorState: 0x28, the text "("; PAPPL 1.3 cannot report
+# door-open, so a door open is cover-open).
+snmpd_exe=$(command -v snmpd || echo /usr/sbin/snmpd)
+if [ -x "$snmpd_exe" ]; then
+  mkdir -p "$tmp/snmpd"
+  cat > "$tmp/snmpd/snmpd.conf" <<EOF
+agentaddress udp:127.0.0.1:$snmp_port
+rocommunity public 127.0.0.1
+override .1.3.6.1.2.1.25.3.2.1.5.1 integer 3
+override .1.3.6.1.2.1.25.3.5.1.2.1 octet_str "("
+override .1.3.6.1.2.1.43.11.1.1.6.1.1 octet_str "Cyan Toner"
+override .1.3.6.1.2.1.43.11.1.1.4.1.1 integer 3
+override .1.3.6.1.2.1.43.11.1.1.5.1.1 integer 3
+override .1.3.6.1.2.1.43.11.1.1.8.1.1 integer 100
+override .1.3.6.1.2.1.43.11.1.1.9.1.1 integer 40
+override .1.3.6.1.2.1.43.11.1.1.6.1.2 octet_str "Black Toner"
+override .1.3.6.1.2.1.43.11.1.1.4.1.2 integer 3
+override .1.3.6.1.2.1.43.11.1.1.5.1.2 integer 3
+override .1.3.6.1.2.1.43.11.1.1.8.1.2 integer 200
+override .1.3.6.1.2.1.43.11.1.1.9.1.2 integer 50
+EOF
+  SNMP_PERSISTENT_DIR=$tmp/snmpd SNMPCONFPATH=$tmp/snmpd MIBS= \
+    "$snmpd_exe" -f -Lf "$tmp/snmpd/log" -C -c "$tmp/snmpd/snmpd.conf" -p "$tmp/snmpd/pid" &
+  snmpd_pid=$!
+  sleep 1
+  "$app" add -u "ipp://localhost:$port/ipp/system" -d Q610net -m vantora_q610 \
+    -v "socket://127.0.0.1:9" >"$tmp/addnet.log" 2>&1 || { fail "Q610net not added"; cat "$tmp/addnet.log"; }
+  cat > "$tmp/mib.test" <<EOF
+{
+  NAME "state and supplies of a network printer"
+  OPERATION Get-Printer-Attributes
+  GROUP operation-attributes-tag
+  ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en
+  ATTR uri printer-uri ipp://localhost:$port/ipp/print/Q610net
+  STATUS successful-ok
+  DISPLAY marker-names
+  DISPLAY marker-levels
+  DISPLAY printer-state-reasons
+}
+EOF
+  timeout 60 ipptool -tv "ipp://localhost:$port/ipp/print/Q610net" "$tmp/mib.test" >"$tmp/mib.log" 2>&1
+  kill "$snmpd_pid" 2>/dev/null; wait "$snmpd_pid" 2>/dev/null
+  names=$(sed -n 's/^ *marker-names ([^)]*) = //p' "$tmp/mib.log")
+  levels=$(sed -n 's/^ *marker-levels ([^)]*) = //p' "$tmp/mib.log")
+  reasons=$(sed -n 's/^ *printer-state-reasons ([^)]*) = //p' "$tmp/mib.log")
+  if [ "$names" = "Cyan Toner,Black Toner" ] && [ "$levels" = "40,25" ] &&
+     [[ ",$reasons," == *,toner-low,* ]] && [[ ",$reasons," == *,cover-open,* ]]; then
+    pass "Q610net: supplies $names at $levels, reasons $reasons from the Printer MIB"
+  else
+    fail "Q610net: marker-names '$names', marker-levels '$levels', printer-state-reasons '$reasons'"
+  fi
+else
+  echo "note: snmpd is not installed; the Printer MIB is checked by printer_app_tests only"
 fi
 
 # ---- hostile requests --------------------------------------------------------
