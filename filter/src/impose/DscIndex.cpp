@@ -260,7 +260,9 @@ int iCopyPartOfFile(int64_t end, FILE *in, FILE *out) {
 }
 
 void vWriteHeader(int pageCount, FILE *in, FILE *out, int64_t pagesCommentPos, int64_t headerEnd) {
-  giAnnouncedPages = -1;
+  // The trailer's "%%Pages:" says the imposed count too, also when the
+  // header has none to rewrite.
+  giAnnouncedPages = pageCount;
   if (fseeko(in, 0, SEEK_SET) != 0) {
     vDebugMessage("[Filter] - <FATAL> I/O error in header\n");
     return;
@@ -272,7 +274,6 @@ void vWriteHeader(int pageCount, FILE *in, FILE *out, int64_t pagesCommentPos, i
       return;
     }
     fprintf(out, "%%%%Pages: %d 0\n", pageCount);
-    giAnnouncedPages = pageCount;
   }
   if (!iCopyPartOfFile(headerEnd, in, out)) vDebugMessage("[Filter] - <FATAL> I/O error in header\n");
 }

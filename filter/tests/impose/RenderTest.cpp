@@ -12,6 +12,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "FilterRunner.h"
@@ -263,9 +264,23 @@ TEST_F(NupRendering, TwoPagesToASideFitTheSheetWithoutOverlapping) {
   }
 }
 
+// The "%%Pages:" counts of the output: the header's and the trailer's, -1
+// for one that is missing or not a number.
+std::pair<int, int> AnnouncedPages(const std::string &out) {
+  const size_t trailer = out.rfind("%%Trailer");
+  auto count = [&out](size_t from, size_t to) {
+    const size_t at = out.find("%%Pages: ", from);
+    if (at == std::string::npos || at >= to) return -1;
+    char *end = nullptr;
+    const long n = std::strtol(out.c_str() + at + 9, &end, 10);
+    return end == out.c_str() + at + 9 ? -1 : static_cast<int>(n);
+  };
+  return {count(0, trailer), count(trailer, std::string::npos)};
+}
+
 // Every cover and interleave scenario renders without a PostScript error
 // and gives the sheet sides it should (tray, media and duplex switches
-// included).
+// included); the header's "%%Pages:" and the trailer's count those sides.
 TEST_F(NupRendering, CoverAndInterleaveScenariosRenderCleanly) {
   const std::string nup4 =
       "com.apple.print.PrintSettings.PMLayoutRows..n.=2 "
@@ -289,19 +304,42 @@ TEST_F(NupRendering, CoverAndInterleaveScenariosRenderCleanly) {
           "com.apple.print.PrintSettings.PMBorder..b.=true "
           "com.apple.print.PrintSettings.PMBorderType..n.=4",
        3},
+      // Two body sheets, each printed again on an interleave sheet, and the
+      // back cover's two pages.
+      {6, "com.apple.print.PrintSettings.PMLayoutRows..n.=1 "
+          "com.apple.print.PrintSettings.PMLayoutColumns..n.=2 BackCoverPage=True "
+          "BackCoverOption=PrintedDouble OHPInterleave=True OHPInterOption=PrintedSingle "
+          "OHPOpTray=Tray2",
+       6},
+      // A blank cover on both sides of the first sheet, 1-up, blank interleaves.
+      {2, "VTDuplex=Duplex Binding=ShortEdge FrontCoverPage=True FrontCoverOption=BlankPrinter "
+          "OHPInterleave=True OHPInterOption=BlankPrinter OHPOpTray=Tray2",
+       6},
+      // Booklet of 6 pages with a cover printed on both sides and a blank
+      // back cover: 8 booklet pages, two to a side.
+      {6, "VTDuplex=BookletL FrontCoverPage=True FrontCoverOption=PrintedDouble "
+          "BackCoverPage=True BackCoverOption=BlankPrinter",
+       4},
   };
   for (const auto &s : scenarios) {
     SCOPED_TRACE(s.options);
     FilterJob job;
     job.usePpd();
+    // The count left to the trailer, as poppler and pstops write it.
+    std::string doc = GreyDocument(s.pages);
+    const std::string pages = "%%Pages: " + std::to_string(s.pages) + "\n";
+    doc.replace(doc.find(pages), pages.size(), "%%Pages: (atend)\n");
+    doc.insert(doc.find("%%Trailer\n") + 10, pages);
     const FilterResult r = job.print(
-        GreyDocument(s.pages),
-        s.options + " com.apple.print.PrintSettings.PMTotalBeginPages..n.=" + std::to_string(s.pages));
+        doc, s.options + " com.apple.print.PrintSettings.PMTotalBeginPages..n.=" + std::to_string(s.pages));
     ASSERT_EQ(r.status, 0) << r.err;
     std::string log;
     const std::vector<Image> sheets = Render(job, r.out, &log);
     EXPECT_EQ(log.find("Error"), std::string::npos) << log;
     EXPECT_EQ(sheets.size(), s.sides) << log;
+    EXPECT_EQ(AnnouncedPages(r.out),
+              std::make_pair(static_cast<int>(sheets.size()), static_cast<int>(sheets.size())));
+    EXPECT_EQ(r.out.find("%%Pages: (atend)"), std::string::npos);
   }
 }
 
