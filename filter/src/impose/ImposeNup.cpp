@@ -15,6 +15,7 @@
 #include "output/Filter_Debug.h"
 #include "impose/Impose.h"
 #include "impose/ImposeShowpage.h"
+#include "impose/UnpagedDocument.h"
 #include "jobticket/JobTicketAccess.h"
 #include "setup/PSGeometry.h"
 #include "output/SpoolUtil.h"
@@ -569,7 +570,11 @@ void vRearrangeNupWithoutBooklet(PageInfo *cellList, FILE *in, FILE *out, int nu
 
   PageIndex index;
   if (!bBuildPageIndex(in, &index, hint)) return;
-  if (bPrintedWholeWithoutPages(&index, in, out, "N-up, cover and interleave")) {
+  // A document whose pages cannot be told apart is paged by Ghostscript
+  // first; one that stays so prints whole.
+  std::string why;
+  bPageUnpagedDocument(in, &index, hint, cpSpoolFileAwithPID, num_options, options, &why);
+  if (bPrintedWholeWithoutPages(&index, in, out, "N-up, cover and interleave", why.c_str())) {
     vFreePageIndex(&index);
     return;
   }
