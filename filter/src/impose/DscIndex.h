@@ -64,7 +64,8 @@ int bPrintedWholeWithoutPages(const PageIndex *index, FILE *in, FILE *out, const
 // Frees the offsets of an index.
 void vFreePageIndex(PageIndex *index);
 
-// Copies the header, announcing pageCount pages in its "%%Pages:" line.
+// Copies the header, announcing pageCount pages in its "%%Pages:" line; a
+// "%%Pages:" line of the trailer copied later says the same.
 void vWriteHeader(int pageCount, FILE *in, FILE *out, int64_t pagesCommentPos, int64_t headerEnd);
 // Copies from the current position up to setupEnd.
 void vWriteProlog(int64_t setupEnd, FILE *in, FILE *out);
