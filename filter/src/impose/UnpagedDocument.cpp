@@ -3,7 +3,9 @@
 // Two forms reach the imposition without pages it can place:
 //  - a document without any "%%Page:" comment (plain PostScript as an
 //    application wrote it): Ghostscript reads everything between the job's
-//    PJL lines and the end-of-job PJL, and its output takes that place;
+//    PJL lines and the end-of-job PJL, and its output takes that place; or,
+//    when the document has a setup section, its output's prolog and pages
+//    follow the document's header, prolog and setup, as below;
 //  - plain PostScript that CUPS's pstops wrapped whole into one page
 //    ("%%Page: 1 1", its page setup, then "%%BeginDocument: nondsc" up to
 //    "%%EndDocument"): Ghostscript reads only the wrapped document. The job's
@@ -105,8 +107,9 @@ struct Plan {
   std::string pageSetup;     // the wrapping page's page setup lines
 };
 
-// A document without any page comment: everything from the end of the PJL
-// lines in front to the end-of-job PJL (or the end of the file).
+// A document without any page comment: Ghostscript reads everything from
+// the end of the PJL lines in front to the end-of-job PJL (or the end of the
+// file).
 bool PlanWithoutPages(FILE *in, const PageIndex &index, Plan *plan) {
   Lines lines(in);
   if (!lines.seek(0)) return false;
@@ -122,6 +125,15 @@ bool PlanWithoutPages(FILE *in, const PageIndex &index, Plan *plan) {
     if (lines.is(kUel)) plan->tailStart = lines.start();
   if (plan->tailStart < 0) plan->tailStart = lines.end();
   plan->docEnd = plan->tailStart;
+  // A document with a setup section keeps its header, prolog and setup
+  // (with the printer setup the line pass wrote there); Ghostscript's prolog
+  // and pages follow them.
+  if (index.setupEnd < index.offsets[0] && index.setupEnd >= plan->docStart) {
+    if (!lines.seek(index.setupEnd) || !lines.next() || !lines.is("%%EndSetup")) return false;
+    plan->wrapped = true;
+    plan->headEnd = lines.end();
+    plan->afterStart = plan->tailStart;
+  }
   return plan->docEnd > plan->docStart;
 }
 
@@ -208,8 +220,15 @@ std::string RunPs2write(FILE *in, int64_t from, int64_t to, int outFd, int num_o
     args.push_back("-dDEVICEHEIGHTPOINTS=" + std::to_string(size.b));
   }
   // What the document prints goes with Ghostscript's messages; standard
-  // output carries the rewritten document alone.
-  for (const char *arg : {"-sstdout=%stderr", "-sOutputFile=%stdout", "-"}) args.emplace_back(arg);
+  // output carries the rewritten document alone. The printer's own
+  // procedure set, which the setup the line pass wrote calls, is a stand-in
+  // that does nothing: that setup stays in the job for the printer.
+  for (const char *arg :
+       {"-sstdout=%stderr", "-sOutputFile=%stdout", "-c",
+        "/VTOptions/ProcSet resourcestatus{pop pop}{/VTOptions<</setVToptions{pop}bind>>"
+        "/ProcSet defineresource pop}ifelse",
+        "-f", "-"})
+    args.emplace_back(arg);
   std::vector<char *> argv;
   for (std::string &arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
@@ -302,8 +321,8 @@ bool WriteWrapped(FILE *job, const Plan &plan, FILE *gs, const PageIndex &g, FIL
   }
   // What the wrapping page had after the document ends the last page.
   if (!CopyRange(job, plan.afterStart, plan.tailStart, out)) return false;
-  // Ghostscript's trailer closes what its prolog opened; its "%%EOF" goes,
-  // the job's end follows (its own "%%Trailer" line dropped).
+  // Ghostscript's trailer closes what its prolog opened; the job's trailer
+  // lines follow it, then one "%%EOF" before the end-of-job PJL.
   if (!lines.seek(g.offsets[g.count])) return false;
   while (lines.next())
     if (!lines.is("%%EOF") && std::fwrite(lines.text(), 1, lines.length(), out) != lines.length())
@@ -311,9 +330,13 @@ bool WriteWrapped(FILE *job, const Plan &plan, FILE *gs, const PageIndex &g, FIL
   if (std::ferror(gs)) return false;
   Lines tail(job);
   if (!tail.seek(plan.tailStart)) return false;
-  int64_t rest = plan.tailStart;
-  if (tail.next() && tail.is("%%Trailer")) rest = tail.end();
-  return CopyRange(job, rest, -1, out);
+  while (tail.next() && !tail.is(kUel)) {
+    if (!tail.is("%%Trailer") && !tail.is("%%EOF") &&
+        std::fwrite(tail.text(), 1, tail.length(), out) != tail.length())
+      return false;
+  }
+  if (std::ferror(job) || std::fputs("%%EOF\n", out) < 0) return false;
+  return tail.length() == 0 || CopyRange(job, tail.start(), -1, out);
 }
 
 }  // namespace

@@ -354,11 +354,19 @@ TEST_F(NupRendering, CoverAndInterleaveScenariosRenderCleanly) {
 //     three-grey-pages.ps > three-grey-pages-pstops.ps
 // and the same with the options 'number-up=2' (pstops then defers showpage
 // and ends its page with ESPshowpage) into three-grey-pages-pstops-nup2.ps.
+// The last is a DSC document with a prolog and a setup (where the filter
+// writes the printer setup) but no page comments.
 // Each rendered side shows the pages it should, each whole, none cut.
 TEST_F(NupRendering, DocumentsWithoutPageCommentsArePagedAndImposed) {
   const std::string data = VT_SOURCE_DIR "/filter/tests/impose/data/";
-  const char *const documents[] = {"three-grey-pages.ps", "three-grey-pages-pstops.ps",
-                                   "three-grey-pages-pstops-nup2.ps"};
+  std::string withSetup = GreyDocument(3);
+  for (size_t at; (at = withSetup.find("%%Page: ")) != std::string::npos;)
+    withSetup.erase(at, withSetup.find('\n', at) + 1 - at);
+  const std::pair<const char *, std::string> documents[] = {
+      {"three-grey-pages.ps", ReadFile(data + "three-grey-pages.ps")},
+      {"three-grey-pages-pstops.ps", ReadFile(data + "three-grey-pages-pstops.ps")},
+      {"three-grey-pages-pstops-nup2.ps", ReadFile(data + "three-grey-pages-pstops-nup2.ps")},
+      {"with a setup", withSetup}};
   const struct {
     std::string options;
     std::vector<std::vector<int>> sides;  // per side, its cells' pages (0: empty)
@@ -372,8 +380,7 @@ TEST_F(NupRendering, DocumentsWithoutPageCommentsArePagedAndImposed) {
        {{1}, {2, 3}}},
   };
   const double slack = 2 * 72.0 / kDpi;
-  for (const char *name : documents) {
-    const std::string doc = ReadFile(data + name);
+  for (const auto &[name, doc] : documents) {
     ASSERT_FALSE(doc.empty()) << name;
     for (const auto &layout : layouts) {
       SCOPED_TRACE(std::string(name) + ", " + layout.options);
