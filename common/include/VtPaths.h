@@ -26,3 +26,8 @@ std::string VtSystemVersionFile();
 
 // The folder that holds the filter's spool files, without a trailing slash.
 const char *VtSpoolDir();
+
+// The Ghostscript program the filter runs to give a document without page
+// structure its pages: the build option VT_GHOSTSCRIPT, "gs" (looked up on
+// PATH) by default.
+const char *VtGhostscript();

@@ -1,7 +1,8 @@
 // Resolution of the system's fixed paths. The shipped programs use the
 // locations compiled in; the test build (VT_PATHS_FROM_ENV) lets each test
 // point the same program at a folder of its own through VT_TEST_ROOT and
-// VT_TEST_SPOOL_DIR, so that tests can run in parallel. Under VT_TEST_ROOT the
+// VT_TEST_SPOOL_DIR, so that tests can run in parallel, and at a Ghostscript
+// of its choice through VT_TEST_GHOSTSCRIPT. Under VT_TEST_ROOT the
 // test build always uses the default layout (/Library/..., /System/...), so
 // the tests' own files are where they expect them whatever layout the build
 // was configured for.
@@ -12,6 +13,9 @@
 
 #ifndef VT_ROOT_STR
 #define VT_ROOT_STR ""
+#endif
+#ifndef VT_GHOSTSCRIPT_STR
+#define VT_GHOSTSCRIPT_STR "gs"
 #endif
 #ifndef VT_SPOOL_DIR_STR
 #define VT_SPOOL_DIR_STR "/var/spool/cups/tmp"
@@ -84,4 +88,11 @@ const char *VtSpoolDir() {
   if (const char *env = std::getenv("VT_TEST_SPOOL_DIR")) return env;
 #endif
   return VT_SPOOL_DIR_STR;
+}
+
+const char *VtGhostscript() {
+#ifdef VT_PATHS_FROM_ENV
+  if (const char *env = std::getenv("VT_TEST_GHOSTSCRIPT")) return env;
+#endif
+  return VT_GHOSTSCRIPT_STR;
 }

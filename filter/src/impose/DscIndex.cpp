@@ -221,16 +221,18 @@ int bBuildPageIndex(FILE *in, PageIndex *index, int capacityHint) {
   return index->offsets != nullptr;
 }
 
-int bPrintedWholeWithoutPages(const PageIndex *index, FILE *in, FILE *out, const char *layout) {
+int bPrintedWholeWithoutPages(const PageIndex *index, FILE *in, FILE *out, const char *layout,
+                              const char *why) {
   if (index->count > 0 && !index->wrapsNonDsc) return 0;
   // Without "%%Page:" comments there is nothing to place in a cell, and the
   // deferred showpage would swallow every page the document draws; a page
   // wrapping a whole document would put all its pages in one cell. The
   // document goes to the printer as it came, whole.
   std::fprintf(stderr,
-               "WARNING: the document has no page comments; the %s layout was not applied and it "
-               "prints as it is.\n",
-               layout);
+               "WARNING: the document has no page comments%s%s%s; the %s layout was not applied "
+               "and it prints as it is.\n",
+               why && *why ? " and could not be paged (" : "", why && *why ? why : "",
+               why && *why ? ")" : "", layout);
   std::fflush(stderr);
   if (fseeko(in, 0, SEEK_SET) != 0) {
     vImpositionFailed("[Filter] - <FATAL> I/O error reading the spooled document\n");
@@ -260,7 +262,9 @@ int iCopyPartOfFile(int64_t end, FILE *in, FILE *out) {
 }
 
 void vWriteHeader(int pageCount, FILE *in, FILE *out, int64_t pagesCommentPos, int64_t headerEnd) {
-  giAnnouncedPages = -1;
+  // The trailer's "%%Pages:" says the imposed count too, also when the
+  // header has none to rewrite.
+  giAnnouncedPages = pageCount;
   if (fseeko(in, 0, SEEK_SET) != 0) {
     vDebugMessage("[Filter] - <FATAL> I/O error in header\n");
     return;
@@ -272,7 +276,6 @@ void vWriteHeader(int pageCount, FILE *in, FILE *out, int64_t pagesCommentPos, i
       return;
     }
     fprintf(out, "%%%%Pages: %d 0\n", pageCount);
-    giAnnouncedPages = pageCount;
   }
   if (!iCopyPartOfFile(headerEnd, in, out)) vDebugMessage("[Filter] - <FATAL> I/O error in header\n");
 }

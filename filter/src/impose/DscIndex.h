@@ -54,14 +54,18 @@ void vSearchPositions(FILE *in, int *count, int64_t **offsets, int64_t *headerEn
 // The same into a PageIndex record; returns 1 when the index is usable.
 int bBuildPageIndex(FILE *in, PageIndex *index, int capacityHint);
 // A document without a page the imposition can place (no "%%Page:" comment,
-// or pages that wrap a document without page structure) is copied to `out` whole, from the start of `in`, with a WARNING line on
-// standard error naming the layout that was not applied; returns 1 then.
-// Returns 0, writing nothing, when the index has pages.
-int bPrintedWholeWithoutPages(const PageIndex *index, FILE *in, FILE *out, const char *layout);
+// or pages that wrap a document without page structure) is copied to `out`
+// whole, from the start of `in`, with a WARNING line on standard error naming
+// the layout that was not applied and, when given, why the document could
+// not be paged; returns 1 then. Returns 0, writing nothing, when the index
+// has pages.
+int bPrintedWholeWithoutPages(const PageIndex *index, FILE *in, FILE *out, const char *layout,
+                              const char *why = nullptr);
 // Frees the offsets of an index.
 void vFreePageIndex(PageIndex *index);
 
-// Copies the header, announcing pageCount pages in its "%%Pages:" line.
+// Copies the header, announcing pageCount pages in its "%%Pages:" line; a
+// "%%Pages:" line of the trailer copied later says the same.
 void vWriteHeader(int pageCount, FILE *in, FILE *out, int64_t pagesCommentPos, int64_t headerEnd);
 // Copies from the current position up to setupEnd.
 void vWriteProlog(int64_t setupEnd, FILE *in, FILE *out);

@@ -16,6 +16,7 @@
 #include "output/Filter_Debug.h"
 #include "impose/ImposeNup.h"
 #include "impose/ImposeShowpage.h"
+#include "impose/UnpagedDocument.h"
 #include "jobticket/JobTicketAccess.h"
 #include "setup/PSGeometry.h"
 #include "output/SpoolUtil.h"
@@ -122,7 +123,11 @@ void vConvertBooklet1stPhase(int num_options, cups_option_t *options) {
     std::fclose(out);
     return;
   }
-  if (bPrintedWholeWithoutPages(&index, in, stdout, "booklet")) {
+  // A document whose pages cannot be told apart is paged by Ghostscript
+  // first; one that stays so prints whole.
+  std::string why;
+  bPageUnpagedDocument(in, &index, hint, cpSpoolFileAwithPID, num_options, options, &why);
+  if (bPrintedWholeWithoutPages(&index, in, stdout, "booklet", why.c_str())) {
     gBookletPrintedWhole = true;
     vFreePageIndex(&index);
     std::fclose(in);

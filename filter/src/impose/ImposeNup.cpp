@@ -15,6 +15,7 @@
 #include "output/Filter_Debug.h"
 #include "impose/Impose.h"
 #include "impose/ImposeShowpage.h"
+#include "impose/UnpagedDocument.h"
 #include "jobticket/JobTicketAccess.h"
 #include "setup/PSGeometry.h"
 #include "output/SpoolUtil.h"
@@ -119,6 +120,43 @@ bool bBlankBeforeBackCover(int num_options, cups_option_t *options, int spooledP
   const int n = iCellsPerSheet(num_options, options);
   const int sides = pages / n + (pages % n != 0 ? 1 : 0);
   return sides % 2 == 1;
+}
+
+// Sheet sides the run writes, walked as the sheet loop walks the cells but
+// without writing: blank cover sides, one side per printed cover page, one
+// per body sheet, the interleave sheet after a body sheet, the blank side
+// before the back cover and the back cover's sides. The header's "%%Pages:"
+// says this number; the trailer repeats it.
+int64_t iNupSheetSides(int num_options, cups_option_t *options, int64_t totalCells, int N,
+                       int pageCount, int bodyPages, int backCover) {
+  const int front = iGetFrontCoverPage(num_options, options);
+  const int duplex = iGetDuplex(num_options, options);
+  const int interleave = iGetTransparencyInterleave(num_options, options);
+  const int coverSides = duplex == 2 || duplex == 3 ? 2 : 1;
+  int64_t sides = front == kCoverBlank ? coverSides : 0;
+  int64_t pagesWritten = 0;
+  int64_t lastIndex = 0;
+  auto place = [&](int64_t index) {
+    lastIndex = index;
+    if (index >= 0 && index < pageCount) ++pagesWritten;
+  };
+  for (int64_t firstCell = 0; firstCell < totalCells; firstCell += N) {
+    if ((front == kCoverSingle || front == kCoverDouble) && pagesWritten == 0) {
+      const int k = iCoverPages(front);
+      for (int i = 0; i < k; ++i, ++sides) place(firstCell + i);
+      firstCell += k;
+    }
+    if (pagesWritten < bodyPages) {
+      ++sides;
+      for (int slot = 0; slot < N && pagesWritten < bodyPages; ++slot) place(firstCell + slot);
+      if ((interleave == 1 || interleave == 2) && lastIndex < pageCount) ++sides;
+    }
+  }
+  if (backCover != kCoverNone) {
+    if (bBlankBeforeBackCover(num_options, options, pageCount)) ++sides;
+    sides += backCover == kCoverBlank ? coverSides : iCoverPages(backCover);
+  }
+  return sides;
 }
 
 void vSelectMedia(int num_options, cups_option_t *options, int kind) {
@@ -532,7 +570,11 @@ void vRearrangeNupWithoutBooklet(PageInfo *cellList, FILE *in, FILE *out, int nu
 
   PageIndex index;
   if (!bBuildPageIndex(in, &index, hint)) return;
-  if (bPrintedWholeWithoutPages(&index, in, out, "N-up, cover and interleave")) {
+  // A document whose pages cannot be told apart is paged by Ghostscript
+  // first; one that stays so prints whole.
+  std::string why;
+  bPageUnpagedDocument(in, &index, hint, cpSpoolFileAwithPID, num_options, options, &why);
+  if (bPrintedWholeWithoutPages(&index, in, out, "N-up, cover and interleave", why.c_str())) {
     vFreePageIndex(&index);
     return;
   }
@@ -546,7 +588,11 @@ void vRearrangeNupWithoutBooklet(PageInfo *cellList, FILE *in, FILE *out, int nu
     return;
   }
 
-  vWriteHeader(static_cast<int>(sheets), in, out, index.pagesCommentPos, index.headerEnd);
+  // The header counts every sheet side the job prints: covers, body sheets
+  // and interleave sheets alike.
+  const int64_t sides = iNupSheetSides(num_options, options, totalCells, N, P, bodyPages, backCover);
+  vWriteHeader(static_cast<int>(sides > INT32_MAX ? INT32_MAX : sides), in, out,
+               index.pagesCommentPos, index.headerEnd);
   // Every sheet ends with ESPshowpage; the document's own showpage must do
   // nothing. A cgpdftops document defers it itself when CUPS placed pages
   // or drew borders; pictwpstops gets its procedures before the setup ends;

@@ -14,6 +14,7 @@
 #include "impose/ImposeBooklet.h"
 #include "impose/ImposeNup.h"
 #include "impose/ImposeShowpage.h"
+#include "impose/UnpagedDocument.h"
 #include "jobticket/JobTicketAccess.h"
 #include "setup/PSGeometry.h"
 #include "output/SpoolUtil.h"
@@ -150,7 +151,11 @@ void vConvertPoster(int num_options, cups_option_t *options) {
     std::fclose(in);
     return;
   }
-  if (bPrintedWholeWithoutPages(&index, in, out, "poster")) {
+  // A document whose pages cannot be told apart is paged by Ghostscript
+  // first; one that stays so prints whole.
+  std::string why;
+  bPageUnpagedDocument(in, &index, hint, cpSpoolFileAwithPID, num_options, options, &why);
+  if (bPrintedWholeWithoutPages(&index, in, out, "poster", why.c_str())) {
     vFreePageIndex(&index);
     std::fclose(in);
     bCheckImposedStream(out, "standard output");

@@ -185,6 +185,10 @@ TEST_P(ForeignConverterSheets, FourUpWithCoverAndInterleaveComesOutAsFiveSides) 
   std::string log;
   const std::vector<Image> sides = Render(job_, r.out, &log);
   ASSERT_EQ(sides.size(), 5u) << log;
+  // The header counts every side printed (the document leaves it to the
+  // trailer, which says the same).
+  EXPECT_EQ(Count(r.out, "%%Pages: 5"), 2);
+  EXPECT_EQ(r.out.find("%%Pages: (atend)"), std::string::npos);
   // The printed cover carries page 1 whole; two 4-up sheets, each followed
   // by a blank interleave sheet.
   EXPECT_EQ(BarsIn(sides[0], 0, 0, 1, 1), 1);

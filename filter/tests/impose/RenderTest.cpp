@@ -12,6 +12,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "FilterRunner.h"
@@ -74,15 +75,18 @@ bool ReadPgm(const std::string &path, Image *image) {
 bool HaveGhostscript() { return system("gs --version > /dev/null 2>&1") == 0; }
 
 // Renders the PostScript part of the filter's output after the prelude;
-// returns the sheets, and the interpreter's messages in *log.
-std::vector<Image> Render(const FilterJob &job, const std::string &filterOutput, std::string *log) {
+// returns the sheets, and the interpreter's messages in *log. `paper` names
+// the paper the printer has loaded (Ghostscript's default when empty).
+std::vector<Image> Render(const FilterJob &job, const std::string &filterOutput, std::string *log,
+                          const std::string &paper = std::string()) {
   // The PostScript document runs from "%!" to the end-of-job PJL, if any.
   std::string ps = filterOutput.substr(filterOutput.find("%!"));
   const size_t uel = ps.find("\x1b%-12345X");
   if (uel != std::string::npos) ps.resize(uel);
   const std::string psPath = job.writeFile("imposed.ps", ps);
   const std::string command = "gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pgmraw -r" +
-                              std::to_string(kDpi) + " -sOutputFile=" + job.dir() +
+                              std::to_string(kDpi) +
+                              (paper.empty() ? "" : " -sPAPERSIZE=" + paper) + " -sOutputFile=" + job.dir() +
                               "/sheet%03d.pgm " + VT_SOURCE_DIR "/filter/tests/impose/prelude.ps " +
                               psPath + " > " + job.dir() + "/gs.log 2>&1";
   const int status = system(command.c_str());
@@ -263,9 +267,23 @@ TEST_F(NupRendering, TwoPagesToASideFitTheSheetWithoutOverlapping) {
   }
 }
 
+// The "%%Pages:" counts of the output: the header's and the trailer's, -1
+// for one that is missing or not a number.
+std::pair<int, int> AnnouncedPages(const std::string &out) {
+  const size_t trailer = out.rfind("%%Trailer");
+  auto count = [&out](size_t from, size_t to) {
+    const size_t at = out.find("%%Pages: ", from);
+    if (at == std::string::npos || at >= to) return -1;
+    char *end = nullptr;
+    const long n = std::strtol(out.c_str() + at + 9, &end, 10);
+    return end == out.c_str() + at + 9 ? -1 : static_cast<int>(n);
+  };
+  return {count(0, trailer), count(trailer, std::string::npos)};
+}
+
 // Every cover and interleave scenario renders without a PostScript error
 // and gives the sheet sides it should (tray, media and duplex switches
-// included).
+// included); the header's "%%Pages:" and the trailer's count those sides.
 TEST_F(NupRendering, CoverAndInterleaveScenariosRenderCleanly) {
   const std::string nup4 =
       "com.apple.print.PrintSettings.PMLayoutRows..n.=2 "
@@ -289,19 +307,144 @@ TEST_F(NupRendering, CoverAndInterleaveScenariosRenderCleanly) {
           "com.apple.print.PrintSettings.PMBorder..b.=true "
           "com.apple.print.PrintSettings.PMBorderType..n.=4",
        3},
+      // Two body sheets, each printed again on an interleave sheet, and the
+      // back cover's two pages.
+      {6, "com.apple.print.PrintSettings.PMLayoutRows..n.=1 "
+          "com.apple.print.PrintSettings.PMLayoutColumns..n.=2 BackCoverPage=True "
+          "BackCoverOption=PrintedDouble OHPInterleave=True OHPInterOption=PrintedSingle "
+          "OHPOpTray=Tray2",
+       6},
+      // A blank cover on both sides of the first sheet, 1-up, blank interleaves.
+      {2, "VTDuplex=Duplex Binding=ShortEdge FrontCoverPage=True FrontCoverOption=BlankPrinter "
+          "OHPInterleave=True OHPInterOption=BlankPrinter OHPOpTray=Tray2",
+       6},
+      // Booklet of 6 pages with a cover printed on both sides and a blank
+      // back cover: 8 booklet pages, two to a side.
+      {6, "VTDuplex=BookletL FrontCoverPage=True FrontCoverOption=PrintedDouble "
+          "BackCoverPage=True BackCoverOption=BlankPrinter",
+       4},
   };
   for (const auto &s : scenarios) {
     SCOPED_TRACE(s.options);
     FilterJob job;
     job.usePpd();
+    // The count left to the trailer, as poppler and pstops write it.
+    std::string doc = GreyDocument(s.pages);
+    const std::string pages = "%%Pages: " + std::to_string(s.pages) + "\n";
+    doc.replace(doc.find(pages), pages.size(), "%%Pages: (atend)\n");
+    doc.insert(doc.find("%%Trailer\n") + 10, pages);
     const FilterResult r = job.print(
-        GreyDocument(s.pages),
-        s.options + " com.apple.print.PrintSettings.PMTotalBeginPages..n.=" + std::to_string(s.pages));
+        doc, s.options + " com.apple.print.PrintSettings.PMTotalBeginPages..n.=" + std::to_string(s.pages));
     ASSERT_EQ(r.status, 0) << r.err;
     std::string log;
     const std::vector<Image> sheets = Render(job, r.out, &log);
     EXPECT_EQ(log.find("Error"), std::string::npos) << log;
     EXPECT_EQ(sheets.size(), s.sides) << log;
+    EXPECT_EQ(AnnouncedPages(r.out),
+              std::make_pair(static_cast<int>(sheets.size()), static_cast<int>(sheets.size())));
+    EXPECT_EQ(r.out.find("%%Pages: (atend)"), std::string::npos);
+  }
+}
+
+// A document whose pages the filter cannot tell apart is paged by
+// Ghostscript, then imposed: data/three-grey-pages.ps has no page comments
+// (page i fills its clip with grey i / 10); the other two are what CUPS's
+// pstops makes of it, one page wrapping the whole document:
+//   PPD=packaging/ppd/Q610.ppd /usr/lib/cups/filter/pstops 1 u three 1 ''
+//     three-grey-pages.ps > three-grey-pages-pstops.ps
+// and the same with the options 'number-up=2' (pstops then defers showpage
+// and ends its page with ESPshowpage) into three-grey-pages-pstops-nup2.ps.
+// The last is a DSC document with a prolog and a setup (where the filter
+// writes the printer setup) but no page comments.
+// Each rendered side shows the pages it should, each whole, none cut.
+TEST_F(NupRendering, DocumentsWithoutPageCommentsArePagedAndImposed) {
+  const std::string data = VT_SOURCE_DIR "/filter/tests/impose/data/";
+  std::string withSetup = GreyDocument(3);
+  for (size_t at; (at = withSetup.find("%%Page: ")) != std::string::npos;)
+    withSetup.erase(at, withSetup.find('\n', at) + 1 - at);
+  const std::pair<const char *, std::string> documents[] = {
+      {"three-grey-pages.ps", ReadFile(data + "three-grey-pages.ps")},
+      {"three-grey-pages-pstops.ps", ReadFile(data + "three-grey-pages-pstops.ps")},
+      {"three-grey-pages-pstops-nup2.ps", ReadFile(data + "three-grey-pages-pstops-nup2.ps")},
+      {"with a setup", withSetup}};
+  const struct {
+    std::string options;
+    std::vector<std::vector<int>> sides;  // per side, its cells' pages (0: empty)
+  } layouts[] = {
+      // Three pages and a blank make one booklet sheet: 4 and 1, then 2 and 3.
+      {"VTDuplex=BookletL", {{0, 1}, {2, 3}}},
+      // A printed cover carries page 1 over the whole sheet, then two to a side.
+      {"com.apple.print.PrintSettings.PMLayoutRows..n.=1 "
+       "com.apple.print.PrintSettings.PMLayoutColumns..n.=2 FrontCoverPage=True "
+       "FrontCoverOption=PrintedSingle FrontCoverTray=Tray1",
+       {{1}, {2, 3}}},
+  };
+  const double slack = 2 * 72.0 / kDpi;
+  for (const auto &[name, doc] : documents) {
+    ASSERT_FALSE(doc.empty()) << name;
+    for (const auto &layout : layouts) {
+      SCOPED_TRACE(std::string(name) + ", " + layout.options);
+      FilterJob job;
+      job.usePpd();
+      const FilterResult r = job.print(doc, layout.options);
+      ASSERT_EQ(r.status, 0) << r.err;
+      EXPECT_EQ(r.err.find("WARNING"), std::string::npos) << r.err;
+      EXPECT_TRUE(job.spoolFiles().empty());
+      std::string log;
+      // The job's paper (Letter) is loaded: a page of that size sets it
+      // without changing the sheet.
+      const std::vector<Image> sheets = Render(job, r.out, &log, "letter");
+      ASSERT_EQ(sheets.size(), layout.sides.size()) << log;
+      EXPECT_EQ(AnnouncedPages(r.out).first, static_cast<int>(sheets.size()));
+      for (size_t s = 0; s < sheets.size(); ++s) {
+        const std::vector<int> &cells = layout.sides[s];
+        for (int page = 1; page <= 3; ++page) {
+          SCOPED_TRACE("side " + std::to_string(s + 1) + ", page " + std::to_string(page));
+          const Extent e = ExtentOf(sheets[s], page);
+          const auto cell = std::find(cells.begin(), cells.end(), page);
+          if (cell == cells.end()) {
+            EXPECT_EQ(e.area(), 0);
+          } else if (cells.size() == 1) {
+            EXPECT_NEAR(e.right - e.left, 612, slack);
+            EXPECT_NEAR(e.top - e.bottom, 792, slack);
+          } else {
+            // A turned Letter page at the cells' scale, the first cell above.
+            EXPECT_NEAR(e.right - e.left, 501, 2 * slack);
+            EXPECT_NEAR(e.top - e.bottom, 387, 2 * slack);
+            EXPECT_EQ((e.top + e.bottom) / 2 > 396, cell == cells.begin());
+          }
+        }
+      }
+    }
+  }
+}
+
+// When Ghostscript is missing or fails, such a document prints as it came,
+// every page whole on a side of its own, and the job log says why the layout
+// was not applied.
+TEST_F(NupRendering, DocumentsWithoutPageCommentsPrintWholeWithoutGhostscript) {
+  const std::string doc = ReadFile(VT_SOURCE_DIR "/filter/tests/impose/data/three-grey-pages.ps");
+  const struct {
+    const char *gs;
+    const char *reason;
+  } cases[] = {{"/nonexistent/gs", "could not be started"},
+               {"/bin/false", "exit status 1"}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.gs);
+    FilterJob job;
+    job.usePpd();
+    const FilterResult r = job.run({"1", "user", "title", "1", "VTDuplex=BookletL"}, doc,
+                                   {{"VT_TEST_GHOSTSCRIPT", c.gs}});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("WARNING: "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
+    EXPECT_NE(r.out.find(doc), std::string::npos);
+    EXPECT_TRUE(job.spoolFiles().empty());
+    std::string log;
+    const std::vector<Image> sheets = Render(job, r.out, &log, "letter");
+    ASSERT_EQ(sheets.size(), 3u) << log;
+    for (int page = 1; page <= 3; ++page)
+      EXPECT_NEAR(ExtentOf(sheets[page - 1], page).area(), 612.0 * 792.0, 612.0 * 792.0 * 0.02);
   }
 }
 
