@@ -73,6 +73,8 @@ void vWriteImposedProcsWhereMissing(FILE *out);
 // and page size changes (poppler's pdftops sets the size of a page that
 // differs from the sheet) would end or reset the whole sheet in the middle
 // of the imposition. The cell's restore brings both back for the sheet's end.
-// A cell that fills the sheet unplaced (1-up) keeps the page's own size.
+// A cell that fills the sheet unplaced (1-up) keeps the page's own size,
+// unless it is a sheet pstops laid out, inside which pstops itself had
+// switched page size changes off.
 // Nothing is written for a document that does neither.
 void vWriteCellGuard(FILE *out, bool placed);
