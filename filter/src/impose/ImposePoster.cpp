@@ -22,23 +22,24 @@ namespace {
 
 bool IsLandscape(int orientation) { return orientation == 2 || orientation == 4; }
 
-// Whether the job names an orientation at all; without one the page's own
-// size decides how it lies on the tiles.
+// Whether the job names an orientation that the filter applies itself (the
+// macOS print dialog's). CUPS's own filters apply "orientation-requested"
+// before this one: pdftopdf and pstops have turned the page onto the sheet
+// already, so its bounding box says how it lies, as without any orientation.
 bool OrientationGiven(int num_options, cups_option_t *options) {
   for (const char *name :
        {"VTDocumentOrientation",
-        "com.apple.print.subTicket.page_format_ticket..d.com.apple.print.PageFormat.PMOrientation..n.",
-        "orientation-requested"}) {
+        "com.apple.print.subTicket.page_format_ticket..d.com.apple.print.PageFormat.PMOrientation..n."}) {
     if (cupsGetOption(name, num_options, options)) return true;
   }
   return false;
 }
 
-// Whether page pageIndex is wider than tall by its "%%PageBoundingBox:"
-// comment (Ghostscript and poppler write one after every "%%Page:" line),
-// else by the document's "%%BoundingBox:". Leaves the file position
-// anywhere: the caller seeks the page afterwards.
-bool PageIsWide(FILE *in, const int64_t *offsets, int pageIndex, int pageCount) {
+// How page pageIndex lies by its "%%PageBoundingBox:" comment (Ghostscript,
+// poppler and pstops write one after every "%%Page:" line), else by the
+// document's "%%BoundingBox:": 1 wider than tall, 0 not, -1 no box found.
+// Leaves the file position anywhere: the caller seeks the page afterwards.
+int PageLie(FILE *in, const int64_t *offsets, int pageIndex, int pageCount) {
   double llx = 0, lly = 0, urx = 0, ury = 0;
   char line[kDscLineSize];
   bool found = false;
@@ -59,7 +60,7 @@ bool PageIsWide(FILE *in, const int64_t *offsets, int pageIndex, int pageCount) 
       found = std::sscanf(line, "%%%%BoundingBox: %lf %lf %lf %lf", &llx, &lly, &urx, &ury) == 4;
     }
   }
-  return found && urx - llx > ury - lly;
+  return found ? urx - llx > ury - lly : -1;
 }
 
 // Document pages a printed cover carries: one for Single, two for Double.
@@ -281,11 +282,13 @@ void vPrintPosterPage(int pageCount, FILE *in, FILE *out, int num_options, cups_
   const bool hasBody = pageIndex >= 0 && pageIndex < pageCount;
   const int kind = iGetPoster(num_options, options);
   const int orientation = iGetOrient(num_options, options);
-  // A page wider than tall, with no orientation in the job, is tiled as a
-  // landscape page: tiled upright its right part never printed.
-  const bool widePage = !OrientationGiven(num_options, options) && hasBody &&
-                        PageIsWide(in, offsets, pageIndex, pageCount);
-  const bool landscape = IsLandscape(orientation) || widePage;
+  // A page wider than tall is tiled as a landscape page: tiled upright its
+  // right part never printed. A page CUPS turned for "orientation-requested"
+  // is tiled as it lies: turned once more, part of it never printed.
+  const int lie = !OrientationGiven(num_options, options) && hasBody
+                      ? PageLie(in, offsets, pageIndex, pageCount)
+                      : -1;
+  const bool landscape = lie < 0 ? IsLandscape(orientation) : lie == 1;
 
   char label[kDscLineSize];
   std::memset(label, 0, sizeof label);
@@ -313,7 +316,7 @@ void vPrintPosterPage(int pageCount, FILE *in, FILE *out, int num_options, cups_
     const int position =
         *pagesWritten - PrintedCoverPages(iGetFrontCoverPage(num_options, options));
     if (!bGetRotate180(num_options, options))
-      vCreateOffsetWithPoster(&tx, &ty, &sx, &sy, position, num_options, options, widePage);
+      vCreateOffsetWithPoster(&tx, &ty, &sx, &sy, position, num_options, options, lie);
   }
   std::fprintf(out, "%.1f %.1f translate %.03f %.03f scale\n", static_cast<double>(tx),
                static_cast<double>(ty), static_cast<double>(sx), static_cast<double>(sy));
@@ -343,7 +346,7 @@ void vPrintPosterPage(int pageCount, FILE *in, FILE *out, int num_options, cups_
 }
 
 void vCreateOffsetWithPoster(float *tx, float *ty, float *sx, float *sy, int position,
-                             int num_options, cups_option_t *options, bool widePage) {
+                             int num_options, cups_option_t *options, int lie) {
   // A printed front cover comes here before any body tile, with a position
   // below zero; it shows the first tile.
   if (position < 0) position = 0;
@@ -359,7 +362,7 @@ void vCreateOffsetWithPoster(float *tx, float *ty, float *sx, float *sy, int pos
 
   const int kind = iGetPoster(num_options, options);
   const int orientation = iGetOrient(num_options, options);
-  const bool landscape = IsLandscape(orientation) || widePage;
+  const bool landscape = lie < 0 ? IsLandscape(orientation) : lie == 1;
   const bool odd = position % 2 == 1;
 
   if (kind == 1) {
