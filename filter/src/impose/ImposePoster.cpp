@@ -23,9 +23,7 @@ namespace {
 bool IsLandscape(int orientation) { return orientation == 2 || orientation == 4; }
 
 // Whether the job names an orientation that the filter applies itself (the
-// macOS print dialog's). CUPS's own filters apply "orientation-requested"
-// before this one: pdftopdf and pstops have turned the page onto the sheet
-// already, so its bounding box says how it lies, as without any orientation.
+// macOS print dialog's).
 bool OrientationGiven(int num_options, cups_option_t *options) {
   for (const char *name :
        {"VTDocumentOrientation",
@@ -283,11 +281,16 @@ void vPrintPosterPage(int pageCount, FILE *in, FILE *out, int num_options, cups_
   const int kind = iGetPoster(num_options, options);
   const int orientation = iGetOrient(num_options, options);
   // A page wider than tall is tiled as a landscape page: tiled upright its
-  // right part never printed. A page CUPS turned for "orientation-requested"
-  // is tiled as it lies: turned once more, part of it never printed.
-  const int lie = !OrientationGiven(num_options, options) && hasBody
-                      ? PageLie(in, offsets, pageIndex, pageCount)
-                      : -1;
+  // right part never printed. A page with a box came through CUPS's
+  // converters, which apply "orientation-requested" before this filter:
+  // pdftopdf and pstops have turned it onto the upright sheet already
+  // (pstops's box still says how the document lay), so it is tiled
+  // upright; turned once more, part of it never printed.
+  int lie = -1;
+  if (!OrientationGiven(num_options, options) && hasBody) {
+    lie = PageLie(in, offsets, pageIndex, pageCount);
+    if (lie >= 0 && cupsGetOption("orientation-requested", num_options, options)) lie = 0;
+  }
   const bool landscape = lie < 0 ? IsLandscape(orientation) : lie == 1;
 
   char label[kDscLineSize];

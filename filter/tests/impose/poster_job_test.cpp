@@ -404,15 +404,16 @@ TEST(PosterJob, WidePageWithoutOrientationIsTiledWhole) {
     for (int q = 0; q < 4; ++q) EXPECT_GT(area[q] * 10, most * 9) << "quarter " << q;
   }
   // CUPS's pdftopdf and pstops apply "orientation-requested" before this
-  // filter: the page comes turned already, and its box says how it lies.
-  // Turned once more, part of it never printed. The macOS dialog's
-  // orientation is the filter's own to apply.
+  // filter: the page comes turned onto the upright sheet already (pstops's
+  // box still says how the document lay). Turned once more, part of it
+  // never printed. The macOS dialog's orientation is the filter's own.
   std::string tall = MarkedDocument(1, "pdftops");
   tall.insert(tall.find("(page-marker"), "%%PageBoundingBox: 0 0 612 792\n");
   const std::string macLandscape =
       "com.apple.print.subTicket.page_format_ticket..d.com.apple.print.PageFormat.PMOrientation..n.=2";
   for (const auto &[doc, layout, turned] :
-       {std::tuple{wide("pdftops"), std::string("orientation-requested=3"), 4},
+       {std::tuple{wide("pdftops"), std::string("orientation-requested=3"), 0},
+        std::tuple{wide("pdftops"), std::string("orientation-requested=4"), 0},
         std::tuple{tall, std::string("orientation-requested=4"), 0},
         std::tuple{tall, std::string("orientation-requested=5"), 0},
         std::tuple{tall, macLandscape, 4}}) {
