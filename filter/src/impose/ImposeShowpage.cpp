@@ -91,6 +91,15 @@ bool bDocumentNeedsImposedProcs() {
   return gFilterType != kFilterCgpdftops && gFilterType != kFilterPictwpstops;
 }
 
+bool bOrientationAppliedUpstream(int num_options, cups_option_t *options) {
+  return bDocumentNeedsImposedProcs() &&
+         cupsGetOption("orientation-requested", num_options, options) &&
+         !cupsGetOption("VTDocumentOrientation", num_options, options) &&
+         !cupsGetOption("com.apple.print.subTicket.page_format_ticket..d.com.apple.print."
+                        "PageFormat.PMOrientation..n.",
+                        num_options, options);
+}
+
 void vWriteImposedProcsWhereMissing(FILE *out) {
   // Each definition stays guarded: a document may define a procedure where
   // the search did not look.

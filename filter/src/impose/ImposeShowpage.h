@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include <cups/cups.h>
+
 #include "impose/DscIndex.h"
 
 // Writes "userdict/ESPshowpage/showpage load put" and "userdict/showpage{}put"
@@ -59,6 +61,13 @@ int bWriteShowpageDeferralWhereNeeded(FILE *in, FILE *out, const PageIndex *inde
 // rules. Linux CUPS hands over documents from Ghostscript, poppler and
 // CUPS's pstops, and a job must print whichever of them ran before.
 bool bDocumentNeedsImposedProcs();
+
+// Whether the job's orientation was applied before this filter: such a
+// document came through CUPS's own converters (pdftopdf, pstops), which turn
+// the pages for "orientation-requested" onto the upright sheet; turned here
+// once more, they would be cut. The macOS print dialog's orientation is the
+// filter's own to apply.
+bool bOrientationAppliedUpstream(int num_options, cups_option_t *options);
 
 // Written after the document's setup, for such documents: the procedures
 // the imposed sheets call (ESPshowpage, ESPrc, ESPrf, ESPrs, ESPwl) that the
