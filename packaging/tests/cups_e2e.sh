@@ -441,6 +441,8 @@ booklet-D-mixed|mixed.pdf|VTDuplex=BookletD|1/2/6 3/4 5
 booklet-R-mixed|mixed.pdf|VTDuplex=BookletR $poppler|5 4/3 6/2/1
 booklet-U-ps|letter-dsc.ps|VTDuplex=BookletU|5 4/3 6/2/1
 booklet-L-ps|letter-dsc.ps|VTDuplex=BookletL|1/2/6 3/4 5
+booklet-L-land|land.pdf|VTDuplex=BookletL orientation-requested=4|1/2/6 3/4 5
+booklet-D-ps-land|wide-dsc.ps|VTDuplex=BookletD orientation-requested=5|1/2/6 3/4 5
 poster|letter.pdf|Combination=2x2 OutputMethod=Hold page-ranges=1-2|poster 2 2 nocut 1 2
 poster-1x2|letter.pdf|Combination=1x2 page-ranges=3|poster 1 2 nocut 3
 poster-1x2-land|land.pdf|Combination=1x2 page-ranges=1-2 $poppler|poster 1 2 nocut 1 2
@@ -461,6 +463,7 @@ nup2-double-blank|land.pdf|$rows=1 $columns=2 ${fcover[*]} FrontCoverOption=Prin
 nup4-double-single|mixed.pdf|$rows=2 $columns=2 ${fcover[*]} FrontCoverOption=PrintedDouble ${bcover[*]} BackCoverOption=PrintedSingle $poppler|1:full/2:full/3 4 5/6:full
 nup4-blank-blank|letter-dsc.ps|$rows=2 $columns=2 ${fcover[*]} FrontCoverOption=BlankPrinter ${bcover[*]} BackCoverOption=BlankPrinter|-/1 2 3 4/5 6/-
 nup4-single-double|land.pdf|$rows=2 $columns=2 ${fcover[*]} FrontCoverOption=PrintedSingle ${bcover[*]} BackCoverOption=PrintedDouble $poppler|1:full/2 3 4/5:full/6:full
+cover-land|land.pdf|${fcover[*]} FrontCoverOption=PrintedSingle ${bcover[*]} BackCoverOption=PrintedSingle orientation-requested=4 $poppler|1:full/2:full/3:full/4:full/5:full/6:full
 nup2-interleave|letter.pdf|$rows=1 $columns=2 OHPInterleave=True OHPInterOption=PrintedSingle $poppler|1 2/1 2/3 4/3 4/5 6/5 6
 number-up2-blank-single|letter.pdf|number-up=2 ${fcover[*]} FrontCoverOption=BlankPrinter ${bcover[*]} BackCoverOption=PrintedSingle|-/1 2/3 4/5 6
 number-up2-double-blank|a4.pdf|number-up=2 ${fcover[*]} FrontCoverOption=PrintedDouble ${bcover[*]} BackCoverOption=BlankPrinter $poppler|1 2/3 4/5 6/-
