@@ -1,16 +1,20 @@
 #!/usr/bin/env bash
-# Prints a real PDF through a private cupsd to a queue made from the
-# installed Q610 PPD, with the option sets a person chooses most (plain,
-# booklet, also with the PDF converted by poppler instead of Ghostscript,
-# 2x2 poster, 4-up with a printed front cover and blank interleave, 2-up
-# turned by 180 degrees), and a PostScript file through CUPS's pstops (two
-# to a sheet with covers; one without page comments as a booklet). Checks
-# what reached the file device: the PJL framing with the header lines of the
-# sample customisation file, the sheet comments of the imposition, each
-# rendered sheet side (Ghostscript through vt-preview, with nothing resident
-# but the printer's own procedure set): which pages it shows, by their own
-# grey, and that each shows whole (equal areas, nothing cut or overlapping);
-# and the page log of the scheduler.
+# Prints through a private cupsd, to a queue made from the installed Q610
+# PPD, a table of cases: Letter, A4 (on the Letter queue), landscape and
+# mixed-size PDFs through cups-filters' pdftops with either renderer
+# (Ghostscript's ps2write, or poppler with pdftops-renderer=pdftops), and
+# PostScript through CUPS's pstops; plain, booklets in all four bindings,
+# posters 1x2 to 4x4 (upright, landscape, reversed, with cut lines), N-up
+# 2 and 4 (the filter's own and CUPS's number-up) with blank, one-sided and
+# two-sided covers and interleaves, a document without page comments.
+# Checks what reached the device: the PJL framing (with the header lines of
+# the sample customisation file), and each rendered sheet side (Ghostscript
+# through vt-preview, nothing resident but the printer's own procedure set):
+# which pages it shows, by their own grey, and that each shows whole (its
+# page's shape, filled, scaled like the others); each poster page over its
+# tiles; and the page log of the scheduler. All jobs are queued at once
+# and checked as they finish. VT_E2E_CASES (a regular expression of case
+# names) runs some cases only.
 #
 # usage: cups_e2e.sh BUILD_DIR FILTER_EXE VT_ROOT
 #   BUILD_DIR   the build tree (installed from with cmake --install)
@@ -142,11 +146,12 @@ for d in letter a4 land mixed; do
   write_doc "$d" dsc
   mv "$tmp/$d.ps" "$tmp/$d-dsc.ps"
 done
-# Landscape PostScript as applications write it: drawn across a page that
-# CUPS turns onto the sheet when the job asks for landscape
-# (orientation-requested=4). A page that sets a size of its own in its code,
-# as the DSC documents above do, is drawn by pstops on the queue's size,
-# which cuts one wider than the sheet; pstops's number-up cuts it alike.
+# Landscape PostScript as applications write it: drawn across the page,
+# which pstops turns onto the sheet when the job asks for landscape
+# (orientation-requested=4 or 5). A page that sets a wider size of its own
+# in its code, as land-dsc.ps does, is cut to the queue's size once laid
+# out with others, by pstops's number-up as by the filter's imposition:
+# neither lets a page change the sheet's size.
 sed '/setpagedevice/d' "$tmp/land-dsc.ps" > "$tmp/wide-dsc.ps"
 doc_sizes[wide]=${doc_sizes[land]}
 # Plain PostScript without page comments: CUPS's pstops wraps it into one
@@ -474,7 +479,6 @@ rot2up|letter.pdf|Rotate180=True number-up=2 $rows=1 $columns=2|1 2/3 4/5 6
 nocomments|nocomments.ps|VTDuplex=BookletL|1/2
 EOF
 )
-# VT_E2E_CASES (a regular expression of case names) runs some cases only.
 cases=$(grep -E "^(${VT_E2E_CASES:-.*})\|" <<<"$cases")
 
 while IFS='|' read -r name file options _; do
