@@ -438,6 +438,7 @@ bcover=(BackCoverPage=True BackCoverTray=Tray1)
 # the top from the inner sheet out.
 cases=$(cat <<EOF
 plain|letter.pdf|jp.vantora.printers.loginName=alice com.apple.print.JobInfo.PMJobName=Quarterly VTCollate=True OutputMethod=Normal JimonTextSet=True JimonCharacter=DRAFT|1:full/2:full/3:full/4:full/5:full/6:full
+plain-mixed-ps|mixed-dsc.ps||1:full/2:full/3:full/4:full/5:full/6:full
 booklet|letter.pdf|VTDuplex=BookletL Binding=LongEdge VTCollate=False|1/2/6 3/4 5
 booklet-poppler|letter.pdf|VTDuplex=BookletL Binding=LongEdge $poppler|1/2/6 3/4 5
 booklet-R-a4|a4.pdf|VTDuplex=BookletR|5 4/3 6/2/1
