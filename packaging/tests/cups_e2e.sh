@@ -312,7 +312,8 @@ render() {  # name
 
 # The filled part of page P of the job's document, "width height" in points.
 ink_size() {  # name page
-  local sizes=(${doc_sizes[${doc_of[$1]}]})
+  local sizes
+  read -r -a sizes <<<"${doc_sizes[${doc_of[$1]}]}"
   local s=${sizes[$(($2 - 1))]}
   echo "$((${s%x*} - 72)) $((${s#*x} - 72))"
 }
@@ -378,7 +379,7 @@ check_sides() {  # name side...
 # each tile carries a dark line, without none.
 check_poster() {  # name columns rows cut|nocut page...
   local name=$1 cols=$2 rows=$3 cut=$4; shift 4
-  local tiles=$((cols * rows)) n=0 bad=0 p t got grid turned sigs
+  local tiles=$((cols * rows)) n=0 bad=0 p got grid turned sigs
   local count
   count=$(wc -l < "$out/$name.sides")
   if [ "$count" -ne $((tiles * $#)) ]; then
@@ -388,7 +389,7 @@ check_poster() {  # name columns rows cut|nocut page...
              print (i == 0 ? "L" : "") (i == c - 1 ? "R" : "") (j == 0 ? "B" : "") (j == r - 1 ? "T" : "") "-" }' | sort | tr '\n' ' '; }
   grid=$(grid "$cols" "$rows"); turned=$(grid "$rows" "$cols")
   for p in "$@"; do
-    sigs=$(for t in $(seq "$tiles"); do
+    sigs=$(for _ in $(seq "$tiles"); do
       n=$((n + 1))
       got=$(awk -v s=$n '$1 == s { printf "%s ", $2 }' "$out/$name.cells")
       if [ "$got" != "$p " ]; then echo "side $n shows pages '$got', expected '$p'" >&2; echo "?"; continue; fi
