@@ -1,16 +1,20 @@
 #!/usr/bin/env bash
-# Prints a real PDF through a private cupsd to a queue made from the
-# installed Q610 PPD, with the option sets a person chooses most (plain,
-# booklet, also with the PDF converted by poppler instead of Ghostscript,
-# 2x2 poster, 4-up with a printed front cover and blank interleave, 2-up
-# turned by 180 degrees), and a PostScript file through CUPS's pstops (two
-# to a sheet with covers; one without page comments as a booklet). Checks
-# what reached the file device: the PJL framing with the header lines of the
-# sample customisation file, the sheet comments of the imposition, each
-# rendered sheet side (Ghostscript through vt-preview, with nothing resident
-# but the printer's own procedure set): which pages it shows, by their own
-# grey, and that each shows whole (equal areas, nothing cut or overlapping);
-# and the page log of the scheduler.
+# Prints through a private cupsd, to a queue made from the installed Q610
+# PPD, a table of cases: Letter, A4 (on the Letter queue), landscape and
+# mixed-size PDFs through cups-filters' pdftops with either renderer
+# (Ghostscript's ps2write, or poppler with pdftops-renderer=pdftops), and
+# PostScript through CUPS's pstops; plain, booklets in all four bindings,
+# posters 1x2 to 4x4 (upright, landscape, reversed, with cut lines), N-up
+# 2 and 4 (the filter's own and CUPS's number-up) with blank, one-sided and
+# two-sided covers and interleaves, a document without page comments.
+# Checks what reached the device: the PJL framing (with the header lines of
+# the sample customisation file), and each rendered sheet side (Ghostscript
+# through vt-preview, nothing resident but the printer's own procedure set):
+# which pages it shows, by their own grey, and that each shows whole (its
+# page's shape, filled, scaled like the others); each poster page over its
+# tiles; and the page log of the scheduler. All jobs are queued at once
+# and checked as they finish. VT_E2E_CASES (a regular expression of case
+# names) runs some cases only.
 #
 # usage: cups_e2e.sh BUILD_DIR FILTER_EXE VT_ROOT
 #   BUILD_DIR   the build tree (installed from with cmake --install)
@@ -53,13 +57,25 @@ customize=$dest$vtroot/Library/Printers/VANTORA/Q610/Plist/FilterCustomize.plist
 
 # ---- a private cupsd: own ServerRoot, ServerBin, spool, socket -------------
 etc=$tmp/etc; bin=$tmp/serverbin; spool=$tmp/spool; logs=$tmp/log; out=$tmp/out
-mkdir -p "$etc/ppd" "$bin/filter" "$spool/tmp" "$logs" "$out" "$tmp/cache" "$tmp/state"
-chmod 0755 "$etc" "$bin" "$bin/filter" "$logs" "$out"
+mkdir -p "$etc/ppd" "$bin/filter" "$bin/backend" "$spool/tmp" "$logs" "$out" "$tmp/cache" "$tmp/state"
+chmod 0755 "$etc" "$bin" "$bin/filter" "$bin/backend" "$logs" "$out"
 for d in /usr/lib/cups/*; do
-  [ "$(basename "$d")" = filter ] || ln -s "$d" "$bin/$(basename "$d")"
+  case $(basename "$d") in filter|backend) ;; *) ln -s "$d" "$bin/$(basename "$d")" ;; esac
 done
 for f in /usr/lib/cups/filter/*; do ln -s "$f" "$bin/filter/$(basename "$f")"; done
+for f in /usr/lib/cups/backend/*; do ln -s "$f" "$bin/backend/$(basename "$f")"; done
 install -m 0755 "$filter" "$bin/filter/psToVTOrbPS"
+# The device: every job into a file of its own, named by the job's number,
+# so the jobs of the queue run back to back while earlier ones are checked.
+# Mode 0700: the scheduler runs it as its own user, who owns $out.
+cat > "$bin/backend/vtcapture" <<'EOF'
+#!/bin/sh
+[ $# -eq 0 ] && { echo 'direct vtcapture "Unknown" "Job capture"'; exit 0; }
+dir=${DEVICE_URI#vtcapture:}
+if [ $# -ge 6 ]; then cat "$6"; else cat; fi > "$dir/job-$1.part" || exit 1
+mv "$dir/job-$1.part" "$dir/job-$1.prn"
+EOF
+chmod 0700 "$bin/backend/vtcapture"
 
 socket=$tmp/cups.sock
 if [ "$(id -u)" -eq 0 ]; then
@@ -75,8 +91,7 @@ extra+=$'\n'"SetEnv VT_TEST_ROOT $dest$vtroot"$'\n'"SetEnv VT_TEST_SPOOL_DIR $sp
 start_private_cupsd "$tmp" "$extra" || skip "a private cupsd could not be started here"
 pass "private cupsd listening on $socket"
 
-device=$out/device.prn
-if ! lpadmin -p Q610 -E -v "file://$device" -P "$ppd" >"$tmp/lpadmin.log" 2>&1; then
+if ! lpadmin -p Q610 -E -v "vtcapture:$out" -P "$ppd" >"$tmp/lpadmin.log" 2>&1; then
   cat "$tmp/lpadmin.log"
   echo "FAIL: lpadmin could not add the queue"
   exit 1
@@ -89,41 +104,86 @@ if ! lpadmin -p Q610 -o VTInputSlot-default=Tray3 -o MediaType-default=Recycled 
   cat "$tmp/lpadmin.log"; fail "lpadmin could not set the queue's defaults"
 fi
 
-# ---- the document: a real PDF whose pages each fill their own grey --------
-# Page i fills the rectangle 36 36 540 720 with grey 0.30 + 0.08 i, so a
-# rendered side tells which pages it shows and how much of each.
+# ---- the documents: every page fills its own grey -------------------------
+# Page i (1 to 6) fills its page less a 36-point margin with grey
+# 0.30 + 0.08 i, so a rendered side tells which pages it shows, and the grey's
+# outline how much of each. Each document is a list of page sizes.
+declare -A doc_sizes=(
+  [letter]="612x792 612x792 612x792 612x792 612x792 612x792"
+  [a4]="595x842 595x842 595x842 595x842 595x842 595x842"
+  [land]="792x612 792x612 792x612 792x612 792x612 792x612"
+  [mixed]="612x792 792x612 595x842 842x595 612x792 792x612"
+)
 pages=6
-cat > "$tmp/sample.ps" <<EOF
-%!PS-Adobe-3.0
-%%Pages: $pages
-%%EndComments
-1 1 $pages {
-  /i exch def
-  << /PageSize [612 792] >> setpagedevice
-  0.30 i 0.08 mul add setgray 36 36 540 720 rectfill
-  showpage
-} for
-EOF
-pdf=$tmp/sample.pdf
-gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -sOutputFile="$pdf" "$tmp/sample.ps" ||
-  { echo "FAIL: Ghostscript could not make the sample PDF"; exit 1; }
-chmod 0644 "$pdf"
+grey() { awk -v i="$1" 'BEGIN { printf "%.2f", 0.30 + 0.08 * i }'; }
+# write_doc NAME dsc|plain: the pages as PostScript, with or without DSC
+# page comments.
+write_doc() {
+  local name=$1 kind=$2 i=0 size
+  {
+    printf '%%!PS-Adobe-3.0\n'
+    if [ "$kind" = dsc ]; then
+      printf '%%%%Pages: %d\n%%%%EndComments\n%%%%BeginProlog\n%%%%EndProlog\n' "$pages"
+    else
+      printf '%%%%EndComments\n'
+    fi
+    for size in ${doc_sizes[$name]}; do
+      i=$((i + 1))
+      [ "$kind" = dsc ] && printf '%%%%Page: %d %d\n%%%%BeginPageSetup\n' "$i" "$i"
+      printf '<< /PageSize [%s %s] >> setpagedevice\n' "${size%x*}" "${size#*x}"
+      [ "$kind" = dsc ] && printf '%%%%EndPageSetup\n'
+      printf '%s setgray 36 36 %d %d rectfill showpage\n' "$(grey "$i")" \
+        $((${size%x*} - 72)) $((${size#*x} - 72))
+    done
+    [ "$kind" = dsc ] && printf '%%%%Trailer\n%%%%EOF\n'
+  } > "$tmp/$name.ps"
+}
+for d in letter a4 land mixed; do
+  write_doc "$d" plain
+  gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -dAutoRotatePages=/None \
+     -sOutputFile="$tmp/$d.pdf" "$tmp/$d.ps" ||
+    { echo "FAIL: Ghostscript could not make $d.pdf"; exit 1; }
+  write_doc "$d" dsc
+  mv "$tmp/$d.ps" "$tmp/$d-dsc.ps"
+done
+# Landscape PostScript as applications write it: drawn across the page,
+# which pstops turns onto the sheet when the job asks for landscape
+# (orientation-requested=4 or 5). A page that sets a wider size of its own
+# in its code, as land-dsc.ps does, is cut to the queue's size once laid
+# out with others, by pstops's number-up as by the filter's imposition:
+# neither lets a page change the sheet's size.
+sed '/setpagedevice/d' "$tmp/land-dsc.ps" > "$tmp/wide-dsc.ps"
+doc_sizes[wide]=${doc_sizes[land]}
+# Plain PostScript without page comments: CUPS's pstops wraps it into one
+# page.
+printf '%%!PS\n%s setgray 36 36 540 720 rectfill showpage\n%s setgray 36 36 540 720 rectfill showpage\n' \
+  "$(grey 1)" "$(grey 2)" > "$tmp/nocomments.ps"
+doc_sizes[nocomments]="612x792 612x792"
+chmod 0644 "$tmp"/*.pdf "$tmp"/*.ps
 
-# print_job NAME OPTION...: submits the PDF, waits until the job has left the
-# queue, and copies what reached the device to $out/NAME.prn. Sets $job.
-# print_job_file NAME FILE OPTION... does the same with another file.
-job=
-print_job() { local name=$1; shift; print_job_file "$name" "$pdf" "$@"; }
-print_job_file() {
+# ---- jobs: all submitted at once, then checked in turn ---------------------
+# submit NAME DOCUMENT OPTION...: queues DOCUMENT (a file in $tmp) with the
+# options; the job's number is kept by its name.
+declare -A job_of doc_of
+submit() {
   local name=$1 file=$2; shift 2
-  local args=() o reply waited=0
+  local args=() o reply
   for o in "$@"; do args+=(-o "$o"); done
-  rm -f "$device"
-  if ! reply=$(lp -d Q610 -t "$name" "${args[@]}" "$file" 2>&1); then
+  if ! reply=$(lp -d Q610 -t "$name" "${args[@]}" "$tmp/$file" 2>&1); then
     fail "$name: lp refused the job: $reply"; return 1
   fi
-  job=$(sed -n 's/^request id is Q610-\([0-9]*\).*/\1/p' <<<"$reply")
-  [ -n "$job" ] || { fail "$name: no job number in lp's reply: $reply"; return 1; }
+  job_of[$name]=$(sed -n 's/^request id is Q610-\([0-9]*\).*/\1/p' <<<"$reply")
+  [ -n "${job_of[$name]}" ] || { fail "$name: no job number in lp's reply: $reply"; return 1; }
+  doc_of[$name]=${file%%[.-]*}
+}
+
+# wait_job NAME: waits until the job has left the queue and completed, and
+# puts what reached the device in $out/NAME.prn. Sets $job.
+job=
+wait_job() {
+  local name=$1 waited=0
+  job=${job_of[$name]:-}
+  [ -n "$job" ] || return 1
   while lpstat -o Q610 2>/dev/null | grep -q "^Q610-$job "; do
     sleep 0.2; waited=$((waited + 1))
     if [ $waited -gt 600 ]; then
@@ -143,7 +203,7 @@ print_job_file() {
     awk -v j="$job" '$3 == j && $6 == "total" { found = 1 } END { exit !found }' "$logs/page_log" 2>/dev/null && break
     sleep 0.1
   done
-  cp "$device" "$out/$name.prn" 2>/dev/null || : > "$out/$name.prn"
+  mv "$out/job-$job.prn" "$out/$name.prn" 2>/dev/null || : > "$out/$name.prn"
   return 0
 }
 
@@ -165,12 +225,22 @@ check_header() {  # name expected-lines...
   got=$(head -c ${#expected} "$out/$name.prn" 2>/dev/null)
   if [ "$got" = "$expected" ]; then pass "$name: PJL job header"
   else fail "$name: PJL job header differs"; diff <(cat -v <<<"$expected") <(cat -v <<<"$got") | head -20; fi
-  # The filter opened the job, so it closes it: UEL @PJL EOJ, then a lone UEL.
-  local tail_expected
+}
+# The filter opened the job, so it closes it, after the last sheet: UEL
+# @PJL EOJ, then a lone UEL; and nothing but PJL before the PostScript.
+check_eoj() {  # name
+  local name=$1 tail_expected
   tail_expected=$(printf '%s@PJL EOJ\n%s\n' "$uel" "$uel" | od -An -c)
-  if [ "$(tail -c $(( ${#uel} * 2 + 10 )) "$out/$name.prn" | od -An -c)" = "$tail_expected" ]; then
-    pass "$name: PJL end of job"
-  else fail "$name: the stream does not end with the PJL end of job"; fi
+  if [ "$(tail -c $(( ${#uel} * 2 + 10 )) "$out/$name.prn" | od -An -c)" != "$tail_expected" ]; then
+    fail "$name: the stream does not end with the PJL end of job"
+  elif [ "$(grep -a -c '@PJL EOJ' "$out/$name.prn")" -ne 1 ]; then
+    fail "$name: more than one PJL end of job"
+  elif sed -n '/@PJL JOB/,/@PJL ENTER LANGUAGE/p' "$out/$name.prn" | tr -d '\r' |
+         sed 's/^\x1b%-12345X//' | grep -av '^@PJL' | grep -q .; then
+    fail "$name: more than PJL between @PJL JOB and @PJL ENTER LANGUAGE"
+  else
+    pass "$name: PJL framing whole"
+  fi
 }
 
 # The "%%Page:" comments of the stream, one per line.
@@ -190,65 +260,155 @@ sheet_skeleton() {
     grep -a -E '^%%Page:|MediaPosition|MediaType|Duplex|Tumble|^showpage$'
 }
 
-# Renders the PostScript part with Ghostscript through vt-preview; prints
-# the number of sheet sides (0 when it failed: runs in a subshell, so the
-# caller counts the failure).
+# Renders the PostScript part with Ghostscript through vt-preview, at a low
+# resolution, and measures every side: $out/NAME.cells gets one line per
+# page grey found on a side, "side page pixels x0 y0 x1 y1" (the grey's
+# outline in pixels, y down), $out/NAME.sides one line per side,
+# "side width height dark-pixels". Returns 1 when it failed.
+dpi=24
 render() {  # name
-  local name=$1 n
-  if ! VT_PREVIEW_DPI=20 "$build/bin/vt-preview" "$out/$name.prn" "$out/$name.preview" >"$out/$name.preview.log" 2>&1; then
-    fail "$name: Ghostscript could not render the stream"; cat "$out/$name.preview.log" >&2; echo 0; return
+  local name=$1 dir=$out/$1.preview
+  if ! VT_PREVIEW_DPI=$dpi "$build/bin/vt-preview" "$out/$name.prn" "$dir" >"$out/$name.preview.log" 2>&1; then
+    fail "$name: Ghostscript could not render the stream"; cat "$out/$name.preview.log" >&2; return 1
   fi
-  n=$(ls "$out/$name.preview"/sheet-*.png | wc -l)
-  pass "$name: renders in Ghostscript ($n sheet sides)" >&2
-  echo "$n"
+  convert "$dir"/sheet-*.png -colorspace Gray -depth 8 +adjoin "$dir/grey-%04d.pgm" ||
+    { fail "$name: the rendered sides could not be read"; return 1; }
+  local levels=()
+  for i in $(seq "$pages"); do levels+=("$(awk -v g="$(grey "$i")" 'BEGIN { printf "%d", 255 * g + 0.5 }')"); done
+  perl -e '
+    my @levels = split / /, shift;
+    my ($cells, $sides) = (shift, shift);
+    open my $c, ">", $cells or die; open my $s, ">", $sides or die;
+    my $side = 0;
+    for my $f (@ARGV) {
+      $side++;
+      open my $in, "<:raw", $f or die "$f: $!";
+      local $/; my $data = <$in>;
+      $data =~ s/\AP5\s+(\d+)\s+(\d+)\s+(\d+)\s//s or die "$f: not a PGM";
+      my ($w, $h) = ($1, $2);
+      my @page = (0) x 256;
+      for my $v (0 .. 255) { for my $i (0 .. $#levels) { $page[$v] = $i + 1 if abs($v - $levels[$i]) <= 3 } }
+      my (%n, %x0, %y0, %x1, %y1); my $dark = 0;
+      for my $y (0 .. $h - 1) {
+        my @row = unpack "C*", substr($data, $y * $w, $w);
+        for my $x (0 .. $w - 1) {
+          my $v = $row[$x];
+          if ($v < 48) { $dark++; next }
+          my $p = $page[$v] or next;
+          if (!$n{$p}++) { ($x0{$p}, $y0{$p}, $x1{$p}, $y1{$p}) = ($x, $y, $x, $y); next }
+          $x0{$p} = $x if $x < $x0{$p}; $x1{$p} = $x if $x > $x1{$p};
+          $y1{$p} = $y;
+        }
+      }
+      print $s "$side $w $h $dark\n";
+      # Stray pixels of a grey (edges of other shades) are not a page.
+      for my $p (sort { $a <=> $b } keys %n) {
+        print $c "$side $p $n{$p} $x0{$p} $y0{$p} $x1{$p} $y1{$p}\n" if $n{$p} > 0.002 * $w * $h;
+      }
+    }' "${levels[*]}" "$out/$name.cells" "$out/$name.sides" "$dir"/grey-*.pgm ||
+    { fail "$name: the rendered sides could not be measured"; return 1; }
+  return 0
 }
 
-# What a rendered side shows: "page fraction" lines, one for each page grey
-# found on it, with the fraction of the sheet it covers.
-page_areas() {  # png
-  convert "$1" -colorspace Gray -depth 8 -format '%c' histogram:info:- 2>/dev/null |
-    awk -v total="$(identify -format '%[fx:w*h]' "$1")" '
-      { n = $1; sub(":", "", n); v = $2; gsub(/[^0-9,]/, "", v); split(v, c, ",")
-        for (i = 1; i <= 6; i++) { g = int(255 * (0.30 + 0.08 * i) + 0.5)
-          if (c[1] >= g - 3 && c[1] <= g + 3) area[i] += n } }
-      END { for (i = 1; i <= 6; i++) if (area[i] / total > 0.005) printf "%d %.4f\n", i, area[i] / total }'
+# The filled part of page P of the job's document, "width height" in points.
+ink_size() {  # name page
+  local sizes
+  read -r -a sizes <<<"${doc_sizes[${doc_of[$1]}]}"
+  local s=${sizes[$(($2 - 1))]}
+  echo "$((${s%x*} - 72)) $((${s#*x} - 72))"
 }
 
 # Checks every rendered side of a job against its expected pages: a side is
 # "1 2" (pages 1 and 2 in its cells), "-" (blank) or "1:full" (page 1 alone,
-# unscaled). The pages placed in cells must all cover the same area, within
-# 4 % of the largest of the job: a cell cut at the sheet's edge, or two
-# cells overlapping, shows as a smaller area. A whole page covers 540 x 720
-# of 612 x 792 points.
+# whole). Each page shown must be one filled rectangle of its page's shape
+# (turned or not): a cell cut at the sheet's edge, or overlapped by another,
+# loses its shape. Pages in cells must be scaled alike: the scale (the
+# side of the rectangle over the page's) of pages of one size within 2 %,
+# of all within 10 %. A whole page is scaled by 0.9 to 1 (a page larger than
+# the sheet is fitted to it).
 check_sides() {  # name side...
   local name=$1; shift
-  local dir=$out/$name.preview n=0 side got want bad=0 areas=$out/$name.areas p a
-  : > "$areas"
-  local sheets=("$dir"/sheet-*.png)
-  if [ ${#sheets[@]} -ne $# ]; then
-    fail "$name: ${#sheets[@]} sheet sides rendered, expected $#"; return
+  local n=0 side got want bad=0 p c scales=$out/$name.scales
+  : > "$scales"
+  local count
+  count=$(wc -l < "$out/$name.sides")
+  if [ "$count" -ne $# ]; then
+    fail "$name: $count sheet sides rendered, expected $#"; return
   fi
   for side in "$@"; do
-    got=$(page_areas "${sheets[$n]}")
+    n=$((n + 1))
+    got=$(awk -v s=$n '$1 == s { printf "%s ", $2 }' "$out/$name.cells")
     want=$(tr ' ' '\n' <<<"${side//:full/}" | grep -v '^-$' | sort -n | tr '\n' ' ')
-    if [ "$(cut -d' ' -f1 <<<"$got" | grep . | sort -n | tr '\n' ' ')" != "$want" ]; then
-      fail "$name: side $((n + 1)) shows pages '$(cut -d' ' -f1 <<<"$got" | tr '\n' ' ')', expected '$want'"; bad=1
+    if [ "$got" != "$want" ]; then
+      fail "$name: side $n shows pages '$got', expected '$want'"; bad=1; continue
     fi
     for p in $side; do
-      case $p in
-        *:full) a=$(awk -v p="${p%:full}" '$1 == p { print $2 }' <<<"$got")
-                awk -v a="${a:-0}" 'BEGIN { exit !(a > 0.78 && a < 0.83) }' ||
-                  { fail "$name: side $((n + 1)): page ${p%:full} covers ${a:-0} of the sheet, not 0.80"; bad=1; } ;;
-        -) ;;
-        *) awk -v p="$p" -v s=$((n + 1)) '$1 == p { print s, p, $2 }' <<<"$got" >> "$areas" ;;
-      esac
+      [ "$p" = - ] && continue
+      c=$(awk -v s=$n -v p="${p%:full}" '$1 == s && $2 == p' "$out/$name.cells")
+      if ! msg=$(awk -v full="$([ "$p" != "${p%:full}" ] && echo 1)" -v dpi=$dpi -v c="$c" \
+             -v ink="$(ink_size "$name" "${p%:full}")" -v scales="$scales" '
+          BEGIN { split(c, f, " "); split(ink, k, " ")
+                  w = f[6] - f[4] + 1; h = f[7] - f[5] + 1; fill = f[3] / (w * h)
+                  a = (w < h ? w / h : h / w); e = (k[1] < k[2] ? k[1] / k[2] : k[2] / k[1])
+                  slack = 1.5 / (w < h ? w : h)
+                  scale = sqrt(f[3] / (k[1] * k[2])) * 72 / dpi
+                  if (fill < 0.93) { printf "fills %.2f of its outline", fill; exit 1 }
+                  if (a < e * 0.97 - slack || a > e * 1.03 + slack) {
+                    printf "is %dx%d pixels, not of its page'"'"'s shape (%.3f, not %.3f)", w, h, a, e; exit 1 }
+                  if (full && (scale < 0.88 || scale > 1.03)) { printf "is scaled by %.3f, not whole", scale; exit 1 }
+                  if (!full) printf "%d %d %s %.4f\n", f[1], f[2], ink, scale >> scales }'); then
+        fail "$name: side $n: page ${p%:full} $msg"; bad=1
+      fi
     done
-    n=$((n + 1))
   done
-  if [ -s "$areas" ] && ! awk '{ a[NR] = $3; if ($3 > m) m = $3 } END { for (i in a) if (a[i] < 0.96 * m) exit 1 }' "$areas"; then
-    fail "$name: cells of unequal area (side page fraction):"; cat "$areas"; bad=1
+  if [ -s "$scales" ] && ! awk '
+      { key = $3 "x" $4; v[NR] = $5; k[NR] = key; if ($5 > m[key]) m[key] = $5; if ($5 > all) all = $5 }
+      END { for (i in v) if (v[i] < 0.98 * m[k[i]] || v[i] < 0.90 * all) exit 1 }' "$scales"; then
+    fail "$name: pages in cells scaled unalike (side page width height scale):"; cat "$scales"; bad=1
   fi
   [ $bad -eq 0 ] && pass "$name: every side shows its pages whole ($*)"
+}
+
+# A poster: every page of the job over COLUMNS x ROWS sheets, one tile per
+# side. Each tile shows its page alone, as one filled rectangle; where the
+# tile holds an edge of the page, the page's white margin leaves a band on
+# that side of the sheet. Over the tiles of a page, the edges shown must be
+# those of a grid of COLUMNS x ROWS (or turned, ROWS x COLUMNS): each corner
+# once, each edge as often as the grid has cells along it; a tile shown
+# twice, or a part of the page never shown, changes them. With cut lines
+# each tile carries a dark line, without none.
+check_poster() {  # name columns rows cut|nocut page...
+  local name=$1 cols=$2 rows=$3 cut=$4; shift 4
+  local tiles=$((cols * rows)) n=0 bad=0 p got grid turned sigs
+  local count
+  count=$(wc -l < "$out/$name.sides")
+  if [ "$count" -ne $((tiles * $#)) ]; then
+    fail "$name: $count sheet sides rendered, expected $((tiles * $#)) tiles"; return
+  fi
+  grid() { awk -v c="$1" -v r="$2" 'BEGIN { for (i = 0; i < c; i++) for (j = 0; j < r; j++)
+             print (i == 0 ? "L" : "") (i == c - 1 ? "R" : "") (j == 0 ? "B" : "") (j == r - 1 ? "T" : "") "-" }' | sort | tr '\n' ' '; }
+  grid=$(grid "$cols" "$rows"); turned=$(grid "$rows" "$cols")
+  for p in "$@"; do
+    sigs=$(for _ in $(seq "$tiles"); do
+      n=$((n + 1))
+      got=$(awk -v s=$n '$1 == s { printf "%s ", $2 }' "$out/$name.cells")
+      if [ "$got" != "$p " ]; then echo "side $n shows pages '$got', expected '$p'" >&2; echo "?"; continue; fi
+      awk -v s=$n -v thr=$((40 * dpi / 72)) -v cut="$cut" '
+        FNR == NR { if ($1 == s) { W = $2; H = $3; dark = $4 } next }
+        $1 == s { fill = $3 / (($6 - $4 + 1) * ($7 - $5 + 1))
+          if (fill < 0.93) { printf "side %d: page %d fills %.2f of its outline\n", s, $2, fill > "/dev/stderr"; print "?"; exit }
+          if ((cut == "cut") != (dark > 100)) { printf "side %d: %d dark pixels, cut lines %s\n", s, dark, cut > "/dev/stderr"; print "?"; exit }
+          print ($4 > thr ? "L" : "") (W - 1 - $6 > thr ? "R" : "") (H - 1 - $7 > thr ? "B" : "") ($5 > thr ? "T" : "") "-" }' \
+        "$out/$name.sides" "$out/$name.cells"
+    done 2>"$out/$name.poster.err" | sort | tr '\n' ' ')
+    if [ -s "$out/$name.poster.err" ]; then
+      fail "$name: page $p:"; sed 's/^/  /' "$out/$name.poster.err"; bad=1
+    elif [ "$sigs" != "$grid" ] && [ "$sigs" != "$turned" ]; then
+      fail "$name: page $p: the tiles show the page edges '$sigs', not those of ${cols}x${rows} tiles ('$grid')"; bad=1
+    fi
+    n=$((n + tiles))
+  done
+  [ $bad -eq 0 ] && pass "$name: $n tiles, each page whole over ${cols}x${rows} ($cut)"
 }
 
 # The scheduler's page log: the job's total of impressions, which comes from
@@ -265,75 +425,96 @@ check_page_log() {  # name job total
 
 rows=com.apple.print.PrintSettings.PMLayoutRows..n.
 columns=com.apple.print.PrintSettings.PMLayoutColumns..n.
+poppler=pdftops-renderer=pdftops
+fcover=(FrontCoverPage=True FrontCoverTray=Tray1)
+bcover=(BackCoverPage=True BackCoverTray=Tray1)
 
-# 1. A plain job with the options of the sample customisation file.
-if print_job plain jp.vantora.printers.loginName=alice com.apple.print.JobInfo.PMJobName=Quarterly \
-     VTCollate=True OutputMethod=Normal JimonTextSet=True JimonCharacter=DRAFT; then
+# ---- the cases --------------------------------------------------------------
+# One line each: name | document (PDFs through cups-filters' pdftops, with
+# Ghostscript unless the options name poppler; PostScript through CUPS's
+# pstops) | options | what the sides show: sides separated by "/" (see
+# check_sides), or "poster COLUMNS ROWS cut|nocut PAGE..." (check_poster).
+# Six pages fill eight booklet places; a booklet bound on the left or at the
+# bottom is written from its outer sheet in, one bound on the right or at
+# the top from the inner sheet out.
+cases=$(cat <<EOF
+plain|letter.pdf|jp.vantora.printers.loginName=alice com.apple.print.JobInfo.PMJobName=Quarterly VTCollate=True OutputMethod=Normal JimonTextSet=True JimonCharacter=DRAFT|1:full/2:full/3:full/4:full/5:full/6:full
+plain-mixed-ps|mixed-dsc.ps||1:full/2:full/3:full/4:full/5:full/6:full
+booklet|letter.pdf|VTDuplex=BookletL Binding=LongEdge VTCollate=False|1/2/6 3/4 5
+booklet-poppler|letter.pdf|VTDuplex=BookletL Binding=LongEdge $poppler|1/2/6 3/4 5
+booklet-R-a4|a4.pdf|VTDuplex=BookletR|5 4/3 6/2/1
+booklet-U-land|land.pdf|VTDuplex=BookletU $poppler|5 4/3 6/2/1
+booklet-D-mixed|mixed.pdf|VTDuplex=BookletD|1/2/6 3/4 5
+booklet-R-mixed|mixed.pdf|VTDuplex=BookletR $poppler|5 4/3 6/2/1
+booklet-U-ps|letter-dsc.ps|VTDuplex=BookletU|5 4/3 6/2/1
+booklet-L-ps|letter-dsc.ps|VTDuplex=BookletL|1/2/6 3/4 5
+booklet-L-land|land.pdf|VTDuplex=BookletL orientation-requested=4|1/2/6 3/4 5
+booklet-D-ps-land|wide-dsc.ps|VTDuplex=BookletD orientation-requested=5|1/2/6 3/4 5
+poster|letter.pdf|Combination=2x2 OutputMethod=Hold page-ranges=1-2|poster 2 2 nocut 1 2
+poster-1x2|letter.pdf|Combination=1x2 page-ranges=3|poster 1 2 nocut 3
+poster-1x2-land|land.pdf|Combination=1x2 page-ranges=1-2 $poppler|poster 1 2 nocut 1 2
+poster-1x2-rev|letter-dsc.ps|Combination=1x2 orientation-requested=6 page-ranges=4 VTBorderLine=True|poster 1 2 cut 4
+poster-2x2-land|land.pdf|Combination=2x2 page-ranges=2|poster 2 2 nocut 2
+poster-2x2-ps-land|wide-dsc.ps|Combination=2x2 orientation-requested=4 page-ranges=5|poster 2 2 nocut 5
+poster-2x2-mixed|mixed.pdf|Combination=2x2 page-ranges=1-4 $poppler VTBorderLine=True|poster 2 2 cut 1 2 3 4
+poster-3x3|a4.pdf|Combination=3x3 page-ranges=1 VTBorderLine=True|poster 3 3 cut 1
+poster-3x3-ps-rev|wide-dsc.ps|Combination=3x3 orientation-requested=5 page-ranges=3|poster 3 3 nocut 3
+poster-3x3-rev|land.pdf|Combination=3x3 orientation-requested=5 page-ranges=4 $poppler|poster 3 3 nocut 4
+poster-4x4|letter.pdf|Combination=4x4 page-ranges=6 $poppler VTBorderLine=True|poster 4 4 cut 6
+poster-4x4-land|land.pdf|Combination=4x4 orientation-requested=4 page-ranges=5|poster 4 4 nocut 5
+poster-4x4-rev|letter.pdf|Combination=4x4 orientation-requested=6 page-ranges=2|poster 4 4 nocut 2
+cover4up|letter.pdf|$rows=2 $columns=2 ${fcover[*]} FrontCoverOption=PrintedSingle OHPInterleave=True OHPInterOption=BlankPrinter OHPOpTray=Tray2|1:full/2 3 4 5/-/6/-
+nup2-single-single|letter.pdf|$rows=1 $columns=2 ${fcover[*]} FrontCoverOption=PrintedSingle ${bcover[*]} BackCoverOption=PrintedSingle|1:full/2 3/4 5/6:full
+nup2-blank-double|a4.pdf|$rows=1 $columns=2 ${fcover[*]} FrontCoverOption=BlankPrinter ${bcover[*]} BackCoverOption=PrintedDouble $poppler|-/1 2/3 4/5:full/6:full
+nup2-double-blank|land.pdf|$rows=1 $columns=2 ${fcover[*]} FrontCoverOption=PrintedDouble ${bcover[*]} BackCoverOption=BlankPrinter|1:full/2:full/3 4/5 6/-
+nup4-double-single|mixed.pdf|$rows=2 $columns=2 ${fcover[*]} FrontCoverOption=PrintedDouble ${bcover[*]} BackCoverOption=PrintedSingle $poppler|1:full/2:full/3 4 5/6:full
+nup4-blank-blank|letter-dsc.ps|$rows=2 $columns=2 ${fcover[*]} FrontCoverOption=BlankPrinter ${bcover[*]} BackCoverOption=BlankPrinter|-/1 2 3 4/5 6/-
+nup4-single-double|land.pdf|$rows=2 $columns=2 ${fcover[*]} FrontCoverOption=PrintedSingle ${bcover[*]} BackCoverOption=PrintedDouble $poppler|1:full/2 3 4/5:full/6:full
+cover-land|land.pdf|${fcover[*]} FrontCoverOption=PrintedSingle ${bcover[*]} BackCoverOption=PrintedSingle orientation-requested=4 $poppler|1:full/2:full/3:full/4:full/5:full/6:full
+nup2-interleave|letter.pdf|$rows=1 $columns=2 OHPInterleave=True OHPInterOption=PrintedSingle $poppler|1 2/1 2/3 4/3 4/5 6/5 6
+number-up2-blank-single|letter.pdf|number-up=2 ${fcover[*]} FrontCoverOption=BlankPrinter ${bcover[*]} BackCoverOption=PrintedSingle|-/1 2/3 4/5 6
+number-up2-double-blank|a4.pdf|number-up=2 ${fcover[*]} FrontCoverOption=PrintedDouble ${bcover[*]} BackCoverOption=BlankPrinter $poppler|1 2/3 4/5 6/-
+ps-covers|letter-dsc.ps|number-up=2 ${fcover[*]} FrontCoverOption=PrintedSingle ${bcover[*]} BackCoverOption=BlankPrinter|1 2/3 4/5 6/-
+number-up4-double-blank|a4.pdf|number-up=4 ${fcover[*]} FrontCoverOption=PrintedDouble ${bcover[*]} BackCoverOption=BlankPrinter|1 2 3 4/5 6/-
+number-up4-interleave|land.pdf|number-up=4 OHPInterleave=True OHPInterOption=BlankPrinter|1 2 3 4/-/5 6/-
+rot2up|letter.pdf|Rotate180=True number-up=2 $rows=1 $columns=2|1 2/3 4/5 6
+nocomments|nocomments.ps|VTDuplex=BookletL|1/2
+EOF
+)
+cases=$(grep -E "^(${VT_E2E_CASES:-.*})\|" <<<"$cases")
+
+while IFS='|' read -r name file options _; do
+  # shellcheck disable=SC2086
+  submit "$name" "$file" $options
+done <<<"$cases"
+
+# Checks of single cases beyond their sides, run after them.
+after_plain() {
   check_header plain '@PJL SET USERNAME = "alice"' '@PJL SET JOBNAME = "Quarterly"' \
     '@PJL SET COLLATE = ON' '@PJL SET HOLD = OFF' '@PJL SET STAMP = ON' '@PJL SET STAMPTEXT = "DRAFT"'
   check_pages plain '%%Page: 1 1' '%%Page: 2 2' '%%Page: 3 3' '%%Page: 4 4' '%%Page: 5 5' '%%Page: 6 6'
   grep -aqx '<</PclOrientation 0>> /VTOptions /ProcSet findresource /setVToptions get exec' "$out/plain.prn" &&
     pass "plain: orientation setup for the printer" || fail "plain: no orientation setup line"
-  render plain >/dev/null
-  check_sides plain 1:full 2:full 3:full 4:full 5:full 6:full
-  check_page_log plain "$job" "$pages"
-fi
-
-# 2. A booklet bound on the left: 6 pages fill 8 booklet positions, two to a
-# sheet side; each side's comment names the positions it carries. Also a
+}
+# The booklet's side comments name the booklet places each side carries; a
 # boolean option set false reaches the header.
-if print_job booklet VTDuplex=BookletL Binding=LongEdge VTCollate=False; then
+after_booklet() {
   check_header booklet '@PJL SET COLLATE = OFF'
   check_pages booklet '%%Page: (0,1) 1' '%%Page: (2,3) 2' '%%Page: (4,5) 3' '%%Page: (6,7) 4'
-  # The document's showpage (bound into ps2write's page procedure) is
-  # deferred to the imposed side ends: one rendered side per imposed side.
-  render booklet >/dev/null
-  check_sides booklet 1 '2' '6 3' '4 5'
-  check_page_log booklet "$job" 4
-fi
-
-# 2b. The same booklet with the PDF converted by poppler's pdftops instead of
-# Ghostscript (cups-filters' pdftops-renderer option): pages that end in a
-# plain showpage, passed through CUPS's pstops.
-if print_job booklet-poppler VTDuplex=BookletL Binding=LongEdge pdftops-renderer=pdftops; then
+}
+# poppler's pages end in a plain showpage and pass through CUPS's pstops.
+after_booklet-poppler() {
   grep -aq '^%%Creator: GPL Ghostscript' "$out/booklet-poppler.prn" &&
     fail "booklet-poppler: the document was still converted by Ghostscript"
-  check_pages booklet-poppler '%%Page: (0,1) 1' '%%Page: (2,3) 2' '%%Page: (4,5) 3' '%%Page: (6,7) 4'
-  render booklet-poppler >/dev/null
-  check_sides booklet-poppler 1 '2' '6 3' '4 5'
-  check_page_log booklet-poppler "$job" 4
-fi
-
-# 3. A 2x2 poster. The document reaches the filter from Ghostscript
-# ("%%Creator: GPL Ghostscript ... (ps2write)"): every page is tiled over
-# four sheets, each tile mostly its page's grey (a quarter of it, enlarged).
-if print_job poster Combination=2x2 OutputMethod=Hold; then
-  check_header poster '@PJL SET HOLD = STORE'
-  [ "$(page_comments poster | wc -l)" -eq $((4 * pages)) ] ||
-    fail "poster: $(page_comments poster | wc -l) sheet comments for the $((4 * pages)) tiles"
-  render poster >/dev/null
-  n=0; bad=0
-  for png in "$out/poster.preview"/sheet-*.png; do
-    want=$((n / 4 + 1))
-    got=$(page_areas "$png")
-    if [ "$(cut -d' ' -f1 <<<"$got")" != "$want" ] ||
-       ! awk -v a="$(cut -d' ' -f2 <<<"$got")" 'BEGIN { exit !(a > 0.6) }'; then
-      fail "poster: tile $((n + 1)) shows '$got', expected most of the sheet in page $want"; bad=1
-    fi
-    n=$((n + 1))
-  done
-  [ "$n" -eq $((4 * pages)) ] || { fail "poster: $n tiles rendered, expected $((4 * pages))"; bad=1; }
-  [ $bad -eq 0 ] && pass "poster: $n tiles, four of each page"
-  check_page_log poster "$job" $((4 * pages))
-fi
-
-# 4. 4-up with a front cover printed on one side from tray 1 and a blank
+}
+after_poster() { check_header poster '@PJL SET HOLD = STORE'; }
+# 4-up with a front cover printed on one side from tray 1 and a blank
 # transparency interleave from tray 2 after every sheet; after each, the
-# queue's own tray 3 and recycled paper (the PPD's code) are put back. CUPS sends no page
-# count with the job (the macOS print dialog does); the filter counts them.
-if print_job cover4up "$rows=2" "$columns=2" FrontCoverPage=True FrontCoverOption=PrintedSingle \
-     FrontCoverTray=Tray1 OHPInterleave=True OHPInterOption=BlankPrinter OHPOpTray=Tray2; then
-  check_header cover4up
+# queue's own tray 3 and recycled paper (the PPD's code) are put back. CUPS
+# sends no page count with the job (the macOS print dialog does); the
+# filter counts them.
+after_cover4up() {
+  local expected
   expected=$(cat <<'EOF'
 	/MediaPosition 3>>setpagedevice
 <</MediaType (plain)>>setpagedevice
@@ -367,59 +548,43 @@ EOF
     fail "cover4up: sheet sequence differs (expected | got)"
     diff -y <(echo "$expected") <(sheet_skeleton cover4up) | head -40
   fi
-  render cover4up >/dev/null
-  check_sides cover4up 1:full '2 3 4 5' - '6' -
-  check_page_log cover4up "$job" 5
-fi
-
-# 5. Two pages to a sheet (CUPS's own number-up), turned by 180 degrees: the
-# filter tells the printer the sheet is sideways.
-if print_job rot2up Rotate180=True number-up=2 "$rows=1" "$columns=2"; then
-  check_header rot2up
-  check_pages rot2up '%%Page: 1 1' '%%Page: 2 2' '%%Page: 3 3'
+}
+# Two pages to a sheet turned by 180 degrees: the printer is told the sheet
+# is sideways.
+after_rot2up() {
   grep -aqx '<</PclOrientation 1>> /VTOptions /ProcSet findresource /setVToptions get exec' "$out/rot2up.prn" &&
     pass "rot2up: sideways orientation setup" || fail "rot2up: no sideways orientation setup"
-  render rot2up >/dev/null
-  check_sides rot2up '1 2' '3 4' '5 6'
-  check_page_log rot2up "$job" 3
-fi
+}
+# A cover printed on both sides is printed two-sided.
+after_double() {
+  sheet_skeleton "$1" | grep -q '^<</Duplex true>>setpagedevice$' &&
+    pass "$1: the cover printed on both sides is two-sided" || fail "$1: no two-sided cover"
+}
 
-# 6. The same pages as a PostScript file with page comments (CUPS's pstops
-# lays it out two to a sheet) with a printed front cover and a blank back
-# cover: the sheets pstops ends with its own ESPshowpage get no blank side
-# after them.
-{
-  printf '%%!PS-Adobe-3.0\n%%%%Pages: %d\n%%%%EndComments\n%%%%BeginProlog\n%%%%EndProlog\n' "$pages"
-  for i in $(seq "$pages"); do
-    printf '%%%%Page: %d %d\n%s setgray 36 36 540 720 rectfill showpage\n' "$i" "$i" \
-      "$(awk -v i="$i" 'BEGIN { printf "%.2f", 0.30 + 0.08 * i }')"
-  done
-  printf '%%%%Trailer\n%%%%EOF\n'
-} > "$tmp/sample-dsc.ps"
-chmod 0644 "$tmp/sample-dsc.ps"
-if print_job_file ps-covers "$tmp/sample-dsc.ps" number-up=2 FrontCoverPage=True \
-     FrontCoverOption=PrintedSingle FrontCoverTray=Tray1 BackCoverPage=True \
-     BackCoverOption=BlankPrinter BackCoverTray=Tray1; then
-  check_header ps-covers
-  render ps-covers >/dev/null
-  check_sides ps-covers '1 2' '3 4' '5 6' -
-  check_page_log ps-covers "$job" 4
-fi
-
-# 7. Plain PostScript without page comments, as a booklet: pstops wraps it
-# into one page, which no layout can take apart; it prints whole, page for
-# page, and the job says why.
-printf '%%!PS\n0.38 setgray 36 36 540 720 rectfill showpage\n0.46 setgray 36 36 540 720 rectfill showpage\n' \
-  > "$tmp/nocomments.ps"
-chmod 0644 "$tmp/nocomments.ps" "$tmp/sample.ps"
-if print_job_file nocomments "$tmp/nocomments.ps" VTDuplex=BookletL; then
-  render nocomments >/dev/null
-  check_sides nocomments 1:full 2:full
-  # The scheduler logs a filter's WARNING line at its own level "W".
-  grep -q "^W .*\[Job $job\] the document has no page comments" "$logs/error_log" &&
-    pass "nocomments: the job says the booklet was not applied" ||
-    fail "nocomments: no WARNING line in the job's log"
-fi
+while IFS='|' read -r name file options expect; do
+  wait_job "$name" || continue
+  [[ $options == *PrintedDouble* ]] && after_double "$name"
+  if [ "$name" = nocomments ]; then
+    # pstops wraps plain PostScript into one page. Taken apart at its
+    # showpages, it is imposed; else it prints whole, page for page, and the
+    # job says why (the scheduler logs a filter's WARNING at its level "W").
+    if grep -q "^W .*\[Job $job\] .*page comments" "$logs/error_log"; then
+      pass "nocomments: the job says the booklet was not applied"
+      render "$name" && check_sides "$name" 1:full 2:full
+      check_eoj "$name"
+      continue
+    fi
+  fi
+  render "$name" || continue
+  case $expect in
+    poster*) # shellcheck disable=SC2086
+             check_poster "$name" ${expect#poster } ;;
+    *)       IFS=/ read -r -a sides <<<"$expect"; check_sides "$name" "${sides[@]}" ;;
+  esac
+  check_eoj "$name"
+  check_page_log "$name" "$job" "$(wc -l < "$out/$name.sides")"
+  declare -F "after_$name" >/dev/null && "after_$name"
+done <<<"$cases"
 
 # No spool file of the filter is left in the scheduler's temporary folder.
 leftover=$(ls "$spool/tmp" 2>/dev/null | grep -c '^pstoMacOrb2Spool')

@@ -257,7 +257,8 @@ void vRearrange2upWithBookletEveryCirculation(int num_options, cups_option_t *op
   const int front = iGetFrontCoverPage(num_options, options);
   const int back = iGetBackCoverPage(num_options, options);
   const int kind = iGetBooklet(num_options, options);
-  const int orientation = iGetOrient(num_options, options);
+  const int orientation =
+      bOrientationAppliedUpstream(num_options, options) ? 1 : iGetOrient(num_options, options);
   const bool rotate180 = bGetRotate180(num_options, options) != 0;
   const bool landscape = IsLandscape(orientation);
   const bool covers = front != 0 || back != 0;

@@ -185,7 +185,8 @@ void vCreateOffset(float *tx, float *ty, float *scale, int position, int num_opt
     n = layout;
   }
   const int order = iOrderRow(iGetNupOrder(num_options, options));
-  const bool landscape = bLandscape(iGetOrient(num_options, options));
+  const bool landscape = bLandscape(iGetOrient(num_options, options)) &&
+                         !bOrientationAppliedUpstream(num_options, options);
   const bool booklet = iGetBooklet(num_options, options) != 0;
   PaperPair size{0, 0};
   PaperPair margin{0, 0};
@@ -418,7 +419,8 @@ void vPrintLogicalPage(PageInfo *cell, int firstCell, int /*totalCells*/, int n,
   vWritePageComment(label, ordinal, out);
   fputs("userdict/ESPsave save put\n", out);
 
-  const int orientation = iGetOrient(num_options, options);
+  const int orientation =
+      bOrientationAppliedUpstream(num_options, options) ? 1 : iGetOrient(num_options, options);
   const bool landscape = bLandscape(orientation);
   const int border = iGetPMBorderLine(num_options, options);
   const bool placed = (cell->flags & kPageInfoTransform) != 0 && n != 1;

@@ -23,23 +23,22 @@ namespace {
 
 bool IsLandscape(int orientation) { return orientation == 2 || orientation == 4; }
 
-// Whether the job names an orientation at all; without one the page's own
-// size decides how it lies on the tiles.
+// Whether the job names an orientation that the filter applies itself (the
+// macOS print dialog's).
 bool OrientationGiven(int num_options, cups_option_t *options) {
   for (const char *name :
        {"VTDocumentOrientation",
-        "com.apple.print.subTicket.page_format_ticket..d.com.apple.print.PageFormat.PMOrientation..n.",
-        "orientation-requested"}) {
+        "com.apple.print.subTicket.page_format_ticket..d.com.apple.print.PageFormat.PMOrientation..n."}) {
     if (cupsGetOption(name, num_options, options)) return true;
   }
   return false;
 }
 
-// Whether page pageIndex is wider than tall by its "%%PageBoundingBox:"
-// comment (Ghostscript and poppler write one after every "%%Page:" line),
-// else by the document's "%%BoundingBox:". Leaves the file position
-// anywhere: the caller seeks the page afterwards.
-bool PageIsWide(FILE *in, const int64_t *offsets, int pageIndex, int pageCount) {
+// How page pageIndex lies by its "%%PageBoundingBox:" comment (Ghostscript,
+// poppler and pstops write one after every "%%Page:" line), else by the
+// document's "%%BoundingBox:": 1 wider than tall, 0 not, -1 no box found.
+// Leaves the file position anywhere: the caller seeks the page afterwards.
+int PageLie(FILE *in, const int64_t *offsets, int pageIndex, int pageCount) {
   double llx = 0, lly = 0, urx = 0, ury = 0;
   char line[kDscLineSize];
   bool found = false;
@@ -60,7 +59,7 @@ bool PageIsWide(FILE *in, const int64_t *offsets, int pageIndex, int pageCount) 
       found = std::sscanf(line, "%%%%BoundingBox: %lf %lf %lf %lf", &llx, &lly, &urx, &ury) == 4;
     }
   }
-  return found && urx - llx > ury - lly;
+  return found ? urx - llx > ury - lly : -1;
 }
 
 // Document pages a printed cover carries: one for Single, two for Double.
@@ -286,11 +285,18 @@ void vPrintPosterPage(int pageCount, FILE *in, FILE *out, int num_options, cups_
   const bool hasBody = pageIndex >= 0 && pageIndex < pageCount;
   const int kind = iGetPoster(num_options, options);
   const int orientation = iGetOrient(num_options, options);
-  // A page wider than tall, with no orientation in the job, is tiled as a
-  // landscape page: tiled upright its right part never printed.
-  const bool widePage = !OrientationGiven(num_options, options) && hasBody &&
-                        PageIsWide(in, offsets, pageIndex, pageCount);
-  const bool landscape = IsLandscape(orientation) || widePage;
+  // A page wider than tall is tiled as a landscape page: tiled upright its
+  // right part never printed. A page with a box came through CUPS's
+  // converters, which apply "orientation-requested" before this filter:
+  // pdftopdf and pstops have turned it onto the upright sheet already
+  // (pstops's box still says how the document lay), so it is tiled
+  // upright; turned once more, part of it never printed.
+  int lie = -1;
+  if (!OrientationGiven(num_options, options) && hasBody) {
+    lie = PageLie(in, offsets, pageIndex, pageCount);
+    if (lie >= 0 && cupsGetOption("orientation-requested", num_options, options)) lie = 0;
+  }
+  const bool landscape = lie < 0 ? IsLandscape(orientation) : lie == 1;
 
   char label[kDscLineSize];
   std::memset(label, 0, sizeof label);
@@ -318,7 +324,7 @@ void vPrintPosterPage(int pageCount, FILE *in, FILE *out, int num_options, cups_
     const int position =
         *pagesWritten - PrintedCoverPages(iGetFrontCoverPage(num_options, options));
     if (!bGetRotate180(num_options, options))
-      vCreateOffsetWithPoster(&tx, &ty, &sx, &sy, position, num_options, options, widePage);
+      vCreateOffsetWithPoster(&tx, &ty, &sx, &sy, position, num_options, options, lie);
   }
   std::fprintf(out, "%.1f %.1f translate %.03f %.03f scale\n", static_cast<double>(tx),
                static_cast<double>(ty), static_cast<double>(sx), static_cast<double>(sy));
@@ -348,7 +354,7 @@ void vPrintPosterPage(int pageCount, FILE *in, FILE *out, int num_options, cups_
 }
 
 void vCreateOffsetWithPoster(float *tx, float *ty, float *sx, float *sy, int position,
-                             int num_options, cups_option_t *options, bool widePage) {
+                             int num_options, cups_option_t *options, int lie) {
   // A printed front cover comes here before any body tile, with a position
   // below zero; it shows the first tile.
   if (position < 0) position = 0;
@@ -364,7 +370,7 @@ void vCreateOffsetWithPoster(float *tx, float *ty, float *sx, float *sy, int pos
 
   const int kind = iGetPoster(num_options, options);
   const int orientation = iGetOrient(num_options, options);
-  const bool landscape = IsLandscape(orientation) || widePage;
+  const bool landscape = lie < 0 ? IsLandscape(orientation) : lie == 1;
   const bool odd = position % 2 == 1;
 
   if (kind == 1) {

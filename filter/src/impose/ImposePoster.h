@@ -30,10 +30,11 @@ void vPrintPosterPage(int pageCount, FILE *in, FILE *out, int num_options, cups_
                       const int64_t *offsets, int *pagesWritten, int *callCount, int *ordinal,
                       int pageIndex, float W, float H, bool wholePage = false);
 // Translation and scale of the tile at the given position. A position below
-// zero (a printed front cover) shows the tile of position 0. widePage tiles
-// the page as a landscape one whatever the job's orientation says.
+// zero (a printed front cover) shows the tile of position 0. lie says how
+// the page lies on the tiles: -1 as the job's orientation says, 0 upright,
+// 1 on its side, whatever the orientation says.
 void vCreateOffsetWithPoster(float *tx, float *ty, float *sx, float *sy, int position,
-                             int num_options, cups_option_t *options, bool widePage = false);
+                             int num_options, cups_option_t *options, int lie = -1);
 // The cut line at the printable edge: style 5 dashed, 1 and 3 solid, other
 // styles nothing.
 void vWriteFramePoster(FILE *out, int style, float W, float H, float mx, float my);

@@ -91,6 +91,15 @@ bool bDocumentNeedsImposedProcs() {
   return gFilterType != kFilterCgpdftops && gFilterType != kFilterPictwpstops;
 }
 
+bool bOrientationAppliedUpstream(int num_options, cups_option_t *options) {
+  return bDocumentNeedsImposedProcs() &&
+         cupsGetOption("orientation-requested", num_options, options) &&
+         !cupsGetOption("VTDocumentOrientation", num_options, options) &&
+         !cupsGetOption("com.apple.print.subTicket.page_format_ticket..d.com.apple.print."
+                        "PageFormat.PMOrientation..n.",
+                        num_options, options);
+}
+
 void vWriteImposedProcsWhereMissing(FILE *out) {
   // Each definition stays guarded: a document may define a procedure where
   // the search did not look.
@@ -114,5 +123,10 @@ void vWriteCellGuard(FILE *out, bool placed) {
   // Pages that end their sheet with their own ESPshowpage are those of a
   // document that defines it (CUPS's pstops does, for the sheets it lays out).
   if (gUse.defines & kDefinesEspShowpage) std::fputs("userdict/ESPshowpage{}put\n", out);
-  if (placed && gUse.namesSetpagedevice) std::fputs("userdict/setpagedevice{pop}put\n", out);
+  // A page's own setpagedevice erases the sheet. It must do nothing inside
+  // a cell the filter placed, and inside a sheet of a document that had
+  // switched it off itself (CUPS's pstops does for the pages it lays out
+  // number-up; the filter switched it back on for its tray selections).
+  if ((placed || (gUse.defines & kDefinesCupsSetpagedevice)) && gUse.namesSetpagedevice)
+    std::fputs("userdict/setpagedevice{pop}put\n", out);
 }

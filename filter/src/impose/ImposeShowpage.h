@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include <cups/cups.h>
+
 #include "impose/DscIndex.h"
 
 // Writes "userdict/ESPshowpage/showpage load put" and "userdict/showpage{}put"
@@ -60,6 +62,13 @@ int bWriteShowpageDeferralWhereNeeded(FILE *in, FILE *out, const PageIndex *inde
 // CUPS's pstops, and a job must print whichever of them ran before.
 bool bDocumentNeedsImposedProcs();
 
+// Whether the job's orientation was applied before this filter: such a
+// document came through CUPS's own converters (pdftopdf, pstops), which turn
+// the pages for "orientation-requested" onto the upright sheet; turned here
+// once more, they would be cut. The macOS print dialog's orientation is the
+// filter's own to apply.
+bool bOrientationAppliedUpstream(int num_options, cups_option_t *options);
+
 // Written after the document's setup, for such documents: the procedures
 // the imposed sheets call (ESPshowpage, ESPrc, ESPrf, ESPrs, ESPwl) that the
 // document does not define; and setpagedevice back to the printer's own
@@ -73,6 +82,8 @@ void vWriteImposedProcsWhereMissing(FILE *out);
 // and page size changes (poppler's pdftops sets the size of a page that
 // differs from the sheet) would end or reset the whole sheet in the middle
 // of the imposition. The cell's restore brings both back for the sheet's end.
-// A cell that fills the sheet unplaced (1-up) keeps the page's own size.
+// A cell that fills the sheet unplaced (1-up) keeps the page's own size,
+// unless it is a sheet pstops laid out, inside which pstops itself had
+// switched page size changes off.
 // Nothing is written for a document that does neither.
 void vWriteCellGuard(FILE *out, bool placed);

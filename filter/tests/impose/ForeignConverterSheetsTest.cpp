@@ -379,22 +379,31 @@ TEST_F(ForeignConverterStream, PjlFramingStaysWholeForEveryDocumentForm) {
 // Covers on a document CUPS's pstops laid out two pages to a sheet: each of
 // its sheets ends with its own ESPshowpage, which inside an imposed cell
 // must not end the sheet too, or every sheet is followed by a blank side.
+// Pages that set their page size themselves (as many applications' do in
+// their page setup) must not erase the sheet pstops laid out either.
 TEST_F(ForeignConverterStream, CoversOnSheetsPstopsLaidOutGiveNoBlankSides) {
   if (!HaveGhostscript()) GTEST_SKIP() << "Ghostscript is not installed";
-  const std::string laidOut = ReadFile(std::string(kData) + "six-pages-pstops-nup2.ps");
-  ASSERT_FALSE(laidOut.empty());
-  const FilterResult r = job_.print(
-      laidOut, "FrontCoverPage=True FrontCoverOption=PrintedSingle FrontCoverTray=Tray1 "
-               "BackCoverPage=True BackCoverOption=BlankPrinter BackCoverTray=Tray1");
-  ASSERT_EQ(r.status, 0) << r.err;
-  std::string log;
-  const std::vector<Image> sides = Render(job_, r.out, &log);
-  ASSERT_EQ(sides.size(), 4u) << log;
-  // pstops turned its sheets: the first page of each stands at the bottom.
-  EXPECT_EQ(Halves(sides[0]), (std::vector<int>{2, 1}));
-  EXPECT_EQ(Halves(sides[1]), (std::vector<int>{4, 3}));
-  EXPECT_EQ(Halves(sides[2]), (std::vector<int>{6, 5}));
-  EXPECT_EQ(BarsIn(sides[3], 0, 0, 1, 1), 0);
+  const std::string plain = ReadFile(std::string(kData) + "six-pages-pstops-nup2.ps");
+  ASSERT_FALSE(plain.empty());
+  std::string sizing = plain;
+  for (size_t at = sizing.find("\npdfStartPage\n"); at != std::string::npos;
+       at = sizing.find("\npdfStartPage\n", at + 40))
+    sizing.insert(at + 1, "<</PageSize[612 792]>>setpagedevice\n");
+  for (const std::string *laidOut : std::vector<const std::string *>{&plain, &sizing}) {
+    SCOPED_TRACE(laidOut == &sizing ? "pages that set their size" : "plain pages");
+    const FilterResult r = job_.print(
+        *laidOut, "FrontCoverPage=True FrontCoverOption=PrintedSingle FrontCoverTray=Tray1 "
+                  "BackCoverPage=True BackCoverOption=BlankPrinter BackCoverTray=Tray1");
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string log;
+    const std::vector<Image> sides = Render(job_, r.out, &log);
+    ASSERT_EQ(sides.size(), 4u) << log;
+    // pstops turned its sheets: the first page of each stands at the bottom.
+    EXPECT_EQ(Halves(sides[0]), (std::vector<int>{2, 1}));
+    EXPECT_EQ(Halves(sides[1]), (std::vector<int>{4, 3}));
+    EXPECT_EQ(Halves(sides[2]), (std::vector<int>{6, 5}));
+    EXPECT_EQ(BarsIn(sides[3], 0, 0, 1, 1), 0);
+  }
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "CommonUtil.h"
 #include "FilterRunner.h"
 #include "impose/ImposeNup.h"
+#include "job/FilterGlobals.h"
 #include "ImposeTestUtil.h"
 
 namespace {
@@ -215,11 +216,16 @@ TEST_F(NupPlacement, BookletPairsUseTheFitAsWrittenScale) {
   Result turned = Place(o, 0, true);
   EXPECT_NEAR(turned.scale, s, 1e-6);
   EXPECT_NEAR(turned.tx, 612.0 * s, 1e-3);
-  // Landscape: column and row change roles, offset B goes across.
+  // Landscape (pages of the macOS converters): column and row change roles,
+  // offset B goes across. Pages that came through CUPS's converters were
+  // turned by them already and are placed upright.
   Options landscape{{"VTDuplex", "BookletL"}, {"orientation-requested", "4"}};
+  gFilterType = kFilterCgpdftops;
   Result l1 = Place(landscape, 1);
+  gFilterType = kFilterUnknown;
   EXPECT_NEAR(l1.tx, offsetB, 1e-3);
   EXPECT_NEAR(l1.ty, 612.0 * s, 1e-3);
+  EXPECT_NEAR(Place(landscape, 1).tx, right.tx, 1e-3);
 }
 
 // On systems older than 10.5.0 the orientation option counts for N-up too.
@@ -235,11 +241,14 @@ class NupOlderSystemPlacement : public NupPlacement {
   void TearDown() override {
     unsetenv("VT_TEST_ROOT");
     ResetSystemVersionCache();
+    gFilterType = kFilterUnknown;
   }
   TempDir root_;
 };
 
 TEST_F(NupOlderSystemPlacement, LandscapeLayoutsSwapTheAxes) {
+  // Pages of the macOS converters, which this filter turns itself.
+  gFilterType = kFilterCgpdftops;
   // 4-up landscape: tx runs with the row across H, ty with the column up W.
   Options four{{kRows, "2"}, {kColumns, "2"}, {"orientation-requested", "4"}};
   const Result r = Place(four, 0);  // Z slot 0: column 1, row 2
