@@ -42,7 +42,8 @@ constexpr unsigned kDefinesCupsSetpagedevice = 1u << 5;
 // pages. The position of `in` is kept.
 ShowpageUse sFindShowpageUse(FILE *in, const PageIndex *index);
 
-// For a document from any converter but cgpdftops and pictwpstops (whose
+// For a document from any converter (the job's creator code filterType) but
+// cgpdftops and pictwpstops (whose
 // rules are the callers'): writes the deferral (the form keeping an earlier
 // ESPshowpage) when the document names showpage and does not defer it
 // itself. A second deferral would break the document's own: its "showpage
@@ -52,13 +53,13 @@ ShowpageUse sFindShowpageUse(FILE *in, const PageIndex *index);
 // no creator, and pstops documents whose pages end in a plain showpage.
 // Called right after the header copy; returns 1 when the lines were
 // written. What the search found is kept for the writers below.
-int bWriteShowpageDeferralWhereNeeded(FILE *in, FILE *out, const PageIndex *index);
+int bWriteShowpageDeferralWhereNeeded(int filterType, FILE *in, FILE *out, const PageIndex *index);
 
 // True for a document the imposition must equip itself: any but cgpdftops
 // and pictwpstops ones, whose procedures the imposition writes by their own
 // rules. Linux CUPS hands over documents from Ghostscript, poppler and
 // CUPS's pstops, and a job must print whichever of them ran before.
-bool bDocumentNeedsImposedProcs();
+bool bDocumentNeedsImposedProcs(int filterType);
 
 // Written after the document's setup, for such documents: the procedures
 // the imposed sheets call (ESPshowpage, ESPrc, ESPrf, ESPrs, ESPwl) that the

@@ -35,9 +35,9 @@ struct Result {
 Result Place(const Options &o, int position, bool rotated = false) {
   Result r{-1, -1, -1};
   if (rotated)
-    vCreateOffsetWithNupR180(&r.tx, &r.ty, &r.scale, position, o.count(), o.array());
+    vCreateOffsetWithNupR180(&r.tx, &r.ty, &r.scale, position, RecordOf(o));
   else
-    vCreateOffsetWithNup(&r.tx, &r.ty, &r.scale, position, o.count(), o.array());
+    vCreateOffsetWithNup(&r.tx, &r.ty, &r.scale, position, RecordOf(o));
   return r;
 }
 

@@ -9,7 +9,7 @@
 
 #include "CommonUtil.h"
 #include "impose/DscIndex.h"
-#include "job/FilterGlobals.h"
+#include "job/JobRecord.h"
 #include "FilterRunner.h"
 #include "impose/Impose.h"
 #include "impose/ImposeNup.h"
@@ -33,10 +33,7 @@ int Count(const std::string &text, const std::string &needle) {
 
 class NupRun : public ::testing::Test {
  protected:
-  void TearDown() override {
-    gFilterType = kFilterUnknown;
-    giJobFailed = 0;
-  }
+  void TearDown() override { giJobFailed = 0; }
   // Runs the imposition with a cell list of N cells and returns its output.
   std::string Run(const Options &o, int N, const std::string &doc = kDoc) {
     FILE *in = fopen(dir_.write("spool", doc).c_str(), "rb");
@@ -50,13 +47,16 @@ class NupRun : public ::testing::Test {
       tail = &(*tail)->next;
     }
     Capture out;
-    vRearrangeNupWithoutBooklet(head, in, out.stream(), o.count(), o.array());
+    JobRecord job = RecordOf(o);
+    job.filterType = creator_;
+    vRearrangeNupWithoutBooklet(head, in, out.stream(), job);
     vFreePageInfoList(head);
     fclose(in);
     return out.text();
   }
   ScopedPpd ppd_{MinimalPpd()};
   TempDir dir_;
+  int creator_ = kFilterUnknown;  // the document's creator code
 };
 
 // What a document that defines none of them gets from the filter after its
@@ -138,7 +138,7 @@ TEST_F(NupRun, TwoUpPortraitTurnsItsPages) {
 }
 
 TEST_F(NupRun, CgpdftopsOneUpDefersShowpageBeforeTheProlog) {
-  gFilterType = kFilterCgpdftops;
+  creator_ = kFilterCgpdftops;
   Options o{{kTotal, "2"}};
   const std::string text = Run(o, 1);
   // Right after the header, which runs through "%%BeginProlog".
@@ -156,7 +156,7 @@ TEST_F(NupRun, CgpdftopsOneUpDefersShowpageBeforeTheProlog) {
 }
 
 TEST_F(NupRun, PictwpstopsGetsItsProceduresBeforeEndSetupAndShowpageBackAtTheEnd) {
-  gFilterType = kFilterPictwpstops;
+  creator_ = kFilterPictwpstops;
   Options o{{kTotal, "2"}};
   const std::string text = Run(o, 1);
   const size_t procs = text.find("setup\n% x y w h ESPrc - Clip to a rectangle.\n");
@@ -174,7 +174,7 @@ TEST_F(NupRun, AnUnreadableSpoolFileFailsTheJob) {
   std::string missing = dir_.path() + "/no-such-spool";
   cpSpoolFileAwithPID = missing.data();
   Options o{{"BackCoverPage", "True"}, {"BackCoverOption", "BlankPrinter"}};
-  vConvertInsertPage2ndPhase(o.count(), o.array());
+  vConvertInsertPage2ndPhase(RecordOf(o));
   EXPECT_EQ(giJobFailed, 1);
   cpSpoolFileAwithPID = saved;
 }
@@ -184,7 +184,7 @@ TEST_F(NupRun, AnAbsurdCellCountFailsTheJobInsteadOfBuildingMillionsOfCells) {
   std::string spool = dir_.write("spool", kDoc);
   cpSpoolFileAwithPID = spool.data();
   Options o{{kRows, "5000"}, {kColumns, "5000"}, {kTotal, "2"}};
-  vConvertInsertPage2ndPhase(o.count(), o.array());
+  vConvertInsertPage2ndPhase(RecordOf(o));
   EXPECT_EQ(giJobFailed, 1);
   cpSpoolFileAwithPID = saved;
 }
@@ -197,7 +197,7 @@ TEST_F(NupRun, ACellCountBelowOneCountsAsOne) {
   FILE *keep = stdout;
   Capture out;
   stdout = out.stream();
-  vConvertInsertPage2ndPhase(o.count(), o.array());
+  vConvertInsertPage2ndPhase(RecordOf(o));
   stdout = keep;
   EXPECT_EQ(giJobFailed, 0);
   const std::string text = out.text();
