@@ -22,17 +22,6 @@ namespace {
 
 bool IsLandscape(int orientation) { return orientation == 2 || orientation == 4; }
 
-// Whether the job names an orientation at all; without one the page's own
-// size decides how it lies on the tiles.
-bool OrientationGiven(const JobRecord &job) {
-  for (const char *name :
-       {"VTDocumentOrientation",
-        "com.apple.print.subTicket.page_format_ticket..d.com.apple.print.PageFormat.PMOrientation..n.",
-        "orientation-requested"}) {
-    if (cupsGetOption(name, job.num_options, job.options)) return true;
-  }
-  return false;
-}
 
 // Whether page pageIndex is wider than tall by its "%%PageBoundingBox:"
 // comment (Ghostscript and poppler write one after every "%%Page:" line),
@@ -284,7 +273,7 @@ void vPrintPosterPage(int pageCount, FILE *in, FILE *out, const JobRecord &job,
   // A page wider than tall, with no orientation in the job, is tiled as a
   // landscape page: tiled upright its right part never printed.
   const bool widePage =
-      !OrientationGiven(job) && hasBody && PageIsWide(in, offsets, pageIndex, pageCount);
+      !job.orientationGiven && hasBody && PageIsWide(in, offsets, pageIndex, pageCount);
   const bool landscape = IsLandscape(orientation) || widePage;
 
   char label[kDscLineSize];

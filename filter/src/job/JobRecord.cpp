@@ -36,6 +36,12 @@ void vReadJobRecord(JobRecord *job, char **argv, int num_options, cups_option_t 
   const char *requested = cupsGetOption("orientation-requested", num_options, options);
   job->landscapeRequested =
       requested && (std::strcmp(requested, "4") == 0 || std::strcmp(requested, "5") == 0);
+  for (const char *name :
+       {"VTDocumentOrientation",
+        "com.apple.print.subTicket.page_format_ticket..d.com.apple.print.PageFormat.PMOrientation..n.",
+        "orientation-requested"}) {
+    if (cupsGetOption(name, num_options, options)) job->orientationGiven = 1;
+  }
   job->frontCover = iGetFrontCoverPage(num_options, options);
   job->backCover = iGetBackCoverPage(num_options, options);
   job->interleave = iGetTransparencyInterleave(num_options, options);

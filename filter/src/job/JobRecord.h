@@ -100,6 +100,9 @@ struct JobRecord {
   int nupOrder = 1;
   int orient = 1;              // iGetOrient
   int landscapeRequested = 0;  // orientation-requested is 4 or 5
+  // The job names an orientation at all; without one a poster page's own
+  // size decides how it lies on the tiles.
+  int orientationGiven = 0;
   int frontCover = 0;
   int backCover = 0;
   int interleave = 0;
