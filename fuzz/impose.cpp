@@ -17,7 +17,7 @@
 #include <string>
 
 #include "impose/DscIndex.h"
-#include "job/FilterGlobals.h"
+#include "job/JobRecord.h"
 #include "output/Filter_Debug.h"
 #include "impose/Impose.h"
 #include "linepass/PSUtil.h"
@@ -103,14 +103,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (flags & 0x10) n = Add("MediaType", "Plain", n, &options);
   n = Add("com.apple.print.PrintSettings.PMBorder..b.", "true", n, &options);
   n = Add("com.apple.print.PrintSettings.PMBorderType..n.", std::to_string(data[4] % 7 - 1), n, &options);
-  gFilterType = data[5] % 8;
+  const int creator = data[5] % 8;
   n = Add("com.apple.print.PrintSettings.PMTotalBeginPages..n.",
           std::to_string(static_cast<int>(static_cast<int8_t>(data[6]))), n, &options);
   n = Add("FrontCoverTray", kTray[data[7] % 4], n, &options);
   n = Add("BackCoverTray", kTray[(data[7] >> 2) % 4], n, &options);
   n = Add("OHPOpTray", kTray[(data[7] >> 4) % 4], n, &options);
   n = Add("VTInputSlot", kTray[(data[7] >> 6) % 4], n, &options);
-  gPpdFileT = (flags & 0x20) ? nullptr : gLetterPpd;
 
   FILE *spool = std::fopen(cpSpoolFileAwithPID, "wb");
   if (!spool) std::abort();
@@ -162,7 +161,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   std::fclose(in);
 
   giJobFailed = 0;
-  vConvertInsertPage2ndPhase(n, options);
+  JobRecord job;
+  vReadJobRecord(&job, nullptr, n, options, (flags & 0x20) ? nullptr : gLetterPpd, nullptr);
+  job.filterType = creator;
+  vConvertInsertPage2ndPhase(job);
   std::fflush(stdout);
   cupsFreeOptions(n, options);
   return 0;

@@ -14,7 +14,7 @@
 #include <cstring>
 #include <string>
 
-#include "job/FilterGlobals.h"
+#include "job/JobRecord.h"
 #include "output/Filter_Debug.h"
 #include "impose/Impose.h"
 #include "output/SpoolUtil.h"
@@ -72,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   n = AddOption("com.apple.print.PrintSettings.PMBorder..b.", "true", n, &options);
   n = AddOption("com.apple.print.PrintSettings.PMBorderType..n.", std::to_string(data[3] % 6), n,
                 &options);
-  gFilterType = data[4] % 8;
+  const int creator = data[4] % 8;
   n = AddOption("com.apple.print.PrintSettings.PMLayoutRows..n.",
                 std::to_string(static_cast<int>(data[5] % 8) - 1), n, &options);
   n = AddOption("com.apple.print.PrintSettings.PMLayoutColumns..n.",
@@ -86,11 +86,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   std::fclose(spool);
 
   giJobFailed = 0;
+  JobRecord job;
+  vReadJobRecord(&job, nullptr, n, options, nullptr, nullptr);
+  job.filterType = creator;
   if (kind < 4) {
-    vConvertBooklet1stPhase(n, options);
-    vConvertBooklet2ndPhase(n, options);
+    vConvertBooklet1stPhase(job);
+    vConvertBooklet2ndPhase(job);
   } else {
-    vConvertPoster(n, options);
+    vConvertPoster(job);
   }
   std::fflush(stdout);
   cupsFreeOptions(n, options);

@@ -22,7 +22,7 @@
 #include <string>
 
 #include "CommonUtil.h"
-#include "job/FilterGlobals.h"
+#include "job/JobRecord.h"
 #include "output/Filter_Debug.h"
 #include "jobticket/JobTicketAccess.h"
 #include "linepass/Scanner.h"
@@ -34,6 +34,7 @@ std::string gTop;         // private folder
 std::string gRootOld;     // root with SystemVersion.plist 10.4.11
 std::string gRootNew;     // root with no version file: 10.5.0 or later
 bool gHaveTable = false;  // gRootNew/gRootOld hold a customisation file
+ppd_file_t *gPpd = nullptr;  // the sample PPD, marked anew for each input
 
 void MakeDirs(const std::string &path) {
   for (size_t pos = 1; pos != std::string::npos;) {
@@ -83,8 +84,8 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
   MakeDirs(spool);
   setenv("VT_TEST_SPOOL_DIR", spool.c_str(), 1);
 
-  gPpdFileT = ppdOpenFile(VT_SAMPLE_PPD);
-  if (!gPpdFileT) abort();
+  gPpd = ppdOpenFile(VT_SAMPLE_PPD);
+  if (!gPpd) abort();
 
   // The print stream goes nowhere; standard error stays the fuzzer's.
   int devnull = open("/dev/null", O_WRONLY);
@@ -108,42 +109,32 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
   cups_option_t *options = nullptr;
   int num_options = cupsParseOptions(optionText.c_str(), 0, &options);
-  ppdMarkDefaults(gPpdFileT);
-  cupsMarkOptions(gPpdFileT, num_options, options);
+  ppdMarkDefaults(gPpd);
+  cupsMarkOptions(gPpd, num_options, options);
 
+  PsPjlTables tables{};
   int tablesLoaded = 0;
   if ((switches & 2) && gHaveTable)
-    tablesLoaded = ossFilterCreatePsPjlTables(&ctrl1st, "Q610") == 0;
+    tablesLoaded = ossFilterCreatePsPjlTables(&tables, "Q610") == 0;
 
   giJobFailed = 0;
-  vResetScannerForNextDocument();
-  ScanState state;
-  vInitScanState(&state);
 
   const char *argv[] = {"psToVTOrbPS", "1", "fuzzer", "title", "1", optionText.c_str(), nullptr};
-  LinePassJob job{};
-  job.argv = const_cast<char **>(argv);
-  job.num_options = num_options;
-  job.options = options;
-  job.tablesLoaded = tablesLoaded;
-  job.spool = bSpoolSetting(num_options, options);
-  job.layoutNup = bSystemOlderThan105() ? bGetLayoutNup(num_options, options) : 0;
-  job.rotate180 = bGetRotate180(num_options, options);
-  job.bookletKind = iGetBooklet(num_options, options);
-  job.borderType = iGetPMBorderLine(num_options, options);
-  job.nupFaces = iGetNupFaces(num_options, options);
+  JobRecord job;
+  vReadJobRecord(&job, const_cast<char **>(argv), num_options, options, gPpd,
+                 tablesLoaded ? &tables : nullptr);
 
   FILE *input = document.empty() ? std::fopen("/dev/null", "rb")
                                  : fmemopen(document.data(), document.size(), "rb");
   if (!input) abort();
   if (job.spool) vCreateSpoolFile();
-  if (!giJobFailed) vRunLinePass(input, job, &state);
+  if (!giJobFailed) vRunLinePass(input, job);
   std::fclose(input);
   if (job.spool) vCloseSpoolFile();
   std::fflush(stdout);
 
   vRemoveSpoolFiles();
-  if (tablesLoaded) ossFilterFreePsPjlTables(&ctrl1st);
+  if (tablesLoaded) ossFilterFreePsPjlTables(&tables);
   cupsFreeOptions(num_options, options);
   return 0;
 }

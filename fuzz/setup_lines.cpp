@@ -14,7 +14,7 @@
 #include <cstring>
 #include <string>
 
-#include "job/FilterGlobals.h"
+#include "job/JobRecord.h"
 #include "output/Filter_Debug.h"
 #include "linepass/PS_DSC.h"
 #include "output/SpoolUtil.h"
@@ -36,8 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const int orientation = data[3] % 6;
   const int flags = data[4];
   const int border = data[5] % 6;
-  gPageCount = data[6] | (flags & 0x80 ? 0x7fff0000 : 0);
-  gFilterType = data[7] % 8;
+  const int pageCount = data[6] | (flags & 0x80 ? 0x7fff0000 : 0);
+  const int creator = data[7] % 8;
   data += 8;
   size -= 8;
 
@@ -63,9 +63,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const int num = cupsParseOptions(optionText.c_str(), 0, &options);
   const int faces = rows * columns;
 
-  ScanState state{};
-  state.bPageMarkNeeded = 1;
-  state.bFeatureDone = 1;
+  JobRecord job;
+  vReadJobRecord(&job, nullptr, num, options, nullptr, nullptr);
+  job.pageCount = pageCount;
+  job.filterType = creator;
+  job.spool = spool;
+  job.rotate180 = rotate;
+  job.layoutNup = layoutNup;
+  job.nupFaces = faces;
+  job.borderType = border;
+  ScanState &state = job.scan;
   char line[4096];
   char work[4096];
   size_t at = 0;
@@ -80,15 +87,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     at += n;
 
     state.bWriteLine = 1;
-    vSupportedMainNupAndRotate180Pictwpstops(line, work, spool, &state, rotate);
-    vSupportedMainNupAndRotate180Cgpdftops(num, options, line, spool, &state, rotate, layoutNup,
-                                           faces, border);
-    WritePS_Nup_Rotate180_with_cgpdftops(line, num, options, stdout);
+    vSupportedMainNupAndRotate180Pictwpstops(line, work, job);
+    vSupportedMainNupAndRotate180Cgpdftops(line, job);
+    WritePS_Nup_Rotate180_with_cgpdftops(line, job, stdout);
     if (std::strstr(line, "%%BeginPageSetup")) {
-      WritePSOperator_After_BeginPageSetup(num, options, stdout);
-      ++gPageCount;
+      WritePSOperator_After_BeginPageSetup(job, stdout);
+      ++job.pageCount;
     }
-    if (std::strstr(line, "%%BeginSetup")) WritePS_PclOrientation(num, options);
+    if (std::strstr(line, "%%BeginSetup")) WritePS_PclOrientation(job);
   }
   cupsFreeOptions(num, options);
   giJobFailed = 0;

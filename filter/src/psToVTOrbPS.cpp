@@ -16,7 +16,7 @@
 #include <string>
 
 #include "job/CupsJobOptions.h"
-#include "job/FilterGlobals.h"
+#include "job/JobRecord.h"
 #include "output/Filter_Debug.h"
 #include "impose/Impose.h"
 #include "jobticket/JobTicketAccess.h"
@@ -94,8 +94,10 @@ int main(int argc, char *argv[]) {
     }
   }
 
-  ScanState state;
-  vInitScanState(&state);
+  // The job record, handed to every stage; filled once the PPD is open and
+  // the options have their final form.
+  JobRecord job;
+  PsPjlTables tables{};
 
   cups_option_t *options = nullptr;
   int num_options = cupsParseOptions(argv[5], 0, &options);
@@ -106,8 +108,8 @@ int main(int argc, char *argv[]) {
   int status = 0;
   int tablesLoaded = 0;
   const char *ppdPath = std::getenv("PPD");
-  gPpdFileT = ppdPath ? ppdOpenFile(ppdPath) : nullptr;
-  if (!gPpdFileT) {
+  ppd_file_t *ppd = ppdPath ? ppdOpenFile(ppdPath) : nullptr;
+  if (!ppd) {
     // Without its PPD the job cannot be printed as the printer expects;
     // CUPS must not report it printed.
     vDebugMessage("[Filter] - ERROR: ppeOpenFile()\n ");
@@ -115,17 +117,16 @@ int main(int argc, char *argv[]) {
     vErrorMessage("unable to open the PPD file%s%s.", named ? " " : "", named ? ppdPath : "");
     status = 1;
   } else {
-    ppdMarkDefaults(gPpdFileT);
-    cupsMarkOptions(gPpdFileT, num_options, options);
-    tablesLoaded = ossFilterCreatePsPjlTables(&ctrl1st, "Q610") == 0;
+    ppdMarkDefaults(ppd);
+    cupsMarkOptions(ppd, num_options, options);
+    tablesLoaded = ossFilterCreatePsPjlTables(&tables, "Q610") == 0;
     // A job whose PIN or other custom value cannot be used prints nothing;
     // custom values are turned into the table's form first, then every
     // secret or encoded ticket value the printer cannot take fails the job
     // before anything of it is written.
-    if (!bResolveCustomOptions(gPpdFileT, tablesLoaded ? &ctrl1st : nullptr, &num_options,
-                               &options))
+    if (!bResolveCustomOptions(ppd, tablesLoaded ? &tables : nullptr, &num_options, &options))
       giJobFailed = 1;
-    if (!giJobFailed && tablesLoaded && !bJobTicketValuesUsable(&ctrl1st, num_options, options))
+    if (!giJobFailed && tablesLoaded && !bJobTicketValuesUsable(&tables, num_options, options))
       giJobFailed = 1;
 
     const char *mac = cupsGetOption("DestMacAddr", num_options, options);
@@ -137,28 +138,17 @@ int main(int argc, char *argv[]) {
       }
     }
 
-    LinePassJob job{};
-    job.argv = argv;
-    job.num_options = num_options;
-    job.options = options;
-    job.tablesLoaded = tablesLoaded;
-    job.spool = bSpoolSetting(num_options, options);
-    job.layoutNup = bSystemOlderThan105() ? bGetLayoutNup(num_options, options) : 0;
-    job.rotate180 = bGetRotate180(num_options, options);
-    job.bookletKind = iGetBooklet(num_options, options);
-    job.borderType = iGetPMBorderLine(num_options, options);
-    job.nupFaces = iGetNupFaces(num_options, options);
-    int posterKind = iGetPoster(num_options, options);
+    vReadJobRecord(&job, argv, num_options, options, ppd, tablesLoaded ? &tables : nullptr);
 
     if (job.spool) vCreateSpoolFile();
-    if (!giJobFailed) vRunLinePass(input, job, &state);
+    if (!giJobFailed) vRunLinePass(input, job);
 
     // The filter opened the PJL job, so it closes it.
-    if (!giJobFailed && state.bFilterOpenedJob) {
+    if (!giJobFailed && job.scan.bFilterOpenedJob) {
       char work[4096] = {};
       std::snprintf(work, sizeof work, "%s\n", UEL "@PJL EOJ");
       vWrappedFprintf(stdout, work, job.spool);
-      std::snprintf(work, sizeof work, "%s\n", bSystemOlderThan105() ? "@PJL ECHO EOJ" : UEL);
+      std::snprintf(work, sizeof work, "%s\n", job.older ? "@PJL ECHO EOJ" : UEL);
       vWrappedFprintf(stdout, work, job.spool);
     }
 
@@ -166,15 +156,15 @@ int main(int argc, char *argv[]) {
       vCloseSpoolFile();
       if (giJobFailed) {
         // Nothing more to print.
-      } else if (giCupsBanner) {
+      } else if (job.cupsBanner) {
         PassSpoolFileThrough();
       } else if (job.bookletKind != 0) {
-        vConvertBooklet1stPhase(num_options, options);
-        if (!giJobFailed) vConvertBooklet2ndPhase(num_options, options);
-      } else if (posterKind != 0) {
-        vConvertPoster(num_options, options);
+        vConvertBooklet1stPhase(job);
+        if (!giJobFailed) vConvertBooklet2ndPhase(job);
+      } else if (job.posterKind != 0) {
+        vConvertPoster(job);
       } else {
-        vConvertInsertPage2ndPhase(num_options, options);
+        vConvertInsertPage2ndPhase(job);
       }
     }
     if (std::fflush(stdout) != 0 && !giJobFailed) {
@@ -184,13 +174,10 @@ int main(int argc, char *argv[]) {
     if (giJobFailed) status = 1;
   }
 
-  if (tablesLoaded) ossFilterFreePsPjlTables(&ctrl1st);
+  if (tablesLoaded) ossFilterFreePsPjlTables(&tables);
   vRemoveSpoolFiles();
   if (input != stdin) std::fclose(input);
   cupsFreeOptions(num_options, options);
-  if (gPpdFileT) {
-    ppdClose(gPpdFileT);
-    gPpdFileT = nullptr;
-  }
+  if (ppd) ppdClose(ppd);
   return status;
 }

@@ -18,7 +18,7 @@
 
 #include "impose/CoverPages.h"
 #include "job/CupsJobOptions.h"
-#include "job/FilterGlobals.h"
+#include "job/JobRecord.h"
 #include "jobticket/JobTicketAccess.h"
 #include "jobticket/PJLUtil.h"
 #include "jobticket/plistAccess.h"
@@ -32,7 +32,6 @@ class PpdTest : public ::testing::Test {
     ASSERT_NE(ppd_, nullptr) << "cannot open " << VT_PPD_PATH;
   }
   void TearDown() override {
-    if (gPpdFileT == ppd_) gPpdFileT = nullptr;
     if (ppd_) ppdClose(ppd_);
   }
   ppd_option_t *Option(const char *keyword) { return ppdFindOption(ppd_, keyword); }
@@ -190,7 +189,9 @@ std::string TrayLine(const char *trayOption, const char *choice, const char *ena
   std::string text = std::string(trayOption) + "=" + choice + (enable ? std::string(" ") + enable + "=True" : "");
   cups_option_t *options = nullptr;
   int num = cupsParseOptions(text.c_str(), 0, &options);
-  std::string written = Captured([&](FILE *out) { WritePS_MediaPosition_BottomHalf(out, num, options, kind); });
+  JobRecord job;
+  vReadJobRecord(&job, nullptr, num, options, nullptr, nullptr);
+  std::string written = Captured([&](FILE *out) { WritePS_MediaPosition_BottomHalf(out, job, kind); });
   cupsFreeOptions(num, options);
   return written;
 }
@@ -233,10 +234,9 @@ TEST_F(PpdTest, MediaTypeCodesAreWhatTheFilterWritesForTheBody) {
   ppd_option_t *mediaType = Option("MediaType");
   ASSERT_NE(mediaType, nullptr);
   ASSERT_GE(mediaType->num_choices, 2);
-  gPpdFileT = ppd_;
   for (int i = 0; i < mediaType->num_choices; i++) {
     const ppd_choice_t &choice = mediaType->choices[i];
-    EXPECT_EQ(Captured([&](FILE *out) { WritePS_MediaType_BottomHalf(out, choice.choice); }),
+    EXPECT_EQ(Captured([&](FILE *out) { WritePS_MediaType_BottomHalf(out, ppd_, choice.choice); }),
               std::string(choice.code) + "\n")
         << choice.choice;
   }
@@ -244,7 +244,8 @@ TEST_F(PpdTest, MediaTypeCodesAreWhatTheFilterWritesForTheBody) {
   // the same text.
   EXPECT_STREQ(mediaType->defchoice, "Plain");
   EXPECT_STREQ(ppdFindChoice(mediaType, "Plain")->code, "<</MediaType (plain)>>setpagedevice");
-  EXPECT_EQ(Captured([](FILE *out) { WritePS_MediaType_BottomHalf(out, "NoSuchMedia"); }), "");
+  EXPECT_EQ(Captured([&](FILE *out) { WritePS_MediaType_BottomHalf(out, ppd_, "NoSuchMedia"); }),
+            "");
 }
 
 // The job-ticket options, through the sample customisation file: every

@@ -11,7 +11,7 @@
 #include <cstring>
 
 #include "impose/DscIndex.h"
-#include "job/FilterGlobals.h"
+#include "job/JobRecord.h"
 #include "jobticket/JobTicketAccess.h"
 
 namespace {
@@ -19,8 +19,8 @@ namespace {
 const char kNullPosition[] = "<</ManualFeed false /TraySwitch true /MediaPosition null>>setpagedevice\n";
 
 // An option counts as true when its value begins with "True", "TRUE" or "true".
-bool bOptionTrue(int num_options, cups_option_t *options, const char *name) {
-  const char *value = cupsGetOption(name, num_options, options);
+bool bOptionTrue(const JobRecord &job, const char *name) {
+  const char *value = cupsGetOption(name, job.num_options, job.options);
   return value != nullptr && (strncmp(value, "True", 4) == 0 || strncmp(value, "TRUE", 4) == 0 ||
                               strncmp(value, "true", 4) == 0);
 }
@@ -64,15 +64,14 @@ void vAddEmptyPage(FILE *out) {
   if (out == stdout) vReportPageProgress();
 }
 
-void WritePS_MediaPosition_BottomHalf(FILE *out, int num_options, cups_option_t *options, int kind) {
+void WritePS_MediaPosition_BottomHalf(FILE *out, const JobRecord &job, int kind) {
   const char *gate = nullptr;
   const char *trayOption = nullptr;
-  if (!bKindOptions(kind, &gate, &trayOption) ||
-      (gate != nullptr && !bOptionTrue(num_options, options, gate))) {
+  if (!bKindOptions(kind, &gate, &trayOption) || (gate != nullptr && !bOptionTrue(job, gate))) {
     fputs(kNullPosition, out);
     return;
   }
-  const char *tray = cupsGetOption(trayOption, num_options, options);
+  const char *tray = cupsGetOption(trayOption, job.num_options, job.options);
   if (tray == nullptr) {
     fputs(kNullPosition, out);
     return;
@@ -96,12 +95,11 @@ void WritePS_MediaPosition_BottomHalf(FILE *out, int num_options, cups_option_t 
   }
 }
 
-void WritePS_MediaPosition_BottomHalf(int num_options, cups_option_t *options, int kind) {
-  WritePS_MediaPosition_BottomHalf(stdout, num_options, options, kind);
+void WritePS_MediaPosition_BottomHalf(const JobRecord &job, int kind) {
+  WritePS_MediaPosition_BottomHalf(stdout, job, kind);
 }
 
-void WritePS_MediaType_InsertPage_BottomHalf(FILE *out, int num_options, cups_option_t *options,
-                                             int kind) {
+void WritePS_MediaType_InsertPage_BottomHalf(FILE *out, const JobRecord &job, int kind) {
   switch (kind) {
     case kMediaKindFrontCover:
     case kMediaKindBackCover:
@@ -109,22 +107,22 @@ void WritePS_MediaType_InsertPage_BottomHalf(FILE *out, int num_options, cups_op
       fprintf(out, "<</MediaType (%s)>>setpagedevice\n", "plain");
       break;
     case kMediaKindRestore:
-      if (const char *mediaType = cupsGetOption("MediaType", num_options, options))
-        WritePS_MediaType_BottomHalf(out, mediaType);
+      if (const char *mediaType = cupsGetOption("MediaType", job.num_options, job.options))
+        WritePS_MediaType_BottomHalf(out, job.ppd, mediaType);
       break;
     default:
       break;
   }
 }
 
-void WritePS_MediaType_InsertPage_BottomHalf(int num_options, cups_option_t *options, int kind) {
-  WritePS_MediaType_InsertPage_BottomHalf(stdout, num_options, options, kind);
+void WritePS_MediaType_InsertPage_BottomHalf(const JobRecord &job, int kind) {
+  WritePS_MediaType_InsertPage_BottomHalf(stdout, job, kind);
 }
 
-void WritePS_MediaType_BottomHalf(FILE *out, const char *mediaType) {
-  if (gPpdFileT == nullptr || mediaType == nullptr) return;
-  for (int g = 0; g < gPpdFileT->num_groups; ++g) {
-    const ppd_group_t &group = gPpdFileT->groups[g];
+void WritePS_MediaType_BottomHalf(FILE *out, const ppd_file_t *ppd, const char *mediaType) {
+  if (ppd == nullptr || mediaType == nullptr) return;
+  for (int g = 0; g < ppd->num_groups; ++g) {
+    const ppd_group_t &group = ppd->groups[g];
     if (strcmp(group.name, "*Tray") != 0) continue;
     for (int o = 0; o < group.num_options; ++o) {
       const ppd_option_t &option = group.options[o];
@@ -142,38 +140,36 @@ void WritePS_MediaType_BottomHalf(FILE *out, const char *mediaType) {
   }
 }
 
-void WritePS_MediaType_BottomHalf(const char *mediaType) {
-  WritePS_MediaType_BottomHalf(stdout, mediaType);
+void WritePS_MediaType_BottomHalf(const ppd_file_t *ppd, const char *mediaType) {
+  WritePS_MediaType_BottomHalf(stdout, ppd, mediaType);
 }
 
-void WritePS_ModifyToCoverPageDuplex_BottomHalf(FILE *out, int num_options, cups_option_t *options,
-                                                int coverCode) {
+void WritePS_ModifyToCoverPageDuplex_BottomHalf(FILE *out, const JobRecord &job, int coverCode) {
   if (coverCode == kCoverSingle) {
     vWriteDuplex(out, "false", "false");
   } else if (coverCode == kCoverDouble) {
-    const int orientation = iGetOrient(num_options, options);
+    const int orientation = job.orient;
     const bool landscape = orientation == 2 || orientation == 4;
     vWriteDuplex(out, "true", landscape ? "true" : "false");
   }
 }
 
-void WritePS_ModifyToCoverPageDuplex_BottomHalf(int num_options, cups_option_t *options,
-                                                int coverCode) {
-  WritePS_ModifyToCoverPageDuplex_BottomHalf(stdout, num_options, options, coverCode);
+void WritePS_ModifyToCoverPageDuplex_BottomHalf(const JobRecord &job, int coverCode) {
+  WritePS_ModifyToCoverPageDuplex_BottomHalf(stdout, job, coverCode);
 }
 
-void WritePS_RestoreDuplex_BottomHalf(FILE *out, int num_options, cups_option_t *options) {
-  if (iGetBooklet(num_options, options) != 0) {
+void WritePS_RestoreDuplex_BottomHalf(FILE *out, const JobRecord &job) {
+  if (job.bookletKind != 0) {
     vWriteDuplex(out, "true", "true");
     return;
   }
-  switch (iGetDuplex(num_options, options)) {
+  switch (job.duplex) {
     case 3: vWriteDuplex(out, "true", "true"); break;
     case 2: vWriteDuplex(out, "true", "false"); break;
     default: vWriteDuplex(out, "false", "false"); break;
   }
 }
 
-void WritePS_RestoreDuplex_BottomHalf(int num_options, cups_option_t *options) {
-  WritePS_RestoreDuplex_BottomHalf(stdout, num_options, options);
+void WritePS_RestoreDuplex_BottomHalf(const JobRecord &job) {
+  WritePS_RestoreDuplex_BottomHalf(stdout, job);
 }

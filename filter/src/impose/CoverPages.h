@@ -7,6 +7,8 @@
 
 #include <cstdio>
 
+#include "job/JobRecord.h"
+
 // Media kinds: which sheet the following tray and media selection is for.
 enum MediaKind : int {
   kMediaKindRestore = 0,     // back to the body's tray and media
@@ -27,19 +29,17 @@ enum CoverCode : int {
 // out is standard output.
 void vAddEmptyPage(FILE *out);
 // Selects the tray for the coming sheets of the given kind.
-void WritePS_MediaPosition_BottomHalf(int num_options, cups_option_t *options, int kind);
-void WritePS_MediaPosition_BottomHalf(FILE *out, int num_options, cups_option_t *options, int kind);
+void WritePS_MediaPosition_BottomHalf(const JobRecord &job, int kind);
+void WritePS_MediaPosition_BottomHalf(FILE *out, const JobRecord &job, int kind);
 // Selects the media type for the coming sheets of the given kind.
-void WritePS_MediaType_InsertPage_BottomHalf(int num_options, cups_option_t *options, int kind);
-void WritePS_MediaType_InsertPage_BottomHalf(FILE *out, int num_options, cups_option_t *options,
-                                             int kind);
+void WritePS_MediaType_InsertPage_BottomHalf(const JobRecord &job, int kind);
+void WritePS_MediaType_InsertPage_BottomHalf(FILE *out, const JobRecord &job, int kind);
 // Writes the PPD's code for a media type (group "*Tray", option "MediaType").
-void WritePS_MediaType_BottomHalf(const char *mediaType);
-void WritePS_MediaType_BottomHalf(FILE *out, const char *mediaType);
+void WritePS_MediaType_BottomHalf(const ppd_file_t *ppd, const char *mediaType);
+void WritePS_MediaType_BottomHalf(FILE *out, const ppd_file_t *ppd, const char *mediaType);
 // Sets duplex and tumble for a printed cover.
-void WritePS_ModifyToCoverPageDuplex_BottomHalf(int num_options, cups_option_t *options, int coverCode);
-void WritePS_ModifyToCoverPageDuplex_BottomHalf(FILE *out, int num_options, cups_option_t *options,
-                                                int coverCode);
+void WritePS_ModifyToCoverPageDuplex_BottomHalf(const JobRecord &job, int coverCode);
+void WritePS_ModifyToCoverPageDuplex_BottomHalf(FILE *out, const JobRecord &job, int coverCode);
 // Puts the job's own duplex and tumble back.
-void WritePS_RestoreDuplex_BottomHalf(int num_options, cups_option_t *options);
-void WritePS_RestoreDuplex_BottomHalf(FILE *out, int num_options, cups_option_t *options);
+void WritePS_RestoreDuplex_BottomHalf(const JobRecord &job);
+void WritePS_RestoreDuplex_BottomHalf(FILE *out, const JobRecord &job);

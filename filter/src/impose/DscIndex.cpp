@@ -17,9 +17,9 @@
 #include <cstring>
 #include <new>
 
-#include "job/FilterGlobals.h"
 #include "output/Filter_Debug.h"
 #include "linepass/PSUtil.h"
+#include "output/SpoolUtil.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 
 #include "impose/BookletCoverRules.h"
 #include "impose/CoverPages.h"
-#include "job/FilterGlobals.h"
+#include "job/JobRecord.h"
 #include "output/Filter_Debug.h"
 #include "impose/ImposeNup.h"
 #include "impose/ImposeShowpage.h"
@@ -97,12 +97,12 @@ int bCheckImposedStream(FILE *out, const char *what) {
 
 // First phase: spool file A in booklet order, with blanks and covers, as a
 // complete DSC document in spool file B.
-void vConvertBooklet1stPhase(int num_options, cups_option_t *options) {
+void vConvertBooklet1stPhase(const JobRecord &job) {
   gBookletPrintedWhole = false;
-  int hint = iGetBeginPages(num_options, options);
-  int kind = iGetBooklet(num_options, options);
-  int front = iGetFrontCoverPage(num_options, options);
-  int back = iGetBackCoverPage(num_options, options);
+  int hint = job.beginPages;
+  int kind = job.bookletKind;
+  int front = job.frontCover;
+  int back = job.backCover;
 
   FILE *in = cpSpoolFileAwithPID ? std::fopen(cpSpoolFileAwithPID, "rb") : nullptr;
   if (!in) {
@@ -126,7 +126,7 @@ void vConvertBooklet1stPhase(int num_options, cups_option_t *options) {
   // A document whose pages cannot be told apart is paged by Ghostscript
   // first; one that stays so prints whole.
   std::string why;
-  bPageUnpagedDocument(in, &index, hint, cpSpoolFileAwithPID, num_options, options, &why);
+  bPageUnpagedDocument(in, &index, hint, cpSpoolFileAwithPID, job, &why);
   if (bPrintedWholeWithoutPages(&index, in, stdout, "booklet", why.c_str())) {
     gBookletPrintedWhole = true;
     vFreePageIndex(&index);
@@ -165,14 +165,12 @@ void vConvertBooklet1stPhase(int num_options, cups_option_t *options) {
 }
 
 // Second phase: the pages of spool file B two to a sheet side.
-void vConvertBooklet2ndPhase(int num_options, cups_option_t *options) {
+void vConvertBooklet2ndPhase(const JobRecord &job) {
   // A booklet order that could not be written completely is not printed.
   if (giJobFailed || gBookletPrintedWhole) return;
 
-  PaperPair size{0, 0};
-  PaperPair margin{0, 0};
-  vGetPaperSize(num_options, options, &size);
-  vGetPaperMargin(num_options, options, &margin);
+  const PaperPair size = job.paperSize;
+  const PaperPair margin = job.paperMargin;
 
   FILE *in = cpSpoolFileBwithPID ? std::fopen(cpSpoolFileBwithPID, "rb") : nullptr;
   if (!in) {
@@ -199,18 +197,16 @@ void vConvertBooklet2ndPhase(int num_options, cups_option_t *options) {
   right->pageNumber = 1;
   right->flags = kPageInfoTransform;
 
-  vRearrange2upWithBooklet(left, in, stdout, num_options, options);
+  vRearrange2upWithBooklet(left, in, stdout, job);
 
   vFreePageInfoList(left);
   std::fclose(in);
   bCheckImposedStream(stdout, "standard output");
 }
 
-void vRearrange2upWithBooklet(PageInfo *cellList, FILE *in, FILE *out, int num_options,
-                              cups_option_t *options) {
-  int hint = iGetBeginPages(num_options, options);
-  PaperPair size{0, 0};
-  vGetPaperSize(num_options, options, &size);
+void vRearrange2upWithBooklet(PageInfo *cellList, FILE *in, FILE *out, const JobRecord &job) {
+  int hint = job.beginPages;
+  const PaperPair size = job.paperSize;
   const float W = static_cast<float>(size.a);
   const float H = static_cast<float>(size.b);
 
@@ -229,37 +225,36 @@ void vRearrange2upWithBooklet(PageInfo *cellList, FILE *in, FILE *out, int num_o
   // nothing. pictwpstops gets its procedures before the setup ends; other
   // documents than cgpdftops ones (such as those of Linux CUPS) get the
   // deferral when they need it.
-  if (gFilterType == kFilterCgpdftops)
+  if (job.filterType == kFilterCgpdftops)
     vWriteShowpageDeferral(out);
   else
-    bWriteShowpageDeferralWhereNeeded(in, out, &index);
+    bWriteShowpageDeferralWhereNeeded(job.filterType, in, out, &index);
   vWriteProlog(index.setupEnd, in, out);
-  if (gFilterType == kFilterPictwpstops) vWriteEspRectProcs(out);
+  if (job.filterType == kFilterPictwpstops) vWriteEspRectProcs(out);
   vWriteSetup(index.offsets, in, out);
-  if (bDocumentNeedsImposedProcs()) vWriteImposedProcsWhereMissing(out);
+  if (bDocumentNeedsImposedProcs(job.filterType)) vWriteImposedProcsWhereMissing(out);
 
   int totalCells = static_cast<int>((int64_t{pageCount} + 1) & ~int64_t{1});
-  vRearrange2upWithBookletEveryCirculation(num_options, options, totalCells, 2, cellList, W, H,
-                                           pageCount, in, index.offsets, out);
+  vRearrange2upWithBookletEveryCirculation(job, totalCells, 2, cellList, W, H, pageCount, in,
+                                           index.offsets, out);
 
   std::fputs("userdict/showpage/ESPshowpage load put\n", out);
   vWriteTrailer(in, out, index.offsets, index.count);
   vFreePageIndex(&index);
 }
 
-void vRearrange2upWithBookletEveryCirculation(int num_options, cups_option_t *options,
-                                              int totalCells, int cellsPerSide,
-                                              PageInfo *cellList, float W, float H, int pageCount,
-                                              FILE *in, const int64_t *offsets, FILE *out) {
+void vRearrange2upWithBookletEveryCirculation(const JobRecord &job, int totalCells,
+                                              int cellsPerSide, PageInfo *cellList, float W,
+                                              float H, int pageCount, FILE *in,
+                                              const int64_t *offsets, FILE *out) {
   if (totalCells < 1 || cellsPerSide < 1 || !cellList) return;
 
-  const int border = iGetPMBorderLine(num_options, options);
-  const int front = iGetFrontCoverPage(num_options, options);
-  const int back = iGetBackCoverPage(num_options, options);
-  const int kind = iGetBooklet(num_options, options);
-  const int orientation =
-      bOrientationAppliedUpstream(num_options, options) ? 1 : iGetOrient(num_options, options);
-  const bool rotate180 = bGetRotate180(num_options, options) != 0;
+  const int border = job.borderType;
+  const int front = job.frontCover;
+  const int back = job.backCover;
+  const int kind = job.bookletKind;
+  const int orientation = bOrientationAppliedUpstream(job) ? 1 : job.orient;
+  const bool rotate180 = job.rotate180 != 0;
   const bool landscape = IsLandscape(orientation);
   const bool covers = front != 0 || back != 0;
   const bool frontToBack = kind == 2 || kind == 3;
@@ -274,8 +269,8 @@ void vRearrange2upWithBookletEveryCirculation(int num_options, cups_option_t *op
     // back, last (its two sides) when written back to front.
     if (covers && ((frontToBack && first == 0) ||
                    (IsBackToFront(kind) && int64_t{first} + 2 >= int64_t{totalCells} - 2))) {
-      WritePS_MediaPosition_BottomHalf(out, num_options, options, coverKind);
-      WritePS_MediaType_InsertPage_BottomHalf(out, num_options, options, coverKind);
+      WritePS_MediaPosition_BottomHalf(out, job, coverKind);
+      WritePS_MediaType_InsertPage_BottomHalf(out, job, coverKind);
     }
 
     int cellOfSide = 0;
@@ -301,7 +296,8 @@ void vRearrange2upWithBookletEveryCirculation(int num_options, cups_option_t *op
       }
 
       std::fputs("userdict/ESPsave save put\n", out);
-      if (bDocumentNeedsImposedProcs()) vWriteCellGuard(out, (cell->flags & kPageInfoTransform) != 0);
+      if (bDocumentNeedsImposedProcs(job.filterType))
+        vWriteCellGuard(out, (cell->flags & kPageInfoTransform) != 0);
       if (cell->flags & kPageInfoTransform) {
         std::fprintf(out, "%.1f %.1f translate\n", 12.0, 12.0);
         if (!landscape)
@@ -309,9 +305,9 @@ void vRearrange2upWithBookletEveryCirculation(int num_options, cups_option_t *op
                        -90);
         float tx = 0.0f, ty = 0.0f, scale = 1.0f;
         if (rotate180)
-          vCreateOffsetWithNupR180(&tx, &ty, &scale, position, num_options, options);
+          vCreateOffsetWithNupR180(&tx, &ty, &scale, position, job);
         else
-          vCreateOffsetWithNup(&tx, &ty, &scale, position, num_options, options);
+          vCreateOffsetWithNup(&tx, &ty, &scale, position, job);
         std::fprintf(out, "%.1f %.1f translate %.03f %.03f scale\n", static_cast<double>(tx),
                      static_cast<double>(ty), static_cast<double>(scale),
                      static_cast<double>(scale));
@@ -337,8 +333,8 @@ void vRearrange2upWithBookletEveryCirculation(int num_options, cups_option_t *op
 
     // Front to back: the outer sheet's two sides are done, back to the body.
     if (covers && frontToBack && first == 2) {
-      WritePS_MediaPosition_BottomHalf(out, num_options, options, kMediaKindRestore);
-      WritePS_MediaType_InsertPage_BottomHalf(out, num_options, options, kMediaKindRestore);
+      WritePS_MediaPosition_BottomHalf(out, job, kMediaKindRestore);
+      WritePS_MediaType_InsertPage_BottomHalf(out, job, kMediaKindRestore);
     }
   }
 }

@@ -15,14 +15,13 @@
 #include "impose/Impose.h"
 
 // The second phase's run over the open spool file B.
-void vRearrange2upWithBooklet(PageInfo *cellList, FILE *in, FILE *out, int num_options,
-                              cups_option_t *options);
+void vRearrange2upWithBooklet(PageInfo *cellList, FILE *in, FILE *out, const JobRecord &job);
 // The side loop: cellsPerSide (2) cells per sheet side, cover tray around the
 // outer sheet.
-void vRearrange2upWithBookletEveryCirculation(int num_options, cups_option_t *options,
-                                              int totalCells, int cellsPerSide,
-                                              PageInfo *cellList, float W, float H, int pageCount,
-                                              FILE *in, const int64_t *offsets, FILE *out);
+void vRearrange2upWithBookletEveryCirculation(const JobRecord &job, int totalCells,
+                                              int cellsPerSide, PageInfo *cellList, float W,
+                                              float H, int pageCount, FILE *in,
+                                              const int64_t *offsets, FILE *out);
 // A blank booklet page: "%%Page: * n" and a showpage; advances *ordinal.
 void vWriteEmptyPageBooklet(FILE *out, int *ordinal);
 

@@ -11,7 +11,7 @@
 #include <cstring>
 
 #include "impose/CoverPages.h"
-#include "job/FilterGlobals.h"
+#include "job/JobRecord.h"
 #include "output/Filter_Debug.h"
 #include "impose/Impose.h"
 #include "impose/ImposeShowpage.h"
@@ -87,37 +87,34 @@ int iCoverPages(int coverCode) {
 
 // The cells per sheet of the job; a count below 1 (rows or columns "0")
 // counts as 1.
-int iCellsPerSheet(int num_options, cups_option_t *options) {
-  const int n = iGetNupFaces(num_options, options);
+int iCellsPerSheet(const JobRecord &job) {
+  const int n = job.nupFaces;
   return n < 1 ? 1 : n;
 }
 
 // The job's page count: the total-pages option, or the spool file's own
 // page count when the option is absent (or not positive), so that a job
 // without the option still prints its pages.
-int iJobPages(int num_options, cups_option_t *options, int spooledPages) {
-  const int pages = iGetBeginPages(num_options, options);
+int iJobPages(const JobRecord &job, int spooledPages) {
+  const int pages = job.beginPages;
   return pages > 0 ? pages : spooledPages;
 }
 
 // Pages written before the body's last page: the job's pages less the ones
 // a printed back cover takes.
-int iBodyPages(int num_options, cups_option_t *options, int spooledPages) {
-  return iJobPages(num_options, options, spooledPages) -
-         iCoverPages(iGetBackCoverPage(num_options, options));
+int iBodyPages(const JobRecord &job, int spooledPages) {
+  return iJobPages(job, spooledPages) - iCoverPages(job.backCover);
 }
 
 // True when the back cover needs a blank page before it so that it starts a
 // sheet of its own: duplex, and an odd number of body sheets.
-bool bBlankBeforeBackCover(int num_options, cups_option_t *options, int spooledPages) {
-  const int duplex = iGetDuplex(num_options, options);
+bool bBlankBeforeBackCover(const JobRecord &job, int spooledPages) {
+  const int duplex = job.duplex;
   if (duplex != 2 && duplex != 3) return false;
-  if (iGetBeginPages(num_options, options) > 0)
-    return bNeedToAddEmptyPageWithBackCoverPage(num_options, options) != 0;
-  const int pages = spooledPages - iCoverPages(iGetFrontCoverPage(num_options, options)) -
-                    iCoverPages(iGetBackCoverPage(num_options, options));
+  if (job.beginPages > 0) return job.emptyPageWithBackCover != 0;
+  const int pages = spooledPages - iCoverPages(job.frontCover) - iCoverPages(job.backCover);
   if (pages < 1) return false;
-  const int n = iCellsPerSheet(num_options, options);
+  const int n = iCellsPerSheet(job);
   const int sides = pages / n + (pages % n != 0 ? 1 : 0);
   return sides % 2 == 1;
 }
@@ -127,11 +124,11 @@ bool bBlankBeforeBackCover(int num_options, cups_option_t *options, int spooledP
 // per body sheet, the interleave sheet after a body sheet, the blank side
 // before the back cover and the back cover's sides. The header's "%%Pages:"
 // says this number; the trailer repeats it.
-int64_t iNupSheetSides(int num_options, cups_option_t *options, int64_t totalCells, int N,
-                       int pageCount, int bodyPages, int backCover) {
-  const int front = iGetFrontCoverPage(num_options, options);
-  const int duplex = iGetDuplex(num_options, options);
-  const int interleave = iGetTransparencyInterleave(num_options, options);
+int64_t iNupSheetSides(const JobRecord &job, int64_t totalCells, int N, int pageCount,
+                       int bodyPages, int backCover) {
+  const int front = job.frontCover;
+  const int duplex = job.duplex;
+  const int interleave = job.interleave;
   const int coverSides = duplex == 2 || duplex == 3 ? 2 : 1;
   int64_t sides = front == kCoverBlank ? coverSides : 0;
   int64_t pagesWritten = 0;
@@ -153,45 +150,41 @@ int64_t iNupSheetSides(int num_options, cups_option_t *options, int64_t totalCel
     }
   }
   if (backCover != kCoverNone) {
-    if (bBlankBeforeBackCover(num_options, options, pageCount)) ++sides;
+    if (bBlankBeforeBackCover(job, pageCount)) ++sides;
     sides += backCover == kCoverBlank ? coverSides : iCoverPages(backCover);
   }
   return sides;
 }
 
-void vSelectMedia(int num_options, cups_option_t *options, int kind) {
-  WritePS_MediaPosition_BottomHalf(num_options, options, kind);
-  WritePS_MediaType_InsertPage_BottomHalf(num_options, options, kind);
+void vSelectMedia(const JobRecord &job, int kind) {
+  WritePS_MediaPosition_BottomHalf(job, kind);
+  WritePS_MediaType_InsertPage_BottomHalf(job, kind);
 }
 
-void vGetSheet(int num_options, cups_option_t *options, float *W, float *H) {
-  PaperPair size{0, 0};
-  vGetPaperSize(num_options, options, &size);
+void vGetSheet(const JobRecord &job, float *W, float *H) {
+  const PaperPair size = job.paperSize;
   *W = static_cast<float>(size.a);
   *H = static_cast<float>(size.b);
 }
 
 // Placement shared by the plain and the turned sheet.
-void vCreateOffset(float *tx, float *ty, float *scale, int position, int num_options,
-                   cups_option_t *options, bool rotated) {
+void vCreateOffset(float *tx, float *ty, float *scale, int position, const JobRecord &job,
+                   bool rotated) {
   // The printer's layouts hold 2, 4, 6, 9 or 16 pages; a count between them
   // (1 x 3, 2 x 4, ...) is drawn in the next larger layout, its last cells
   // left empty, instead of every page on top of the first cell.
-  int n = iGetNupFaces(num_options, options);
+  int n = job.nupFaces;
   if (n > 2 && n < 16 && n != 4 && n != 6 && n != 9) {
     const int layout = n < 4 ? 4 : n < 6 ? 6 : n < 9 ? 9 : 16;
     if (position == 0)
       vDebugMessage("[Filter] - %d pages to a side are laid out %d to a side\n", n, layout);
     n = layout;
   }
-  const int order = iOrderRow(iGetNupOrder(num_options, options));
-  const bool landscape = bLandscape(iGetOrient(num_options, options)) &&
-                         !bOrientationAppliedUpstream(num_options, options);
-  const bool booklet = iGetBooklet(num_options, options) != 0;
-  PaperPair size{0, 0};
-  PaperPair margin{0, 0};
-  vGetPaperSize(num_options, options, &size);
-  vGetPaperMargin(num_options, options, &margin);
+  const int order = iOrderRow(job.nupOrder);
+  const bool landscape = bLandscape(job.orient) && !bOrientationAppliedUpstream(job);
+  const bool booklet = job.bookletKind != 0;
+  const PaperPair size = job.paperSize;
+  const PaperPair margin = job.paperMargin;
   const float W = static_cast<float>(size.a);
   const float H = static_cast<float>(size.b);
 
@@ -325,14 +318,13 @@ namespace {
 // Writes the cells of one sheet side from the cell list, stopping after the
 // last cell or once the body pages are written.
 void vWalkSheet(PageInfo *cellList, int firstCell, int totalCells, int N, int pageCount, FILE *in,
-                FILE *out, int num_options, cups_option_t *options, const int64_t *offsets,
-                int bodyPages, int *pagesWritten, int *callCount, int *ordinal, int *lastIndex,
-                float W, float H) {
+                FILE *out, const JobRecord &job, const int64_t *offsets, int bodyPages,
+                int *pagesWritten, int *callCount, int *ordinal, int *lastIndex, float W, float H) {
   int slot = 0;
   for (PageInfo *cell = cellList; cell != nullptr; cell = cell->next) {
     ++slot;
-    vPrintLogicalPage(cell, firstCell, totalCells, N, pageCount, in, out, num_options, options,
-                      offsets, pagesWritten, &slot, callCount, ordinal, lastIndex, W, H);
+    vPrintLogicalPage(cell, firstCell, totalCells, N, pageCount, in, out, job, offsets,
+                      pagesWritten, &slot, callCount, ordinal, lastIndex, W, H);
     if (*pagesWritten >= bodyPages) break;
   }
 }
@@ -393,20 +385,19 @@ void vWriteFrame(FILE *out, int borderType, int orientation, int n, float W, flo
   }
 }
 
-void vCreateOffsetWithNup(float *tx, float *ty, float *scale, int position, int num_options,
-                          cups_option_t *options) {
-  vCreateOffset(tx, ty, scale, position, num_options, options, false);
+void vCreateOffsetWithNup(float *tx, float *ty, float *scale, int position, const JobRecord &job) {
+  vCreateOffset(tx, ty, scale, position, job, false);
 }
 
-void vCreateOffsetWithNupR180(float *tx, float *ty, float *scale, int position, int num_options,
-                              cups_option_t *options) {
-  vCreateOffset(tx, ty, scale, position, num_options, options, true);
+void vCreateOffsetWithNupR180(float *tx, float *ty, float *scale, int position,
+                              const JobRecord &job) {
+  vCreateOffset(tx, ty, scale, position, job, true);
 }
 
 void vPrintLogicalPage(PageInfo *cell, int firstCell, int /*totalCells*/, int n, int pageCount,
-                       FILE *in, FILE *out, int num_options, cups_option_t *options,
-                       const int64_t *offsets, int *pagesWritten, int *slot, int *callCount,
-                       int *ordinal, int *lastIndex, float W, float H) {
+                       FILE *in, FILE *out, const JobRecord &job, const int64_t *offsets,
+                       int *pagesWritten, int *slot, int *callCount, int *ordinal, int *lastIndex,
+                       float W, float H) {
   const int index = firstCell + cell->pageNumber;
   const bool hasPage = index >= 0 && index < pageCount;
   *lastIndex = index;
@@ -419,27 +410,25 @@ void vPrintLogicalPage(PageInfo *cell, int firstCell, int /*totalCells*/, int n,
   vWritePageComment(label, ordinal, out);
   fputs("userdict/ESPsave save put\n", out);
 
-  const int orientation =
-      bOrientationAppliedUpstream(num_options, options) ? 1 : iGetOrient(num_options, options);
+  const int orientation = bOrientationAppliedUpstream(job) ? 1 : job.orient;
   const bool landscape = bLandscape(orientation);
-  const int border = iGetPMBorderLine(num_options, options);
+  const int border = job.borderType;
   const bool placed = (cell->flags & kPageInfoTransform) != 0 && n != 1;
-  if (bDocumentNeedsImposedProcs()) vWriteCellGuard(out, placed);
+  if (bDocumentNeedsImposedProcs(job.filterType)) vWriteCellGuard(out, placed);
   if (!placed) {
     if (n == 1 && landscape) fprintf(out, "%.1f %.1f translate %d rotate\n", 0.0, H - 24.0f, -90);
   } else {
     fprintf(out, "%.1f %.1f translate\n", 12.0, 12.0);
     const bool sideways = n == 2 || n == 6;
     if (sideways != landscape) fprintf(out, "%.1f %.1f translate %d rotate\n", 0.0, H - 24.0f, -90);
-    const int position =
-        *pagesWritten - iCoverPages(iGetFrontCoverPage(num_options, options));
+    const int position = *pagesWritten - iCoverPages(job.frontCover);
     float tx = 0.0f;
     float ty = 0.0f;
     float scale = 1.0f;
-    if (bGetRotate180(num_options, options))
-      vCreateOffsetWithNupR180(&tx, &ty, &scale, position, num_options, options);
+    if (job.rotate180)
+      vCreateOffsetWithNupR180(&tx, &ty, &scale, position, job);
     else
-      vCreateOffsetWithNup(&tx, &ty, &scale, position, num_options, options);
+      vCreateOffsetWithNup(&tx, &ty, &scale, position, job);
     fprintf(out, "%.1f %.1f translate %.03f %.03f scale\n", tx, ty, scale, scale);
     fprintf(out, "0 0 %.1f %.1f ESPrc\n", landscape ? H : W, landscape ? W : H);
   }
@@ -454,10 +443,10 @@ void vPrintLogicalPage(PageInfo *cell, int firstCell, int /*totalCells*/, int n,
   const char *const kSheetEnd = "gsave\n%.1f %.1f translate %d rotate\nESPwl\ngrestore\nESPshowpage\n";
   bool endSheet = false;
   bool upright = false;  // (W, H, 180) rather than (0, H, -90)
-  if (gFilterType != kFilterPictwpstops && n == 1 && border == 0) {
+  if (job.filterType != kFilterPictwpstops && n == 1 && border == 0) {
     endSheet = true;
     upright = !landscape;
-  } else if (*slot == n || *pagesWritten == iBodyPages(num_options, options, pageCount)) {
+  } else if (*slot == n || *pagesWritten == iBodyPages(job, pageCount)) {
     endSheet = true;
     const bool sideways = n == 2 || n == 6;
     upright = sideways == landscape;
@@ -471,17 +460,17 @@ void vPrintLogicalPage(PageInfo *cell, int firstCell, int /*totalCells*/, int n,
   }
 }
 
-void vRearrangeNupWithoutBookletEveryCirculation(int num_options, cups_option_t *options, FILE *out,
-                                                 int totalCells, int N, PageInfo *cellList,
-                                                 int pageCount, FILE *in, const int64_t *offsets,
-                                                 int bodyPages, int backCover) {
-  const int front = iGetFrontCoverPage(num_options, options);
-  const int duplex = iGetDuplex(num_options, options);
-  const int interleave = iGetTransparencyInterleave(num_options, options);
+void vRearrangeNupWithoutBookletEveryCirculation(const JobRecord &job, FILE *out, int totalCells,
+                                                 int N, PageInfo *cellList, int pageCount, FILE *in,
+                                                 const int64_t *offsets, int bodyPages,
+                                                 int backCover) {
+  const int front = job.frontCover;
+  const int duplex = job.duplex;
+  const int interleave = job.interleave;
   const bool twoSided = duplex == 2 || duplex == 3;
   float W = 0.0f;
   float H = 0.0f;
-  vGetSheet(num_options, options, &W, &H);
+  vGetSheet(job, &W, &H);
 
   int pagesWritten = 0;
   int ordinal = 0;
@@ -489,26 +478,26 @@ void vRearrangeNupWithoutBookletEveryCirculation(int num_options, cups_option_t 
   int callCount = 0;
 
   if (front == kCoverBlank) {
-    vSelectMedia(num_options, options, kMediaKindFrontCover);
+    vSelectMedia(job, kMediaKindFrontCover);
     vAddEmptyPage(out);
     if (twoSided) vAddEmptyPage(out);
-    vSelectMedia(num_options, options, kMediaKindRestore);
+    vSelectMedia(job, kMediaKindRestore);
   }
 
   for (int64_t firstCell = 0; firstCell < totalCells; firstCell += N) {
     if ((front == kCoverSingle || front == kCoverDouble) && pagesWritten == 0) {
-      vSelectMedia(num_options, options, kMediaKindFrontCover);
-      WritePS_ModifyToCoverPageDuplex_BottomHalf(num_options, options, front);
+      vSelectMedia(job, kMediaKindFrontCover);
+      WritePS_ModifyToCoverPageDuplex_BottomHalf(job, front);
       const int k = iCoverPages(front);
       for (int i = 0; i < k; ++i) {
         int slot = 1;
         vPrintLogicalPage(cellList, static_cast<int>(firstCell) + i, totalCells, 1, pageCount, in,
-                          out, num_options, options, offsets, &pagesWritten, &slot, &callCount,
-                          &ordinal, &lastIndex, W, H);
+                          out, job, offsets, &pagesWritten, &slot, &callCount, &ordinal, &lastIndex,
+                          W, H);
       }
       firstCell += k;
-      vSelectMedia(num_options, options, kMediaKindRestore);
-      WritePS_RestoreDuplex_BottomHalf(num_options, options);
+      vSelectMedia(job, kMediaKindRestore);
+      WritePS_RestoreDuplex_BottomHalf(job);
     }
 
     const int savedPagesWritten = pagesWritten;
@@ -516,15 +505,14 @@ void vRearrangeNupWithoutBookletEveryCirculation(int num_options, cups_option_t 
     bool bodyWritten = false;
     if (pagesWritten < bodyPages) {
       bodyWritten = true;
-      vWalkSheet(cellList, static_cast<int>(firstCell), totalCells, N, pageCount, in, out,
-                 num_options, options, offsets, bodyPages, &pagesWritten, &callCount, &ordinal,
-                 &lastIndex, W, H);
+      vWalkSheet(cellList, static_cast<int>(firstCell), totalCells, N, pageCount, in, out, job,
+                 offsets, bodyPages, &pagesWritten, &callCount, &ordinal, &lastIndex, W, H);
     }
 
     // An interleave sheet follows a body sheet; a pass that wrote no body
     // sheet gets none.
     if ((interleave == 1 || interleave == 2) && bodyWritten && lastIndex < pageCount) {
-      vSelectMedia(num_options, options, kMediaKindInterleave);
+      vSelectMedia(job, kMediaKindInterleave);
       if (interleave == 1) {
         vAddEmptyPage(out);
       } else {
@@ -532,56 +520,53 @@ void vRearrangeNupWithoutBookletEveryCirculation(int num_options, cups_option_t 
         int againOrdinal = savedOrdinal;
         int againCalls = 0;
         int againLast = 0;
-        vWalkSheet(cellList, static_cast<int>(firstCell), totalCells, N, pageCount, in, out,
-                   num_options, options, offsets, bodyPages, &againWritten, &againCalls,
-                   &againOrdinal, &againLast, W, H);
+        vWalkSheet(cellList, static_cast<int>(firstCell), totalCells, N, pageCount, in, out, job,
+                   offsets, bodyPages, &againWritten, &againCalls, &againOrdinal, &againLast, W, H);
       }
-      vSelectMedia(num_options, options, kMediaKindRestore);
+      vSelectMedia(job, kMediaKindRestore);
     }
   }
 
   if (backCover != kCoverNone) {
-    if (bBlankBeforeBackCover(num_options, options, pageCount)) vAddEmptyPage(out);
-    vSelectMedia(num_options, options, kMediaKindBackCover);
+    if (bBlankBeforeBackCover(job, pageCount)) vAddEmptyPage(out);
+    vSelectMedia(job, kMediaKindBackCover);
     if (backCover == kCoverBlank) {
       vAddEmptyPage(out);
       if (twoSided) vAddEmptyPage(out);
     } else {
-      WritePS_ModifyToCoverPageDuplex_BottomHalf(num_options, options, backCover);
+      WritePS_ModifyToCoverPageDuplex_BottomHalf(job, backCover);
       const int k = iCoverPages(backCover);
-      const int totalPages = iJobPages(num_options, options, pageCount);
+      const int totalPages = iJobPages(job, pageCount);
       for (int i = 0; i < k; ++i) {
         int slot = 1;
-        vPrintLogicalPage(cellList, totalPages - k + i, totalPages, 1, pageCount, in, out,
-                          num_options, options, offsets, &pagesWritten, &slot, &callCount, &ordinal,
-                          &lastIndex, W, H);
+        vPrintLogicalPage(cellList, totalPages - k + i, totalPages, 1, pageCount, in, out, job,
+                          offsets, &pagesWritten, &slot, &callCount, &ordinal, &lastIndex, W, H);
       }
     }
-    vSelectMedia(num_options, options, kMediaKindRestore);
+    vSelectMedia(job, kMediaKindRestore);
     if (backCover == kCoverSingle || backCover == kCoverDouble)
-      WritePS_RestoreDuplex_BottomHalf(num_options, options);
+      WritePS_RestoreDuplex_BottomHalf(job);
   }
 }
 
-void vRearrangeNupWithoutBooklet(PageInfo *cellList, FILE *in, FILE *out, int num_options,
-                                 cups_option_t *options) {
-  const int hint = iGetBeginPages(num_options, options);
-  const int N = iCellsPerSheet(num_options, options);
-  const int backCover = iGetBackCoverPage(num_options, options);
-  const int border = iGetPMBorderLine(num_options, options);
+void vRearrangeNupWithoutBooklet(PageInfo *cellList, FILE *in, FILE *out, const JobRecord &job) {
+  const int hint = job.beginPages;
+  const int N = iCellsPerSheet(job);
+  const int backCover = job.backCover;
+  const int border = job.borderType;
 
   PageIndex index;
   if (!bBuildPageIndex(in, &index, hint)) return;
   // A document whose pages cannot be told apart is paged by Ghostscript
   // first; one that stays so prints whole.
   std::string why;
-  bPageUnpagedDocument(in, &index, hint, cpSpoolFileAwithPID, num_options, options, &why);
+  bPageUnpagedDocument(in, &index, hint, cpSpoolFileAwithPID, job, &why);
   if (bPrintedWholeWithoutPages(&index, in, out, "N-up, cover and interleave", why.c_str())) {
     vFreePageIndex(&index);
     return;
   }
   const int P = index.count;
-  const int bodyPages = iBodyPages(num_options, options, P);
+  const int bodyPages = iBodyPages(job, P);
   const int64_t sheets = (static_cast<int64_t>(N) + P - 1) / N;
   const int64_t totalCells = sheets * N;
   if (totalCells > INT32_MAX) {
@@ -592,7 +577,7 @@ void vRearrangeNupWithoutBooklet(PageInfo *cellList, FILE *in, FILE *out, int nu
 
   // The header counts every sheet side the job prints: covers, body sheets
   // and interleave sheets alike.
-  const int64_t sides = iNupSheetSides(num_options, options, totalCells, N, P, bodyPages, backCover);
+  const int64_t sides = iNupSheetSides(job, totalCells, N, P, bodyPages, backCover);
   vWriteHeader(static_cast<int>(sides > INT32_MAX ? INT32_MAX : sides), in, out,
                index.pagesCommentPos, index.headerEnd);
   // Every sheet ends with ESPshowpage; the document's own showpage must do
@@ -600,30 +585,26 @@ void vRearrangeNupWithoutBooklet(PageInfo *cellList, FILE *in, FILE *out, int nu
   // or drew borders; pictwpstops gets its procedures before the setup ends;
   // other documents (such as those of Linux CUPS) get the deferral when
   // they need it.
-  if (gFilterType == kFilterCgpdftops) {
+  if (job.filterType == kFilterCgpdftops) {
     if (N == 1 && border == 0) vWriteShowpageDeferral(out);
   } else {
-    bWriteShowpageDeferralWhereNeeded(in, out, &index);
+    bWriteShowpageDeferralWhereNeeded(job.filterType, in, out, &index);
   }
   vWriteProlog(index.setupEnd, in, out);
-  if (gFilterType == kFilterPictwpstops)
-    vWriteEspRectProcs(out);
+  if (job.filterType == kFilterPictwpstops) vWriteEspRectProcs(out);
   vWriteSetup(index.offsets, in, out);
-  if (bDocumentNeedsImposedProcs()) vWriteImposedProcsWhereMissing(out);
-  vRearrangeNupWithoutBookletEveryCirculation(num_options, options, out, static_cast<int>(totalCells),
-                                              N, cellList, P, in, index.offsets, bodyPages,
-                                              backCover);
-  if (gFilterType == kFilterPictwpstops) fputs("userdict/showpage/ESPshowpage load put\n", out);
+  if (bDocumentNeedsImposedProcs(job.filterType)) vWriteImposedProcsWhereMissing(out);
+  vRearrangeNupWithoutBookletEveryCirculation(job, out, static_cast<int>(totalCells), N, cellList,
+                                              P, in, index.offsets, bodyPages, backCover);
+  if (job.filterType == kFilterPictwpstops) fputs("userdict/showpage/ESPshowpage load put\n", out);
   vWriteTrailer(in, out, index.offsets, index.count);
   vFreePageIndex(&index);
 }
 
-void vConvertInsertPage2ndPhase(int num_options, cups_option_t *options) {
-  const int N = iCellsPerSheet(num_options, options);
-  PaperPair size{0, 0};
-  PaperPair margin{0, 0};
-  vGetPaperSize(num_options, options, &size);
-  vGetPaperMargin(num_options, options, &margin);
+void vConvertInsertPage2ndPhase(const JobRecord &job) {
+  const int N = iCellsPerSheet(job);
+  const PaperPair size = job.paperSize;
+  const PaperPair margin = job.paperMargin;
 
   FILE *in = cpSpoolFileAwithPID != nullptr ? fopen(cpSpoolFileAwithPID, "rb") : nullptr;
   if (in == nullptr) {
@@ -656,7 +637,7 @@ void vConvertInsertPage2ndPhase(int num_options, cups_option_t *options) {
     tail = &cell->next;
   }
 
-  vRearrangeNupWithoutBooklet(head, in, stdout, num_options, options);
+  vRearrangeNupWithoutBooklet(head, in, stdout, job);
   vFreePageInfoList(head);
   fclose(in);
   bImposedOutputWritten(stdout);

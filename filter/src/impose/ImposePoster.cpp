@@ -9,7 +9,7 @@
 
 #include "impose/CoverPages.h"
 #include "impose/DscIndex.h"
-#include "job/FilterGlobals.h"
+#include "job/JobRecord.h"
 #include "output/Filter_Debug.h"
 #include "impose/ImposeBooklet.h"
 #include "impose/ImposeNup.h"
@@ -23,16 +23,6 @@ namespace {
 
 bool IsLandscape(int orientation) { return orientation == 2 || orientation == 4; }
 
-// Whether the job names an orientation that the filter applies itself (the
-// macOS print dialog's).
-bool OrientationGiven(int num_options, cups_option_t *options) {
-  for (const char *name :
-       {"VTDocumentOrientation",
-        "com.apple.print.subTicket.page_format_ticket..d.com.apple.print.PageFormat.PMOrientation..n."}) {
-    if (cupsGetOption(name, num_options, options)) return true;
-  }
-  return false;
-}
 
 // How page pageIndex lies by its "%%PageBoundingBox:" comment (Ghostscript,
 // poppler and pstops write one after every "%%Page:" line), else by the
@@ -68,9 +58,9 @@ int PrintedCoverPages(int coverCode) {
 }
 
 // Tray and media selection for the coming sheets of a media kind.
-void SelectMedia(FILE *out, int num_options, cups_option_t *options, int kind) {
-  WritePS_MediaPosition_BottomHalf(out, num_options, options, kind);
-  WritePS_MediaType_InsertPage_BottomHalf(out, num_options, options, kind);
+void SelectMedia(FILE *out, const JobRecord &job, int kind) {
+  WritePS_MediaPosition_BottomHalf(out, job, kind);
+  WritePS_MediaType_InsertPage_BottomHalf(out, job, kind);
 }
 
 // The end of the pages tiled as body pages: pages past the end of the
@@ -86,11 +76,11 @@ int LastTiledPage(int totalPages, int pageCount, int backCover) {
 
 // Sheet sides the page loop writes: covers, every tile and the interleave
 // sheet after each. The header's "%%Pages:" says this number.
-int64_t PosterSheetSides(int num_options, cups_option_t *options, int backCover, int totalPages,
-                         int pageCount, int tilesPerPage) {
-  const int front = iGetFrontCoverPage(num_options, options);
-  const int duplex = iGetDuplex(num_options, options);
-  const int interleave = iGetTransparencyInterleave(num_options, options);
+int64_t PosterSheetSides(const JobRecord &job, int backCover, int totalPages, int pageCount,
+                         int tilesPerPage) {
+  const int front = job.frontCover;
+  const int duplex = job.duplex;
+  const int interleave = job.interleave;
   const int coverSides = duplex == 2 || duplex == 3 ? 2 : 1;
   int64_t sides = front == kCoverBlank ? coverSides : 0;
   const int lastPage = LastTiledPage(totalPages, pageCount, backCover);
@@ -101,7 +91,7 @@ int64_t PosterSheetSides(int num_options, cups_option_t *options, int backCover,
     sides += body * tilesPerPage * (interleave == 1 || interleave == 2 ? 2 : 1);
   }
   if (backCover != kCoverNone) {
-    if (bNeedToAddEmptyPageWithBackCoverPage(num_options, options)) ++sides;
+    if (job.emptyPageWithBackCover) ++sides;
     sides += backCover == kCoverBlank ? coverSides : PrintedCoverPages(backCover);
   }
   return sides;
@@ -119,17 +109,16 @@ int iPosterTilesPerPage(int posterKind) {
   }
 }
 
-void vConvertPoster(int num_options, cups_option_t *options) {
-  const int hint = iGetBeginPages(num_options, options);
-  const int back = iGetBackCoverPage(num_options, options);
-  const int border = iGetPMBorderLine(num_options, options);
+void vConvertPoster(const JobRecord &job) {
+  const int hint = job.beginPages;
+  const int back = job.backCover;
+  const int border = job.borderType;
   // A faces value below one (a rows or columns option of "0") would divide
   // by zero below; such a layout prints one page per sheet.
-  int faces = iGetNupFaces(num_options, options);
+  int faces = job.nupFaces;
   if (faces < 1) faces = 1;
-  PaperPair size{0, 0};
-  vGetPaperSize(num_options, options, &size);
-  const int tiles = iPosterTilesPerPage(iGetPoster(num_options, options));
+  const PaperPair size = job.paperSize;
+  const int tiles = iPosterTilesPerPage(job.posterKind);
 
   FILE *in = cpSpoolFileAwithPID ? std::fopen(cpSpoolFileAwithPID, "rb") : nullptr;
   if (!in) {
@@ -153,7 +142,7 @@ void vConvertPoster(int num_options, cups_option_t *options) {
   // A document whose pages cannot be told apart is paged by Ghostscript
   // first; one that stays so prints whole.
   std::string why;
-  bPageUnpagedDocument(in, &index, hint, cpSpoolFileAwithPID, num_options, options, &why);
+  bPageUnpagedDocument(in, &index, hint, cpSpoolFileAwithPID, job, &why);
   if (bPrintedWholeWithoutPages(&index, in, out, "poster", why.c_str())) {
     vFreePageIndex(&index);
     std::fclose(in);
@@ -167,7 +156,7 @@ void vConvertPoster(int num_options, cups_option_t *options) {
 
   // The header counts every sheet side the job prints, covers, tiles and
   // interleave sheets alike; the trailer repeats it.
-  const int64_t sides = PosterSheetSides(num_options, options, back, loopPages, pageCount, tiles);
+  const int64_t sides = PosterSheetSides(job, back, loopPages, pageCount, tiles);
   vWriteHeader(static_cast<int>(sides > INT32_MAX ? INT32_MAX : sides), in, out,
                index.pagesCommentPos, index.headerEnd);
   // Every tile ends with ESPshowpage; the document's own showpage must do
@@ -175,32 +164,33 @@ void vConvertPoster(int num_options, cups_option_t *options) {
   // or drew borders; pictwpstops gets its procedures before the setup ends;
   // other recognised converters' documents get the deferral when they need
   // it.
-  if (gFilterType == kFilterCgpdftops) {
+  if (job.filterType == kFilterCgpdftops) {
     if (faces == 1 && border == 0) vWriteShowpageDeferral(out);
   } else {
-    bWriteShowpageDeferralWhereNeeded(in, out, &index);
+    bWriteShowpageDeferralWhereNeeded(job.filterType, in, out, &index);
   }
   vWriteProlog(index.setupEnd, in, out);
-  if (gFilterType == kFilterPictwpstops) vWriteEspRectProcs(out);
+  if (job.filterType == kFilterPictwpstops) vWriteEspRectProcs(out);
   vWriteSetup(index.offsets, in, out);
-  if (bDocumentNeedsImposedProcs()) vWriteImposedProcsWhereMissing(out);
+  if (bDocumentNeedsImposedProcs(job.filterType)) vWriteImposedProcsWhereMissing(out);
 
-  vConvertPosterEveryCirculation(num_options, options, back, out, loopPages, pageCount, in, index.offsets, tiles, static_cast<float>(size.a),
-                                 static_cast<float>(size.b));
+  vConvertPosterEveryCirculation(job, back, out, loopPages, pageCount, in, index.offsets, tiles,
+                                 static_cast<float>(size.a), static_cast<float>(size.b));
 
-  if (gFilterType == kFilterPictwpstops) std::fputs("userdict/showpage/ESPshowpage load put\n", out);
+  if (job.filterType == kFilterPictwpstops)
+    std::fputs("userdict/showpage/ESPshowpage load put\n", out);
   vWriteTrailer(in, out, index.offsets, index.count);
   vFreePageIndex(&index);
   std::fclose(in);
   bCheckImposedStream(out, "standard output");
 }
 
-void vConvertPosterEveryCirculation(int num_options, cups_option_t *options, int backCover,
-                                    FILE *out, int totalPages, int pageCount, FILE *in,
-                                    const int64_t *offsets, int tilesPerPage, float W, float H) {
-  const int front = iGetFrontCoverPage(num_options, options);
-  const int duplex = iGetDuplex(num_options, options);
-  const int interleave = iGetTransparencyInterleave(num_options, options);
+void vConvertPosterEveryCirculation(const JobRecord &job, int backCover, FILE *out, int totalPages,
+                                    int pageCount, FILE *in, const int64_t *offsets,
+                                    int tilesPerPage, float W, float H) {
+  const int front = job.frontCover;
+  const int duplex = job.duplex;
+  const int interleave = job.interleave;
   const bool twoSided = duplex == 2 || duplex == 3;
 
   int pagesWritten = 0;
@@ -210,10 +200,10 @@ void vConvertPosterEveryCirculation(int num_options, cups_option_t *options, int
   // A blank front cover: an empty sheet (both sides when duplex) from the
   // front cover tray before anything else.
   if (front == kCoverBlank) {
-    SelectMedia(out, num_options, options, kMediaKindFrontCover);
+    SelectMedia(out, job, kMediaKindFrontCover);
     vAddEmptyPage(out);
     if (twoSided) vAddEmptyPage(out);
-    SelectMedia(out, num_options, options, kMediaKindRestore);
+    SelectMedia(out, job, kMediaKindRestore);
   }
 
   const int lastPage = LastTiledPage(totalPages, pageCount, backCover);
@@ -225,15 +215,15 @@ void vConvertPosterEveryCirculation(int num_options, cups_option_t *options, int
   while (totalPages > 0 && pageIndex < lastPage && !giJobFailed) {
     if ((front == kCoverSingle || front == kCoverDouble) && !frontCoverDone) {
       frontCoverDone = true;
-      SelectMedia(out, num_options, options, kMediaKindFrontCover);
-      WritePS_ModifyToCoverPageDuplex_BottomHalf(out, num_options, options, front);
+      SelectMedia(out, job, kMediaKindFrontCover);
+      WritePS_ModifyToCoverPageDuplex_BottomHalf(out, job, front);
       const int k = PrintedCoverPages(front);
       for (int i = 0; i < k; ++i)
-        vPrintPosterPage(pageCount, in, out, num_options, options, offsets, &pagesWritten,
-                         &callCount, &ordinal, pageIndex + i, W, H, true);
+        vPrintPosterPage(pageCount, in, out, job, offsets, &pagesWritten, &callCount, &ordinal,
+                         pageIndex + i, W, H, true);
       pageIndex += k;
-      SelectMedia(out, num_options, options, kMediaKindRestore);
-      WritePS_RestoreDuplex_BottomHalf(out, num_options, options);
+      SelectMedia(out, job, kMediaKindRestore);
+      WritePS_RestoreDuplex_BottomHalf(out, job);
       if (pageIndex >= lastPage) break;
     }
 
@@ -243,48 +233,48 @@ void vConvertPosterEveryCirculation(int num_options, cups_option_t *options, int
     int reprintCalls = callCount;
     int reprintOrdinal = ordinal;
     for (int t = 0; t < tilesPerPage && !giJobFailed; ++t) {
-      vPrintPosterPage(pageCount, in, out, num_options, options, offsets, &pagesWritten,
-                       &callCount, &ordinal, pageIndex, W, H);
+      vPrintPosterPage(pageCount, in, out, job, offsets, &pagesWritten, &callCount, &ordinal,
+                       pageIndex, W, H);
       if (interleave == 1 || interleave == 2) {
-        SelectMedia(out, num_options, options, kMediaKindInterleave);
+        SelectMedia(out, job, kMediaKindInterleave);
         if (interleave == 2)
-          vPrintPosterPage(pageCount, in, out, num_options, options, offsets, &reprintWritten,
-                           &reprintCalls, &reprintOrdinal, pageIndex, W, H);
+          vPrintPosterPage(pageCount, in, out, job, offsets, &reprintWritten, &reprintCalls,
+                           &reprintOrdinal, pageIndex, W, H);
         else
           vAddEmptyPage(out);
-        SelectMedia(out, num_options, options, kMediaKindRestore);
+        SelectMedia(out, job, kMediaKindRestore);
       }
     }
     ++pageIndex;
   }
 
   if (backCover != kCoverNone && !giJobFailed) {
-    if (bNeedToAddEmptyPageWithBackCoverPage(num_options, options)) vAddEmptyPage(out);
-    SelectMedia(out, num_options, options, kMediaKindBackCover);
+    if (job.emptyPageWithBackCover) vAddEmptyPage(out);
+    SelectMedia(out, job, kMediaKindBackCover);
     if (backCover == kCoverBlank) {
       vAddEmptyPage(out);
       if (twoSided) vAddEmptyPage(out);
     } else if (backCover == kCoverSingle || backCover == kCoverDouble) {
-      WritePS_ModifyToCoverPageDuplex_BottomHalf(out, num_options, options, backCover);
+      WritePS_ModifyToCoverPageDuplex_BottomHalf(out, job, backCover);
       // Placed as the front cover is: the whole page on the sheet.
       for (int i = 0; i < backPages; ++i) {
         int coverPosition = PrintedCoverPages(front) - 1;
-        vPrintPosterPage(pageCount, in, out, num_options, options, offsets, &coverPosition,
-                         &callCount, &ordinal, backFirst + i, W, H, true);
+        vPrintPosterPage(pageCount, in, out, job, offsets, &coverPosition, &callCount, &ordinal,
+                         backFirst + i, W, H, true);
       }
     }
-    SelectMedia(out, num_options, options, kMediaKindRestore);
+    SelectMedia(out, job, kMediaKindRestore);
     if (backCover == kCoverSingle || backCover == kCoverDouble)
-      WritePS_RestoreDuplex_BottomHalf(out, num_options, options);
+      WritePS_RestoreDuplex_BottomHalf(out, job);
   }
 }
 
-void vPrintPosterPage(int pageCount, FILE *in, FILE *out, int num_options, cups_option_t *options,
+void vPrintPosterPage(int pageCount, FILE *in, FILE *out, const JobRecord &job,
                       const int64_t *offsets, int *pagesWritten, int *callCount, int *ordinal,
                       int pageIndex, float W, float H, bool wholePage) {
   const bool hasBody = pageIndex >= 0 && pageIndex < pageCount;
-  const int kind = iGetPoster(num_options, options);
-  const int orientation = iGetOrient(num_options, options);
+  const int kind = job.posterKind;
+  const int orientation = job.orient;
   // A page wider than tall is tiled as a landscape page: tiled upright its
   // right part never printed. A page with a box came through CUPS's
   // converters, which apply "orientation-requested" before this filter:
@@ -292,9 +282,9 @@ void vPrintPosterPage(int pageCount, FILE *in, FILE *out, int num_options, cups_
   // (pstops's box still says how the document lay), so it is tiled
   // upright; turned once more, part of it never printed.
   int lie = -1;
-  if (!OrientationGiven(num_options, options) && hasBody) {
+  if (!job.macOrientationGiven && hasBody) {
     lie = PageLie(in, offsets, pageIndex, pageCount);
-    if (lie >= 0 && cupsGetOption("orientation-requested", num_options, options)) lie = 0;
+    if (lie >= 0 && job.orientationRequested) lie = 0;
   }
   const bool landscape = lie < 0 ? IsLandscape(orientation) : lie == 1;
 
@@ -305,15 +295,14 @@ void vPrintPosterPage(int pageCount, FILE *in, FILE *out, int num_options, cups_
   ++*callCount;
 
   std::fputs("userdict/ESPsave save put\n", out);
-  if (bDocumentNeedsImposedProcs()) vWriteCellGuard(out, true);
+  if (bDocumentNeedsImposedProcs(job.filterType)) vWriteCellGuard(out, true);
   std::fprintf(out, "%.1f %.1f translate\n", 12.0, 12.0);
   float tx = 0.0f, ty = 0.0f, sx = 1.0f, sy = 1.0f;
   if (wholePage) {
     // A printed cover shows the whole page inside the sheet's margins,
     // turned when it lies on its side, not one tile of it.
     if (landscape) std::fprintf(out, "%.1f %.1f translate %d rotate\n", 0.0, 0.0, 90);
-    PaperPair margin{0, 0};
-    vGetPaperMargin(num_options, options, &margin);
+    const PaperPair margin = job.paperMargin;
     const float across = W - 2.0f * static_cast<float>(margin.a);
     const float up = H - 2.0f * static_cast<float>(margin.b);
     sx = sy = std::min(across / W, up / H);
@@ -321,10 +310,8 @@ void vPrintPosterPage(int pageCount, FILE *in, FILE *out, int num_options, cups_
   } else {
     if ((kind == 1 && !landscape) || (kind >= 2 && kind <= 4 && landscape))
       std::fprintf(out, "%.1f %.1f translate %d rotate\n", 0.0, 0.0, 90);
-    const int position =
-        *pagesWritten - PrintedCoverPages(iGetFrontCoverPage(num_options, options));
-    if (!bGetRotate180(num_options, options))
-      vCreateOffsetWithPoster(&tx, &ty, &sx, &sy, position, num_options, options, lie);
+    const int position = *pagesWritten - PrintedCoverPages(job.frontCover);
+    if (!job.rotate180) vCreateOffsetWithPoster(&tx, &ty, &sx, &sy, position, job, lie);
   }
   std::fprintf(out, "%.1f %.1f translate %.03f %.03f scale\n", static_cast<double>(tx),
                static_cast<double>(ty), static_cast<double>(sx), static_cast<double>(sy));
@@ -340,11 +327,10 @@ void vPrintPosterPage(int pageCount, FILE *in, FILE *out, int num_options, cups_
   const double closeX = landscape ? 0.0 : static_cast<double>(W);
   const double closeY = landscape ? -static_cast<double>(H) : static_cast<double>(H);
   const int angle = landscape ? 90 : 180;
-  if (bGetBorderLine(num_options, options)) {
+  if (job.borderLine) {
     std::fprintf(out, "gsave\n%.1f %.1f translate %d rotate\nESPwl\ngrestore\n", closeX, closeY,
                  angle);
-    PaperPair margin{0, 0};
-    vGetPaperMargin(num_options, options, &margin);
+    const PaperPair margin = job.paperMargin;
     vWriteFramePoster(out, 5, W, H, static_cast<float>(margin.a), static_cast<float>(margin.b));
     std::fputs("ESPshowpage\n", out);
   } else {
@@ -354,22 +340,20 @@ void vPrintPosterPage(int pageCount, FILE *in, FILE *out, int num_options, cups_
 }
 
 void vCreateOffsetWithPoster(float *tx, float *ty, float *sx, float *sy, int position,
-                             int num_options, cups_option_t *options, int lie) {
+                             const JobRecord &job, int lie) {
   // A printed front cover comes here before any body tile, with a position
   // below zero; it shows the first tile.
   if (position < 0) position = 0;
 
-  PaperPair size{0, 0};
-  PaperPair margin{0, 0};
-  vGetPaperSize(num_options, options, &size);
-  vGetPaperMargin(num_options, options, &margin);
+  const PaperPair size = job.paperSize;
+  const PaperPair margin = job.paperMargin;
   const float W = static_cast<float>(size.a);
   const float H = static_cast<float>(size.b);
   const float mx = static_cast<float>(margin.a);
   const float my = static_cast<float>(margin.b);
 
-  const int kind = iGetPoster(num_options, options);
-  const int orientation = iGetOrient(num_options, options);
+  const int kind = job.posterKind;
+  const int orientation = job.orient;
   const bool landscape = lie < 0 ? IsLandscape(orientation) : lie == 1;
   const bool odd = position % 2 == 1;
 
@@ -387,7 +371,7 @@ void vCreateOffsetWithPoster(float *tx, float *ty, float *sx, float *sy, int pos
       *sy = W / (W + 2.0f * mx) * (2.0f * W / H);
       // Every other converter's pages stand like cgpdftops ones; giving
       // them X = 1 for both halves printed the same half twice.
-      if (gFilterType == kFilterPictwpstops)
+      if (job.filterType == kFilterPictwpstops)
         X = odd ? 2.0f : 1.0f;
       else
         X = odd ? 1.0f : 2.0f;

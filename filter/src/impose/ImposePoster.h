@@ -19,14 +19,14 @@ int iPosterTilesPerPage(int posterKind);
 
 // The page loop over the open spool file A: front cover, the tiles of every
 // page (each followed by its interleave sheet), back cover.
-void vConvertPosterEveryCirculation(int num_options, cups_option_t *options, int backCover,
-                                    FILE *out, int totalPages, int pageCount, FILE *in,
-                                    const int64_t *offsets, int tilesPerPage, float W, float H);
+void vConvertPosterEveryCirculation(const JobRecord &job, int backCover, FILE *out, int totalPages,
+                                    int pageCount, FILE *in, const int64_t *offsets,
+                                    int tilesPerPage, float W, float H);
 // Writes one tile of document page pageIndex as one sheet. *pagesWritten
 // counts tile bodies copied (it chooses the tile), *callCount the calls,
 // *ordinal the "%%Page:" numbers written. wholePage (a printed cover) shows
 // the whole page scaled into the sheet's margins instead of a tile.
-void vPrintPosterPage(int pageCount, FILE *in, FILE *out, int num_options, cups_option_t *options,
+void vPrintPosterPage(int pageCount, FILE *in, FILE *out, const JobRecord &job,
                       const int64_t *offsets, int *pagesWritten, int *callCount, int *ordinal,
                       int pageIndex, float W, float H, bool wholePage = false);
 // Translation and scale of the tile at the given position. A position below
@@ -34,7 +34,7 @@ void vPrintPosterPage(int pageCount, FILE *in, FILE *out, int num_options, cups_
 // the page lies on the tiles: -1 as the job's orientation says, 0 upright,
 // 1 on its side, whatever the orientation says.
 void vCreateOffsetWithPoster(float *tx, float *ty, float *sx, float *sy, int position,
-                             int num_options, cups_option_t *options, int lie = -1);
+                             const JobRecord &job, int lie = -1);
 // The cut line at the printable edge: style 5 dashed, 1 and 3 solid, other
 // styles nothing.
 void vWriteFramePoster(FILE *out, int style, float W, float H, float mx, float my);

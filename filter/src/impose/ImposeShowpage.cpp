@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "job/FilterGlobals.h"
+#include "job/JobRecord.h"
 #include "linepass/PSUtil.h"
 
 namespace {
@@ -70,9 +70,9 @@ ShowpageUse sFindShowpageUse(FILE *in, const PageIndex *index) {
   return use;
 }
 
-int bWriteShowpageDeferralWhereNeeded(FILE *in, FILE *out, const PageIndex *index) {
+int bWriteShowpageDeferralWhereNeeded(int filterType, FILE *in, FILE *out, const PageIndex *index) {
   gUse = ShowpageUse{};
-  if (gFilterType == kFilterCgpdftops || gFilterType == kFilterPictwpstops) return 0;
+  if (filterType == kFilterCgpdftops || filterType == kFilterPictwpstops) return 0;
   gUse = sFindShowpageUse(in, index);
   const ShowpageUse &use = gUse;
   const int defer = use.names && !use.defersItself;
@@ -87,17 +87,13 @@ int bWriteShowpageDeferralWhereNeeded(FILE *in, FILE *out, const PageIndex *inde
   return defer;
 }
 
-bool bDocumentNeedsImposedProcs() {
-  return gFilterType != kFilterCgpdftops && gFilterType != kFilterPictwpstops;
+bool bDocumentNeedsImposedProcs(int filterType) {
+  return filterType != kFilterCgpdftops && filterType != kFilterPictwpstops;
 }
 
-bool bOrientationAppliedUpstream(int num_options, cups_option_t *options) {
-  return bDocumentNeedsImposedProcs() &&
-         cupsGetOption("orientation-requested", num_options, options) &&
-         !cupsGetOption("VTDocumentOrientation", num_options, options) &&
-         !cupsGetOption("com.apple.print.subTicket.page_format_ticket..d.com.apple.print."
-                        "PageFormat.PMOrientation..n.",
-                        num_options, options);
+bool bOrientationAppliedUpstream(const JobRecord &job) {
+  return bDocumentNeedsImposedProcs(job.filterType) && job.orientationRequested &&
+         !job.macOrientationGiven;
 }
 
 void vWriteImposedProcsWhereMissing(FILE *out) {

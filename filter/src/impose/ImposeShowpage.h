@@ -14,6 +14,7 @@
 #include <cups/cups.h>
 
 #include "impose/DscIndex.h"
+#include "job/JobRecord.h"
 
 // Writes "userdict/ESPshowpage/showpage load put" and "userdict/showpage{}put"
 // (the deferral written for a cgpdftops document).
@@ -44,7 +45,8 @@ constexpr unsigned kDefinesCupsSetpagedevice = 1u << 5;
 // pages. The position of `in` is kept.
 ShowpageUse sFindShowpageUse(FILE *in, const PageIndex *index);
 
-// For a document from any converter but cgpdftops and pictwpstops (whose
+// For a document from any converter (the job's creator code filterType) but
+// cgpdftops and pictwpstops (whose
 // rules are the callers'): writes the deferral (the form keeping an earlier
 // ESPshowpage) when the document names showpage and does not defer it
 // itself. A second deferral would break the document's own: its "showpage
@@ -54,20 +56,20 @@ ShowpageUse sFindShowpageUse(FILE *in, const PageIndex *index);
 // no creator, and pstops documents whose pages end in a plain showpage.
 // Called right after the header copy; returns 1 when the lines were
 // written. What the search found is kept for the writers below.
-int bWriteShowpageDeferralWhereNeeded(FILE *in, FILE *out, const PageIndex *index);
+int bWriteShowpageDeferralWhereNeeded(int filterType, FILE *in, FILE *out, const PageIndex *index);
 
 // True for a document the imposition must equip itself: any but cgpdftops
 // and pictwpstops ones, whose procedures the imposition writes by their own
 // rules. Linux CUPS hands over documents from Ghostscript, poppler and
 // CUPS's pstops, and a job must print whichever of them ran before.
-bool bDocumentNeedsImposedProcs();
+bool bDocumentNeedsImposedProcs(int filterType);
 
 // Whether the job's orientation was applied before this filter: such a
 // document came through CUPS's own converters (pdftopdf, pstops), which turn
 // the pages for "orientation-requested" onto the upright sheet; turned here
 // once more, they would be cut. The macOS print dialog's orientation is the
 // filter's own to apply.
-bool bOrientationAppliedUpstream(int num_options, cups_option_t *options);
+bool bOrientationAppliedUpstream(const JobRecord &job);
 
 // Written after the document's setup, for such documents: the procedures
 // the imposed sheets call (ESPshowpage, ESPrc, ESPrf, ESPrs, ESPwl) that the

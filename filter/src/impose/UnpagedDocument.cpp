@@ -208,13 +208,11 @@ bool WriteAll(int fd, const char *data, size_t size) {
 
 // Runs Ghostscript's ps2write on [from, to) of `in`, fed through a pipe, its
 // output into outFd. Returns an empty text on success, else what went wrong.
-std::string RunPs2write(FILE *in, int64_t from, int64_t to, int outFd, int num_options,
-                        cups_option_t *options) {
+std::string RunPs2write(FILE *in, int64_t from, int64_t to, int outFd, const JobRecord &job) {
   const char *gs = VtGhostscript();
   std::vector<std::string> args{gs, "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=ps2write"};
   // Pages that set no size of their own get the job's paper.
-  PaperPair size{0, 0};
-  vGetPaperSize(num_options, options, &size);
+  const PaperPair size = job.paperSize;
   if (size.a > 0 && size.b > 0) {
     args.push_back("-dDEVICEWIDTHPOINTS=" + std::to_string(size.a));
     args.push_back("-dDEVICEHEIGHTPOINTS=" + std::to_string(size.b));
@@ -342,11 +340,11 @@ bool WriteWrapped(FILE *job, const Plan &plan, FILE *gs, const PageIndex &g, FIL
 }  // namespace
 
 int bPageUnpagedDocument(FILE *in, PageIndex *index, int capacityHint, const char *spoolPath,
-                         int num_options, cups_option_t *options, std::string *why) {
+                         const JobRecord &job, std::string *why) {
   why->clear();
   if (index->offsets == nullptr || (index->count > 0 && !index->wrapsNonDsc)) return 0;
   // cgpdftops and pictwpstops documents are imposed by rules of their own.
-  if (!bDocumentNeedsImposedProcs()) {
+  if (!bDocumentNeedsImposedProcs(job.filterType)) {
     *why = "documents of its converter are not rewritten";
     return 0;
   }
@@ -375,7 +373,7 @@ int bPageUnpagedDocument(FILE *in, PageIndex *index, int capacityHint, const cha
     *why = "no file for Ghostscript's output: " + std::string(std::strerror(errno));
     return 0;
   }
-  *why = RunPs2write(in, plan.docStart, plan.docEnd, gsFd, num_options, options);
+  *why = RunPs2write(in, plan.docStart, plan.docEnd, gsFd, job);
   FILE *gs = why->empty() ? fdopen(gsFd, "rb") : nullptr;
   if (gs == nullptr) {
     if (why->empty()) *why = "Ghostscript's output could not be read";

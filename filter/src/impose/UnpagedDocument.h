@@ -12,6 +12,7 @@
 #include <string>
 
 #include "impose/DscIndex.h"
+#include "job/JobRecord.h"
 
 // When `index` shows a document without page structure, has Ghostscript
 // rewrite it into a paged document that replaces the spool file named
@@ -21,4 +22,4 @@
 // rewritten (*why says why: Ghostscript missing or failing, a form this
 // rewrite does not take).
 int bPageUnpagedDocument(FILE *in, PageIndex *index, int capacityHint, const char *spoolPath,
-                         int num_options, cups_option_t *options, std::string *why);
+                         const JobRecord &job, std::string *why);

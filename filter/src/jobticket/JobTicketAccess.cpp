@@ -5,7 +5,6 @@
 #include <strings.h>
 
 #include "CommonUtil.h"
-#include "job/FilterGlobals.h"
 
 namespace {
 const char *Option(const char *name, int num_options, cups_option_t *options) {
@@ -80,7 +79,7 @@ int iGetNupFaces(int num_options, cups_option_t *options) {
 }
 
 int iGetOrient(int num_options, cups_option_t *options) {
-  bool older = bSystemOlderThan105();
+  bool older = SystemOlderThan105();
   const char *value = Option(older ? "VTDocumentOrientation"
                                    : "com.apple.print.subTicket.page_format_ticket..d.com.apple."
                                      "print.PageFormat.PMOrientation..n.",

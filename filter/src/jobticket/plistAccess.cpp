@@ -1,6 +1,6 @@
 // The customisation table loader: reads the model's FilterCustomize.plist
-// once per job into ctrl1st, which the scanner (feature blocks), the PJL
-// header writer and the option value encoding read. Every text is copied
+// once per job into the tables the job record points to, which the scanner
+// (feature blocks), the PJL header writer and the option value encoding read. Every text is copied
 // whole into its slot or not at all; nothing is cut.
 #include "jobticket/plistAccess.h"
 
@@ -16,7 +16,6 @@
 #include "output/Filter_Debug.h"
 #include "VtPaths.h"
 
-PsPjlTables ctrl1st;
 DictEntry *pstDictEntriesPlist = nullptr;
 
 // ---------------------------------------------------------------------------

@@ -65,7 +65,6 @@ struct DictEntry {
   int32_t count;
 };
 
-extern PsPjlTables ctrl1st;
 // The section list in use: built from the file's "Reserve", or stDictEntries.
 extern DictEntry *pstDictEntriesPlist;
 // The sections and option names used when the file brings no list of its own.

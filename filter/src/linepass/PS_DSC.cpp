@@ -12,7 +12,6 @@
 #include <cstring>
 
 #include "output/Filter_Debug.h"
-#include "jobticket/JobTicketAccess.h"
 #include "setup/PSGeometry.h"
 #include "output/SpoolUtil.h"
 
@@ -47,32 +46,30 @@ Cell TurnedCell(int order, int pos, int columns, int rows) {
 
 // Tells the printer's procedure set whether the page is set sideways: a
 // landscape job, or a 2-up or 6-up sheet (whose pages are turned), but not both.
-void WritePS_PclOrientation(int num_options, cups_option_t *options) {
-  const char *requested = cupsGetOption("orientation-requested", num_options, options);
-  const int landscape =
-      requested && (std::strcmp(requested, "4") == 0 || std::strcmp(requested, "5") == 0);
-  const int faces = iGetNupFaces(num_options, options);
+void WritePS_PclOrientation(const JobRecord &job) {
+  const int landscape = job.landscapeRequested;
+  const int faces = job.nupFaces;
   const int sidewaysNup = faces == 2 || faces == 6;
 
   char text[2048] = {};
   std::snprintf(text, sizeof text,
                 "<</PclOrientation %d>> /VTOptions /ProcSet findresource /setVToptions get exec\n",
                 landscape ^ sidewaysNup);
-  vWrappedFprintf(stdout, text, bSpoolSetting(num_options, options));
+  vWrappedFprintf(stdout, text, job.spool);
 }
 
 // Turns the page by 180 degrees about its centre when the job asks for it.
 // A one-pass job is only turned here for the creators whose pages the
 // printer would otherwise receive upright: cgpdftops, and 1-up pictwpstops.
-void WritePSOperator_After_BeginPageSetup(int num_options, cups_option_t *options, FILE *out) {
-  const int spool = bSpoolSetting(num_options, options);
-  const int rotate = bGetRotate180(num_options, options);
-  const int orient = iGetOrient(num_options, options);
-  const int faces = iGetNupFaces(num_options, options);
+void WritePSOperator_After_BeginPageSetup(const JobRecord &job, FILE *out) {
+  const int spool = job.spool;
+  const int rotate = job.rotate180;
+  const int orient = job.orient;
+  const int faces = job.nupFaces;
 
   if (!rotate) return;
-  if (!spool && !(gFilterType == kFilterCgpdftops ||
-                  (gFilterType == kFilterPictwpstops && faces == 1))) {
+  if (!spool && !(job.filterType == kFilterCgpdftops ||
+                  (job.filterType == kFilterPictwpstops && faces == 1))) {
     return;
   }
 
@@ -90,18 +87,17 @@ void WritePSOperator_After_BeginPageSetup(int num_options, cups_option_t *option
 
 // Nothing needs to precede the trailer; the scanner calls this at every
 // "%%Trailer" so a model that needs it has one place to add it.
-void WritePSOperator_Before_Trailer(int, cups_option_t *, FILE *) {}
+void WritePSOperator_Before_Trailer(const JobRecord &, FILE *) {}
 
 // Replaces the placement line of one logical page of a cgpdftops N-up sheet
 // by its placement on the sheet turned by 180 degrees (the page turn after
 // "%%BeginPageSetup" turns the sheet itself). Unsupported face counts, and
 // placements that would not be finite numbers, write nothing.
-void WritePS_Nup_Rotate180_with_cgpdftops(const char *line, int num_options,
-                                          cups_option_t *options, FILE *out) {
-  const int order = iGetNupOrder(num_options, options);
-  const int faces = iGetNupFaces(num_options, options);
-  const int orient = iGetOrient(num_options, options);
-  const int spool = bSpoolSetting(num_options, options);
+void WritePS_Nup_Rotate180_with_cgpdftops(const char *line, const JobRecord &job, FILE *out) {
+  const int order = job.nupOrder;
+  const int faces = job.nupFaces;
+  const int orient = job.orient;
+  const int spool = job.spool;
   const bool portrait = IsPortraitLike(orient);
 
   int columns, rows;
@@ -117,16 +113,14 @@ void WritePS_Nup_Rotate180_with_cgpdftops(const char *line, int num_options,
       return;
   }
 
-  PaperPair size{0, 0};
-  PaperPair margin{0, 0};
-  vGetPaperSize(num_options, options, &size);
-  vGetPaperMargin(num_options, options, &margin);
+  const PaperPair size = job.paperSize;
+  const PaperPair margin = job.paperMargin;
   const float w = static_cast<float>(size.a);
   const float h = static_cast<float>(size.b);
 
-  // gPageCount is never negative, but a wrapped count must not give a
+  // The page count is never negative, but a wrapped count must not give a
   // negative position either.
-  int pos = gPageCount % faces;
+  int pos = job.pageCount % faces;
   if (pos < 0) pos += faces;
 
   float s = 0.0f, ox = 0.0f, oy = 0.0f;

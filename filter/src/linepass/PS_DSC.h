@@ -7,26 +7,22 @@
 
 #include <cstdio>
 
-#include "job/FilterGlobals.h"
+#include "job/JobRecord.h"
 
 // After the first "%%BeginSetup": the VTOptions orientation flag.
-void WritePS_PclOrientation(int num_options, cups_option_t *options);
+void WritePS_PclOrientation(const JobRecord &job);
 // After every "%%BeginPageSetup": the 180-degree page turn, when it applies.
-void WritePSOperator_After_BeginPageSetup(int num_options, cups_option_t *options, FILE *out);
+void WritePSOperator_After_BeginPageSetup(const JobRecord &job, FILE *out);
 // At every "%%Trailer", before it: writes nothing.
-void WritePSOperator_Before_Trailer(int num_options, cups_option_t *options, FILE *out);
+void WritePSOperator_Before_Trailer(const JobRecord &job, FILE *out);
 // Writes the placement, on the turned sheet, that replaces the given
 // "translate ... scale" line of a cgpdftops N-up page (the caller drops the
-// line). Writes nothing for unsupported face counts or non-finite numbers.
-void WritePS_Nup_Rotate180_with_cgpdftops(const char *line, int num_options,
-                                          cups_option_t *options, FILE *out);
+// line); job.pageCount counts the pages set up so far. Writes nothing for
+// unsupported face counts or non-finite numbers.
+void WritePS_Nup_Rotate180_with_cgpdftops(const char *line, const JobRecord &job, FILE *out);
 
 // The converter handlers read the NUL-terminated line, never change it, and
-// withhold it by clearing state->bWriteLine; text of their own is written
+// withhold it by clearing job.scan.bWriteLine; text of their own is written
 // through the sinks before the scanner writes (or drops) the line.
-void vSupportedMainNupAndRotate180Pictwpstops(char *line, char *workBuffer, int spool,
-                                              ScanState *state, int rotate180);
-void vSupportedMainNupAndRotate180Cgpdftops(int num_options, cups_option_t *options,
-                                            char *line, int spool, ScanState *state,
-                                            int rotate180, int layoutNup, int nupFaces,
-                                            int borderType);
+void vSupportedMainNupAndRotate180Pictwpstops(char *line, char *workBuffer, JobRecord &job);
+void vSupportedMainNupAndRotate180Cgpdftops(char *line, JobRecord &job);

@@ -24,24 +24,11 @@ namespace {
 constexpr int kLineCapacity = 4096;
 constexpr size_t kKeywordSlot = 1025;
 
-// Kept for the life of the process: "@PJL EOJ" seen (the next UEL ends the
-// job), "%%EOF" seen, and the last horizontal scale of the page matrix.
-int xFlag = 0;
-int eofFlag = 0;
-float xScale = 1.0f;
-// Pages written so far, reported to CUPS in a one-pass job.
-int gPagesReported = 0;
-// The document works with the converter dictionary "cg_md" (its prolog or
-// setup names it): a held "%%BeginPageSetup" then waits for the page's
-// "cg_md begin", wherever in the page it comes.
-int gCgMdDocument = 0;
-// A "%%Page:" line has been seen: the prolog and setup are over.
-int gInPages = 0;
-
 // Writes a held "%%BeginPageSetup" with the printer's page setup after it.
-void ReleaseHeldPageSetup(int num_options, cups_option_t *options, int spool, ScanState *st) {
-  vWrappedFprintf(stdout, "%%BeginPageSetup\n", spool);
-  WritePSOperator_After_BeginPageSetup(num_options, options, stdout);
+void ReleaseHeldPageSetup(JobRecord &job) {
+  ScanState *st = &job.scan;
+  vWrappedFprintf(stdout, "%%BeginPageSetup\n", job.spool);
+  WritePSOperator_After_BeginPageSetup(job, stdout);
   st->bStripPlacement = 0;
   st->bPageSeen = 0;
   st->bPageSetupHeld = 0;
@@ -86,7 +73,7 @@ int CreatorOf(const char *line, size_t length) {
 // Moves a border rectangle ("x y w h ESPrs") one default-space unit inward
 // on each side. A scale of 0, or one whose inverse is not finite, leaves the
 // line as it is rather than writing infinities.
-void InsetBorder(char *line, int *length) {
+void InsetBorder(char *line, int *length, float xScale) {
   float x = 0, y = 0, w = 0, h = 0;
   if (std::sscanf(line, "%f %f %f %f ESPrs", &x, &y, &w, &h) != 4) return;
   if (w == 0.0f || h == 0.0f) return;
@@ -105,67 +92,51 @@ void InsetBorder(char *line, int *length) {
 }
 }  // namespace
 
-void vInitScanState(ScanState *state) {
-  std::memset(state, 0, sizeof *state);
-  state->bWriteLine = 1;
-  state->bPageMarkNeeded = 1;
-  state->bFeatureDone = 1;
-}
-
-void vResetScannerForNextDocument() {
-  xFlag = 0;
-  eofFlag = 0;
-  xScale = 1.0f;
-  gPagesReported = 0;
-  gCgMdDocument = 0;
-  gInPages = 0;
-  gFilterType = 0;
-  giCupsBanner = 0;
-  gPageCount = 0;
-}
-
-int bSupportedMainSetFilterName(const char *line) {
+int bSupportedMainSetFilterName(const char *line, JobRecord &job) {
   if (!line) return 0;
   int code = CreatorOf(line, std::strlen(line));
   if (code == kFilterUnknown) return 0;
-  gFilterType = code;
+  job.filterType = code;
   return 1;
 }
 
 void vSupportedMainNotBinaryMode(char *line, char *workBuffer, char *featureKeywordBuffer,
-                                 char **argv, int num_options, int bookletKind, int nupFaces,
-                                 int borderType, cups_option_t *options, int *length,
-                                 int tablesLoaded, int spool, int layoutNup, int rotate180,
-                                 ScanState *st) {
-  if (!line || !length || !st || !featureKeywordBuffer) return;
+                                 int *length, JobRecord &job) {
+  if (!line || !length || !featureKeywordBuffer) return;
   if (*length < 0) *length = 0;
   if (*length > kLineCapacity - 1) *length = kLineCapacity - 1;
   size_t len = static_cast<size_t>(*length);
-  const bool older = bSystemOlderThan105();
+  ScanState *st = &job.scan;
+  ScanMarks &marks = job.marks;
+  const bool older = job.older;
+  const int spool = job.spool;
+  const int nupFaces = job.nupFaces;
+  const int borderType = job.borderType;
+  PsPjlTables *tables = job.tables;
   LineHints has;
   has.Find(line, len);
 
   // Job boundaries, and the end-of-transmission byte some applications put
   // after "%%EOF".
   if (!older) {
-    if (has.at && Has(line, len, "@PJL EOJ")) xFlag = 1;
-    if (xFlag && has.esc && Has(line, len, UEL)) {
+    if (has.at && Has(line, len, "@PJL EOJ")) marks.pjlEojSeen = 1;
+    if (marks.pjlEojSeen && has.esc && Has(line, len, UEL)) {
       st->bFirstLineDone = 0;
       st->bFilterOpenedJob = 0;
       st->bPjlHeaderDone = 0;
       st->bJobNameSeen = 0;
-      xFlag = 0;
+      marks.pjlEojSeen = 0;
     }
-    if (has.percent && Has(line, len, "%%EOF")) eofFlag = 1;
-    if (eofFlag && len == 1 && line[0] == 0x04) return;
+    if (has.percent && Has(line, len, "%%EOF")) marks.eofSeen = 1;
+    if (marks.eofSeen && len == 1 && line[0] == 0x04) return;
   }
 
   // A document without PJL of its own: the filter opens the job.
   const bool hasUel = has.esc && Has(line, len, UEL);
-  if (!st->bFirstLineDone && !st->bFilterOpenedJob && !hasUel && tablesLoaded) {
+  if (!st->bFirstLineDone && !st->bFilterOpenedJob && !hasUel && tables) {
     vDebugMessage("[Filter] - Detect 1st line with Jaguar \n");
     vWrappedFprintf(stdout, UEL "@PJL JOB\n", spool);
-    WritePJLHeader_TypeGeneral(argv, num_options, options, stdout, &ctrl1st);
+    WritePJLHeader_TypeGeneral(job.argv, job.num_options, job.options, stdout, tables);
     vWrappedFprintf(stdout, "@PJL ENTER LANGUAGE = POSTSCRIPT\n", spool);
     st->bFilterOpenedJob = 1;
     st->bPjlHeaderDone = 1;
@@ -173,8 +144,8 @@ void vSupportedMainNotBinaryMode(char *line, char *workBuffer, char *featureKeyw
   st->bFirstLineDone = 1;
 
   if (has.at) {
-    if (!st->bPjlHeaderDone && tablesLoaded && Has(line, len, "@PJL ENTER LANGUAGE = POSTSCRIPT")) {
-      WritePJLHeader_TypeGeneral(argv, num_options, options, stdout, &ctrl1st);
+    if (!st->bPjlHeaderDone && tables && Has(line, len, "@PJL ENTER LANGUAGE = POSTSCRIPT")) {
+      WritePJLHeader_TypeGeneral(job.argv, job.num_options, job.options, stdout, tables);
       st->bPjlHeaderDone = 1;
     }
     // The application's job-name line never reaches the printer.
@@ -188,41 +159,40 @@ void vSupportedMainNotBinaryMode(char *line, char *workBuffer, char *featureKeyw
   if (has.percent) {
     if (!st->bCreatorKnown && Has(line, len, "%%Creator:")) {
       int code = CreatorOf(line, len);
-      if (code != kFilterUnknown) gFilterType = code;
+      if (code != kFilterUnknown) job.filterType = code;
       st->bCreatorKnown = code != kFilterUnknown;
     }
-    if (!giCupsBanner && Has(line, len, "%%DocumentSuppliedResources:") &&
+    if (!job.cupsBanner && Has(line, len, "%%DocumentSuppliedResources:") &&
         Has(line, len, "procset") && Has(line, len, "bannerprint"))
-      giCupsBanner = 1;
+      job.cupsBanner = 1;
   }
 
   // Booklets with borders: the converter's showpage redefinitions go.
-  const bool bookletBorder = bookletKind != 0 && borderType != 0;
+  const bool bookletBorder = job.bookletKind != 0 && borderType != 0;
   if (!st->bTitleSeen && bookletBorder &&
       (Has(line, len, "userdict/ESPshowpage/showpage load put\n") ||
        Has(line, len, "userdict/showpage{}put\n")))
     st->bWriteLine = 0;
-  if (gFilterType == kFilterPictwpstops && Has(line, len, "/Title")) st->bTitleSeen = 1;
+  if (job.filterType == kFilterPictwpstops && Has(line, len, "/Title")) st->bTitleSeen = 1;
   if (has.percent && Has(line, len, "%%Pages:") && !Has(line, len, "(atent)"))
     st->bPagesSeen = 1;
   if (st->bPagesSeen && bookletBorder && !st->bTitleSeen &&
       Has(line, len, "userdict/showpage/ESPshowpage load put\n"))
     st->bWriteLine = 0;
 
-  if (gFilterType == kFilterPictwpstops && layoutNup)
-    vSupportedMainNupAndRotate180Pictwpstops(line, workBuffer, spool, st, rotate180);
-  if (gFilterType == kFilterCgpdftops)
-    vSupportedMainNupAndRotate180Cgpdftops(num_options, options, line, spool, st, rotate180,
-                                           layoutNup, nupFaces, borderType);
+  if (job.filterType == kFilterPictwpstops && job.layoutNup)
+    vSupportedMainNupAndRotate180Pictwpstops(line, workBuffer, job);
+  if (job.filterType == kFilterCgpdftops) vSupportedMainNupAndRotate180Cgpdftops(line, job);
 
   // Borders: each rectangle moves inward by one default-space unit.
   if (!older && borderType != 0) {
     if (Has(line, len, "translate") && Has(line, len, "scale")) {
       float tx = 0, ty = 0, sx = 0, sy = 0;
-      if (std::sscanf(line, "%f %f translate %f %f scale", &tx, &ty, &sx, &sy) >= 3) xScale = sx;
+      if (std::sscanf(line, "%f %f translate %f %f scale", &tx, &ty, &sx, &sy) >= 3)
+        marks.xScale = sx;
     }
     if (Has(line, len, "ESPrs\n") || Has(line, len, "ESPrs\r")) {
-      InsetBorder(line, length);
+      InsetBorder(line, length, marks.xScale);
       len = static_cast<size_t>(*length);
       has.Find(line, len);
     }
@@ -232,14 +202,16 @@ void vSupportedMainNotBinaryMode(char *line, char *workBuffer, char *featureKeyw
   // and written just before the page's "cg_md begin", so the page setup the
   // printer needs follows the converter's own; it is never lost.
   if (older) {
-    if (has.percent && Has(line, len, "%%BeginPageSetup")) ++gPageCount;
+    if (has.percent && Has(line, len, "%%BeginPageSetup")) ++job.pageCount;
   } else if (nupFaces < 2) {
-    if (!gInPages) {
-      if (has.percent && Has(line, len, "%%Page:")) gInPages = 1;
-      else if (!gCgMdDocument && Has(line, len, "cg_md")) gCgMdDocument = 1;
+    if (!marks.inPages) {
+      if (has.percent && Has(line, len, "%%Page:"))
+        marks.inPages = 1;
+      else if (!marks.cgMdDocument && Has(line, len, "cg_md"))
+        marks.cgMdDocument = 1;
     }
     if (has.percent && Has(line, len, "%%BeginPageSetup")) {
-      if (st->bPageSetupHeld) ReleaseHeldPageSetup(num_options, options, spool, st);
+      if (st->bPageSetupHeld) ReleaseHeldPageSetup(job);
       st->bPageSetupHeld = 1;
       return;
     }
@@ -247,15 +219,16 @@ void vSupportedMainNotBinaryMode(char *line, char *workBuffer, char *featureKeyw
     // most other converters) has no "cg_md begin" to wait for: the held line
     // and the printer's setup go in just before the "%%EndPageSetup" that
     // closes the section, after the converter's own page setup.
-    if (st->bPageSetupHeld && has.percent && !gCgMdDocument && Has(line, len, "%%EndPageSetup"))
-      ReleaseHeldPageSetup(num_options, options, spool, st);
+    if (st->bPageSetupHeld && has.percent && !marks.cgMdDocument &&
+        Has(line, len, "%%EndPageSetup"))
+      ReleaseHeldPageSetup(job);
     // A page that ends without the line it waited for still gets its
     // "%%BeginPageSetup" and the printer's page setup, at its end.
     if (st->bPageSetupHeld &&
         ((has.percent && (Has(line, len, "%%Page:") || Has(line, len, "%%Trailer") ||
                           Has(line, len, "%%EOF"))) ||
          hasUel))
-      ReleaseHeldPageSetup(num_options, options, spool, st);
+      ReleaseHeldPageSetup(job);
     if (st->bPageSetupHeld && Has(line, len, "cg_md begin")) {
       static const char kHeld[] = "%%BeginPageSetup\ncg_md begin\n";
       std::memcpy(line, kHeld, sizeof kHeld);
@@ -266,21 +239,21 @@ void vSupportedMainNotBinaryMode(char *line, char *workBuffer, char *featureKeyw
     }
   }
 
-  if (has.percent && Has(line, len, "%%Trailer"))
-    WritePSOperator_Before_Trailer(num_options, options, stdout);
+  if (has.percent && Has(line, len, "%%Trailer")) WritePSOperator_Before_Trailer(job, stdout);
 
   // Feature blocks the customisation table replaces.
   if (st->bInFeature) {
     if (!st->bFeatureDone) {
-      int written = iWritePS_DscEntry(num_options, options, stdout, featureKeywordBuffer, &ctrl1st);
+      int written =
+          iWritePS_DscEntry(job.num_options, job.options, stdout, featureKeywordBuffer, tables);
       st->bFeatureDone = 1;
       if (written != -1) st->bWriteLine = 0;
     } else {
       st->bWriteLine = 0;
     }
   } else if (has.percent && Has(line, len, "%%BeginFeature:")) {
-    st->bInFeature = static_cast<uint8_t>(
-        bJudgementPsDscEntries(line, featureKeywordBuffer, &ctrl1st) ? 1 : 0);
+    st->bInFeature =
+        static_cast<uint8_t>(bJudgementPsDscEntries(line, featureKeywordBuffer, tables) ? 1 : 0);
     if (st->bInFeature) st->bFeatureDone = 0;
   }
 
@@ -292,24 +265,25 @@ void vSupportedMainNotBinaryMode(char *line, char *workBuffer, char *featureKeyw
   }
   if (st->bWriteLine) {
     vWrappedFwrite(line, 1, len, stdout, spool);
-    if (!spool && has.percent && Has(line, len, "%%Page:")) vProgressPage(++gPagesReported);
+    if (!spool && has.percent && Has(line, len, "%%Page:")) vProgressPage(++marks.pagesReported);
   }
 
   if (!has.percent) return;
   if (!st->bBeginSetupDone && Has(line, len, "%%BeginSetup")) {
     st->bBeginSetupDone = 1;
-    WritePS_PclOrientation(num_options, options);
+    WritePS_PclOrientation(job);
   }
   if (Has(line, len, "%%Page:")) st->bPageSeen = 1;
   if (Has(line, len, "%%BeginPageSetup")) {
-    WritePSOperator_After_BeginPageSetup(num_options, options, stdout);
+    WritePSOperator_After_BeginPageSetup(job, stdout);
     st->bStripPlacement = 0;
     st->bPageSeen = 0;
   }
   if (Has(line, len, "%%BeginBinary")) st->bBinary = 1;
 }
 
-void vRunLinePass(FILE *input, const LinePassJob &job, ScanState *state) {
+void vRunLinePass(FILE *input, JobRecord &job) {
+  ScanState *state = &job.scan;
   char line[kLineCapacity] = {};
   char work[kLineCapacity] = {};
   char keyword[kKeywordSlot] = {};
@@ -327,7 +301,7 @@ void vRunLinePass(FILE *input, const LinePassJob &job, ScanState *state) {
   // setup). Runs of such plain lines go out as one block.
   static const char kTextStops[] = {'%', '@', '\x1b', '\x04'};
   static const char kBinaryStops[] = {'%'};
-  const bool older = bSystemOlderThan105();
+  const bool older = job.older;
   for (;;) {
     const char *run = nullptr;
     size_t runLength = 0;
@@ -335,7 +309,7 @@ void vRunLinePass(FILE *input, const LinePassJob &job, ScanState *state) {
       runLength = reader.plainRun(kBinaryStops, 1, &run);
     } else if (job.borderType == 0 && state->bFirstLineDone && !state->bInFeature &&
                !(state->bPageSetupHeld && !older && job.nupFaces < 2) &&
-               gFilterType != kFilterCgpdftops && gFilterType != kFilterPictwpstops) {
+               job.filterType != kFilterCgpdftops && job.filterType != kFilterPictwpstops) {
       runLength = reader.plainRun(kTextStops, 4, &run);
     }
     if (runLength > 0) {
@@ -356,15 +330,11 @@ void vRunLinePass(FILE *input, const LinePassJob &job, ScanState *state) {
       if (Has(line, static_cast<size_t>(length), "%%EndBinary")) state->bBinary = 0;
     } else {
       state->bWriteLine = 1;
-      vSupportedMainNotBinaryMode(line, work, keyword, job.argv, job.num_options,
-                                  job.bookletKind, job.nupFaces, job.borderType, job.options,
-                                  &length, job.tablesLoaded, job.spool, job.layoutNup,
-                                  job.rotate180, state);
+      vSupportedMainNotBinaryMode(line, work, keyword, &length, job);
     }
     if (giJobFailed) return;
   }
-  if (state->bPageSetupHeld)
-    ReleaseHeldPageSetup(job.num_options, job.options, job.spool, state);
+  if (state->bPageSetupHeld) ReleaseHeldPageSetup(job);
   if (std::ferror(input)) {
     vErrorMessage("unable to read print file.");
     giJobFailed = 1;

@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "job/FilterGlobals.h"
+#include "job/JobRecord.h"
 
 // Creator table: the converters the filter knows by their "%%Creator:" name.
 // Longer names come first where one contains another ("cgpdftops" before
@@ -15,38 +15,14 @@ struct FilterNameEntry {
 };
 extern const FilterNameEntry stFilterName[];
 
+// Looks at one line (NUL-ended, *length bytes) and writes it, withholds it
+// or rewrites it, with whatever the printer needs injected around it.
 void vSupportedMainNotBinaryMode(char *line, char *workBuffer, char *featureKeywordBuffer,
-                                 char **argv, int num_options, int bookletKind, int nupFaces,
-                                 int borderType, cups_option_t *options, int *length,
-                                 int tablesLoaded, int spool, int layoutNup, int rotate180,
-                                 ScanState *state);
-int bSupportedMainSetFilterName(const char *line);
-
-// The values a job's scanner state starts with.
-void vInitScanState(ScanState *state);
-
-// The option-derived values the line pass works with, decided once per job.
-struct LinePassJob {
-  char **argv;
-  int num_options;
-  cups_option_t *options;
-  int bookletKind;
-  int nupFaces;
-  int borderType;
-  int tablesLoaded;
-  int spool;
-  int layoutNup;
-  int rotate180;
-};
+                                 int *length, JobRecord &job);
+// Records the creator the line names in job.filterType; 1 when it names one.
+int bSupportedMainSetFilterName(const char *line, JobRecord &job);
 
 // The line pass over one document: lines inside a binary section are copied
 // raw, every other line goes to the scanner. Stops early when the job fails
 // (giJobFailed); a read error on the input fails the job too.
-void vRunLinePass(FILE *input, const LinePassJob &job, ScanState *state);
-
-// Forgets what the scanner keeps for the life of the process (the job
-// boundary and end-of-file marks, the last scale factor, the page count
-// reported to CUPS, the creator, banner and page-setup globals), so another
-// document can be scanned in the same process. Only in-process callers such
-// as the fuzz target need this.
-void vResetScannerForNextDocument();
+void vRunLinePass(FILE *input, JobRecord &job);

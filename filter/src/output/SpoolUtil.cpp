@@ -11,13 +11,13 @@
 #include <cstring>
 #include <string>
 
-#include "job/FilterGlobals.h"
 #include "output/Filter_Debug.h"
 #include "VtPaths.h"
 
 char *cpSpoolFileAwithPID = nullptr;
 char *cpSpoolFileBwithPID = nullptr;
 int giSpoolHandle = -1;
+int giJobFailed = 0;
 
 namespace {
 // Copies of the names the cancel handler can use without touching the heap.

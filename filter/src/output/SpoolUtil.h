@@ -8,6 +8,10 @@
 extern char *cpSpoolFileAwithPID;  // path of spool file A, or null
 extern char *cpSpoolFileBwithPID;  // path of spool file B, or null
 extern int giSpoolHandle;          // descriptor of spool file A, or -1
+// Set by any stage whose failure would lose or truncate the job (a short
+// spool write, an unreadable spool file, a failed allocation, a write error on
+// standard output). main stops and exits with status 1 when it is set.
+extern int giJobFailed;
 
 // Names spool files A and B after the process id, in the CUPS temporary
 // folder.

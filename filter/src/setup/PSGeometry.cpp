@@ -8,7 +8,6 @@
 #include <cmath>
 #include <cstdint>
 
-#include "job/FilterGlobals.h"
 #include "jobticket/JobTicketAccess.h"
 
 namespace {
@@ -27,10 +26,10 @@ int32_t TruncatePoints(float value) {
 }
 
 // First size the PPD marks, or null.
-const ppd_size_t *MarkedSize() {
-  if (!gPpdFileT || gPpdFileT->num_sizes < 1 || !gPpdFileT->sizes) return nullptr;
-  for (int i = 0; i < gPpdFileT->num_sizes; ++i) {
-    if (gPpdFileT->sizes[i].marked) return &gPpdFileT->sizes[i];
+const ppd_size_t *MarkedSize(const ppd_file_t *ppd) {
+  if (!ppd || ppd->num_sizes < 1 || !ppd->sizes) return nullptr;
+  for (int i = 0; i < ppd->num_sizes; ++i) {
+    if (ppd->sizes[i].marked) return &ppd->sizes[i];
   }
   return nullptr;
 }
@@ -43,7 +42,7 @@ float Printable(int32_t length, int32_t margin) {
 
 }  // namespace
 
-void vGetPaperSize(int num_options, cups_option_t *options, PaperPair *size) {
+void vGetPaperSize(ppd_file_t *ppd, int num_options, cups_option_t *options, PaperPair *size) {
   if (!size) return;
   if (bGetCustomPaperSize(num_options, options)) {
     CustomPaperSize custom = sGetCustomPaperSize(num_options, options);
@@ -51,25 +50,25 @@ void vGetPaperSize(int num_options, cups_option_t *options, PaperPair *size) {
     size->b = custom.height;
     return;
   }
-  if (const ppd_size_t *marked = MarkedSize()) {
+  if (const ppd_size_t *marked = MarkedSize(ppd)) {
     size->a = TruncatePoints(marked->width);
     size->b = TruncatePoints(marked->length);
   }
 }
 
-void vGetPaperMargin(int num_options, cups_option_t *options, PaperPair *margin) {
+void vGetPaperMargin(ppd_file_t *ppd, int num_options, cups_option_t *options, PaperPair *margin) {
   if (!margin) return;
   if (bGetCustomPaperSize(num_options, options)) {
-    if (gPpdFileT) {
-      margin->a = TruncatePoints(gPpdFileT->custom_margins[0]);
-      margin->b = TruncatePoints(gPpdFileT->custom_margins[1]);
+    if (ppd) {
+      margin->a = TruncatePoints(ppd->custom_margins[0]);
+      margin->b = TruncatePoints(ppd->custom_margins[1]);
     } else {
       // No PPD to ask: the same margins as for an unmarked size.
       *margin = PaperPair{kDefaultMargin, kDefaultMargin};
     }
     return;
   }
-  if (const ppd_size_t *marked = MarkedSize()) {
+  if (const ppd_size_t *marked = MarkedSize(ppd)) {
     margin->a = TruncatePoints(marked->left);
     margin->b = TruncatePoints(marked->bottom);
     return;

@@ -140,31 +140,28 @@ void StripCgpdftopsPlacement(const char *line, int spool, ScanState *state, int 
 
 }  // namespace
 
-void vSupportedMainNupAndRotate180Pictwpstops(char *line, char *workBuffer, int spool,
-                                              ScanState *state, int rotate180) {
-  if (!line || !workBuffer || !state) return;
-  if (spool) {
-    StripPictwpstopsNup(line, state);
+void vSupportedMainNupAndRotate180Pictwpstops(char *line, char *workBuffer, JobRecord &job) {
+  if (!line || !workBuffer) return;
+  if (job.spool) {
+    StripPictwpstopsNup(line, &job.scan);
   } else {
-    TurnPictwpstopsMatrix(line, workBuffer, spool, state, rotate180);
+    TurnPictwpstopsMatrix(line, workBuffer, job.spool, &job.scan, job.rotate180);
   }
 }
 
-void vSupportedMainNupAndRotate180Cgpdftops(int num_options, cups_option_t *options,
-                                            char *line, int spool, ScanState *state,
-                                            int rotate180, int layoutNup, int nupFaces,
-                                            int borderType) {
-  if (!line || !state) return;
-  if (spool) {
-    StripCgpdftopsPlacement(line, spool, state, nupFaces, borderType);
+void vSupportedMainNupAndRotate180Cgpdftops(char *line, JobRecord &job) {
+  if (!line) return;
+  ScanState *state = &job.scan;
+  if (job.spool) {
+    StripCgpdftopsPlacement(line, job.spool, state, job.nupFaces, job.borderType);
     return;
   }
-  if (!rotate180 || !layoutNup || nupFaces == 1) return;
+  if (!job.rotate180 || !job.layoutNup || job.nupFaces == 1) return;
   // One pass, turned N-up: the placement line after each page's save is
   // replaced by the placement on the turned sheet.
   if (Contains(line, "userdict/ESPsave save put")) state->bSawSave = 1;
   if (state->bSawSave && Contains(line, "scale") && Contains(line, "translate")) {
-    WritePS_Nup_Rotate180_with_cgpdftops(line, num_options, options, stdout);
+    WritePS_Nup_Rotate180_with_cgpdftops(line, job, stdout);
     state->bWriteLine = 0;
     state->bSawSave = 0;
   }

@@ -22,7 +22,7 @@ std::string TraySelection(const std::string &position) {
 
 std::string Position(const Options &options, int kind) {
   Capture out;
-  WritePS_MediaPosition_BottomHalf(out.stream(), options.count(), options.array(), kind);
+  WritePS_MediaPosition_BottomHalf(out.stream(), RecordOf(options), kind);
   return out.text();
 }
 
@@ -81,11 +81,11 @@ TEST(CoverMediaType, CoverAndInterleaveSheetsArePlain) {
   Options options{{"MediaType", "Heavy"}};
   for (int kind : {kMediaKindFrontCover, kMediaKindBackCover, kMediaKindInterleave}) {
     Capture out;
-    WritePS_MediaType_InsertPage_BottomHalf(out.stream(), options.count(), options.array(), kind);
+    WritePS_MediaType_InsertPage_BottomHalf(out.stream(), RecordOf(options), kind);
     EXPECT_EQ(out.text(), "<</MediaType (plain)>>setpagedevice\n") << kind;
   }
   Capture other;
-  WritePS_MediaType_InsertPage_BottomHalf(other.stream(), options.count(), options.array(), 3);
+  WritePS_MediaType_InsertPage_BottomHalf(other.stream(), RecordOf(options), 3);
   EXPECT_EQ(other.text(), "");
 }
 
@@ -104,7 +104,7 @@ TEST(CoverMediaType, TheBodyGetsItsMediaCodeFromThePpdVerbatim) {
   ScopedPpd ppd(MinimalPpd(kTrayGroup));
   Options options{{"MediaType", "Heavy"}};
   Capture out;
-  WritePS_MediaType_InsertPage_BottomHalf(out.stream(), options.count(), options.array(),
+  WritePS_MediaType_InsertPage_BottomHalf(out.stream(), RecordOf(options),
                                           kMediaKindRestore);
   EXPECT_EQ(out.text(), "<</MediaType (heavy 50%)>>setpagedevice\n");
 
@@ -112,12 +112,12 @@ TEST(CoverMediaType, TheBodyGetsItsMediaCodeFromThePpdVerbatim) {
   for (const char *value : {"HEAVY", "Unknown", ""}) {
     Options o{{"MediaType", value}};
     Capture c;
-    WritePS_MediaType_InsertPage_BottomHalf(c.stream(), o.count(), o.array(), kMediaKindRestore);
+    WritePS_MediaType_InsertPage_BottomHalf(c.stream(), RecordOf(o), kMediaKindRestore);
     EXPECT_EQ(c.text(), "") << value;
   }
   Options none;
   Capture c;
-  WritePS_MediaType_InsertPage_BottomHalf(c.stream(), none.count(), none.array(), kMediaKindRestore);
+  WritePS_MediaType_InsertPage_BottomHalf(c.stream(), RecordOf(none), kMediaKindRestore);
   EXPECT_EQ(c.text(), "");
 }
 
@@ -128,19 +128,19 @@ TEST(CoverMediaType, OnlyTheTrayGroupIsSearched) {
   group.replace(group.find("*CloseGroup: *Tray"), 18, "*CloseGroup: Tray");
   ScopedPpd ppd(MinimalPpd(group));
   Capture out;
-  WritePS_MediaType_BottomHalf(out.stream(), "Heavy");
+  WritePS_MediaType_BottomHalf(out.stream(), ppd.get(), "Heavy");
   EXPECT_EQ(out.text(), "");
 }
 
 TEST(CoverMediaType, NoPpdWritesNothing) {
   Capture out;
-  WritePS_MediaType_BottomHalf(out.stream(), "Heavy");
+  WritePS_MediaType_BottomHalf(out.stream(), nullptr, "Heavy");
   EXPECT_EQ(out.text(), "");
 }
 
 std::string CoverDuplex(const Options &options, int code) {
   Capture out;
-  WritePS_ModifyToCoverPageDuplex_BottomHalf(out.stream(), options.count(), options.array(), code);
+  WritePS_ModifyToCoverPageDuplex_BottomHalf(out.stream(), RecordOf(options), code);
   return out.text();
 }
 
@@ -166,7 +166,7 @@ TEST(CoverDuplex, ByCoverCodeAndOrientation) {
 TEST(CoverDuplex, RestoreGivesBackTheJobsDuplex) {
   auto restore = [](const Options &o) {
     Capture out;
-    WritePS_RestoreDuplex_BottomHalf(out.stream(), o.count(), o.array());
+    WritePS_RestoreDuplex_BottomHalf(out.stream(), RecordOf(o));
     return out.text();
   };
   EXPECT_EQ(restore(Options{}), Duplex("false", "false"));

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "impose/DscIndex.h"
-#include "job/FilterGlobals.h"
+#include "job/JobRecord.h"
 #include "ImposeTestUtil.h"
 #include "linepass/PSUtil.h"
 

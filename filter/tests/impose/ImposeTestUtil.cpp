@@ -8,7 +8,7 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "job/FilterGlobals.h"
+#include "job/JobRecord.h"
 
 TempDir::TempDir() {
   const char *tmp = std::getenv("TMPDIR");
@@ -58,16 +58,30 @@ Options &Options::set(const char *name, const char *value) {
   return *this;
 }
 
+namespace {
+ppd_file_t *gCurrentPpd = nullptr;
+}  // namespace
+
 ScopedPpd::ScopedPpd(const std::string &text) {
   const std::string path = dir_.write("job.ppd", text);
-  gPpdFileT = ppdOpenFile(path.c_str());
-  if (gPpdFileT == nullptr) throw std::runtime_error("test PPD does not open");
-  ppdMarkDefaults(gPpdFileT);
+  ppd_ = ppdOpenFile(path.c_str());
+  if (ppd_ == nullptr) throw std::runtime_error("test PPD does not open");
+  ppdMarkDefaults(ppd_);
+  previous_ = gCurrentPpd;
+  gCurrentPpd = ppd_;
 }
 
 ScopedPpd::~ScopedPpd() {
-  ppdClose(gPpdFileT);
-  gPpdFileT = nullptr;
+  gCurrentPpd = previous_;
+  ppdClose(ppd_);
+}
+
+ppd_file_t *ScopedPpd::current() { return gCurrentPpd; }
+
+JobRecord RecordOf(const Options &options) {
+  JobRecord job;
+  vReadJobRecord(&job, nullptr, options.count(), options.array(), ScopedPpd::current(), nullptr);
+  return job;
 }
 
 std::vector<size_t> FindAll(const std::string &haystack, const std::string &needle) {

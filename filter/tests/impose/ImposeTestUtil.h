@@ -3,10 +3,13 @@
 #pragma once
 
 #include <cups/cups.h>
+#include <cups/ppd.h>
 
 #include <cstdio>
 #include <string>
 #include <vector>
+
+#include "job/JobRecord.h"
 
 // A file in a fresh temporary folder, removed with the folder.
 class TempDir {
@@ -51,16 +54,26 @@ class Options {
   cups_option_t *options_ = nullptr;
 };
 
-// Opens a PPD from text into gPpdFileT (marked with its defaults) for the
-// life of the object.
+// Opens a PPD from text (marked with its defaults) for the life of the
+// object; while it lives it is the PPD of the records RecordOf makes.
 class ScopedPpd {
  public:
   explicit ScopedPpd(const std::string &text);
   ~ScopedPpd();
+  ScopedPpd(const ScopedPpd &) = delete;
+  ScopedPpd &operator=(const ScopedPpd &) = delete;
+  ppd_file_t *get() const { return ppd_; }
+  // The PPD opened last of those still open, or null.
+  static ppd_file_t *current();
 
  private:
   TempDir dir_;
+  ppd_file_t *ppd_ = nullptr;
+  ppd_file_t *previous_ = nullptr;
 };
+
+// The job record of the options with the current PPD, as main makes it.
+JobRecord RecordOf(const Options &options);
 
 // All occurrences of needle in haystack, in order.
 std::vector<size_t> FindAll(const std::string &haystack, const std::string &needle);

@@ -12,7 +12,7 @@
 #include "CommonUtil.h"
 #include "FilterRunner.h"
 #include "impose/ImposeNup.h"
-#include "job/FilterGlobals.h"
+#include "job/JobRecord.h"
 #include "ImposeTestUtil.h"
 
 namespace {
@@ -33,12 +33,19 @@ struct Result {
   float tx, ty, scale;
 };
 
+// The document's creator code for Place: landscape pages of the macOS
+// converters are turned by the filter, those of CUPS's own were turned by
+// them already.
+int gCreator = kFilterUnknown;
+
 Result Place(const Options &o, int position, bool rotated = false) {
   Result r{-1, -1, -1};
+  JobRecord job = RecordOf(o);
+  job.filterType = gCreator;
   if (rotated)
-    vCreateOffsetWithNupR180(&r.tx, &r.ty, &r.scale, position, o.count(), o.array());
+    vCreateOffsetWithNupR180(&r.tx, &r.ty, &r.scale, position, job);
   else
-    vCreateOffsetWithNup(&r.tx, &r.ty, &r.scale, position, o.count(), o.array());
+    vCreateOffsetWithNup(&r.tx, &r.ty, &r.scale, position, job);
   return r;
 }
 
@@ -220,9 +227,9 @@ TEST_F(NupPlacement, BookletPairsUseTheFitAsWrittenScale) {
   // offset B goes across. Pages that came through CUPS's converters were
   // turned by them already and are placed upright.
   Options landscape{{"VTDuplex", "BookletL"}, {"orientation-requested", "4"}};
-  gFilterType = kFilterCgpdftops;
+  gCreator = kFilterCgpdftops;
   Result l1 = Place(landscape, 1);
-  gFilterType = kFilterUnknown;
+  gCreator = kFilterUnknown;
   EXPECT_NEAR(l1.tx, offsetB, 1e-3);
   EXPECT_NEAR(l1.ty, 612.0 * s, 1e-3);
   EXPECT_NEAR(Place(landscape, 1).tx, right.tx, 1e-3);
@@ -241,14 +248,14 @@ class NupOlderSystemPlacement : public NupPlacement {
   void TearDown() override {
     unsetenv("VT_TEST_ROOT");
     ResetSystemVersionCache();
-    gFilterType = kFilterUnknown;
+    gCreator = kFilterUnknown;
   }
   TempDir root_;
 };
 
 TEST_F(NupOlderSystemPlacement, LandscapeLayoutsSwapTheAxes) {
   // Pages of the macOS converters, which this filter turns itself.
-  gFilterType = kFilterCgpdftops;
+  gCreator = kFilterCgpdftops;
   // 4-up landscape: tx runs with the row across H, ty with the column up W.
   Options four{{kRows, "2"}, {kColumns, "2"}, {"orientation-requested", "4"}};
   const Result r = Place(four, 0);  // Z slot 0: column 1, row 2

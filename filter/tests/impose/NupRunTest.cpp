@@ -9,7 +9,7 @@
 
 #include "CommonUtil.h"
 #include "impose/DscIndex.h"
-#include "job/FilterGlobals.h"
+#include "job/JobRecord.h"
 #include "FilterRunner.h"
 #include "impose/Impose.h"
 #include "impose/ImposeNup.h"
@@ -33,10 +33,7 @@ int Count(const std::string &text, const std::string &needle) {
 
 class NupRun : public ::testing::Test {
  protected:
-  void TearDown() override {
-    gFilterType = kFilterUnknown;
-    giJobFailed = 0;
-  }
+  void TearDown() override { giJobFailed = 0; }
   // Runs the imposition with a cell list of N cells and returns its output.
   std::string Run(const Options &o, int N, const std::string &doc = kDoc) {
     FILE *in = fopen(dir_.write("spool", doc).c_str(), "rb");
@@ -50,13 +47,16 @@ class NupRun : public ::testing::Test {
       tail = &(*tail)->next;
     }
     Capture out;
-    vRearrangeNupWithoutBooklet(head, in, out.stream(), o.count(), o.array());
+    JobRecord job = RecordOf(o);
+    job.filterType = creator_;
+    vRearrangeNupWithoutBooklet(head, in, out.stream(), job);
     vFreePageInfoList(head);
     fclose(in);
     return out.text();
   }
   ScopedPpd ppd_{MinimalPpd()};
   TempDir dir_;
+  int creator_ = kFilterUnknown;  // the document's creator code
 };
 
 // What a document that defines none of them gets from the filter after its
@@ -119,7 +119,7 @@ TEST_F(NupRun, OneUpPortraitAndLandscapeSheets) {
       << p;
   // Landscape pages of the macOS converters are turned onto the sheet.
   Options landscape{{kTotal, "2"}, {"orientation-requested", "4"}};
-  gFilterType = kFilterCgpdftops;
+  creator_ = kFilterCgpdftops;
   const std::string l = Run(landscape, 1);
   EXPECT_NE(l.find("%%Page: 2 2\nuserdict/ESPsave save put\n0.0 768.0 translate -90 rotate\n"
                    "body-2\nuserdict /ESPsave get restore\n"
@@ -128,7 +128,7 @@ TEST_F(NupRun, OneUpPortraitAndLandscapeSheets) {
       << l;
   // CUPS's pdftopdf and pstops turned them already: turned once more, the
   // page was cut.
-  gFilterType = kFilterUnknown;
+  creator_ = kFilterUnknown;
   const std::string u = Run(landscape, 1);
   EXPECT_NE(u.find("%%Page: 2 2\nuserdict/ESPsave save put\nbody-2\nuserdict /ESPsave get restore\n"
                    "gsave\n612.0 792.0 translate 180 rotate\nESPwl\ngrestore\nESPshowpage\n"),
@@ -148,7 +148,7 @@ TEST_F(NupRun, TwoUpPortraitTurnsItsPages) {
 }
 
 TEST_F(NupRun, CgpdftopsOneUpDefersShowpageBeforeTheProlog) {
-  gFilterType = kFilterCgpdftops;
+  creator_ = kFilterCgpdftops;
   Options o{{kTotal, "2"}};
   const std::string text = Run(o, 1);
   // Right after the header, which runs through "%%BeginProlog".
@@ -166,7 +166,7 @@ TEST_F(NupRun, CgpdftopsOneUpDefersShowpageBeforeTheProlog) {
 }
 
 TEST_F(NupRun, PictwpstopsGetsItsProceduresBeforeEndSetupAndShowpageBackAtTheEnd) {
-  gFilterType = kFilterPictwpstops;
+  creator_ = kFilterPictwpstops;
   Options o{{kTotal, "2"}};
   const std::string text = Run(o, 1);
   const size_t procs = text.find("setup\n% x y w h ESPrc - Clip to a rectangle.\n");
@@ -184,7 +184,7 @@ TEST_F(NupRun, AnUnreadableSpoolFileFailsTheJob) {
   std::string missing = dir_.path() + "/no-such-spool";
   cpSpoolFileAwithPID = missing.data();
   Options o{{"BackCoverPage", "True"}, {"BackCoverOption", "BlankPrinter"}};
-  vConvertInsertPage2ndPhase(o.count(), o.array());
+  vConvertInsertPage2ndPhase(RecordOf(o));
   EXPECT_EQ(giJobFailed, 1);
   cpSpoolFileAwithPID = saved;
 }
@@ -194,7 +194,7 @@ TEST_F(NupRun, AnAbsurdCellCountFailsTheJobInsteadOfBuildingMillionsOfCells) {
   std::string spool = dir_.write("spool", kDoc);
   cpSpoolFileAwithPID = spool.data();
   Options o{{kRows, "5000"}, {kColumns, "5000"}, {kTotal, "2"}};
-  vConvertInsertPage2ndPhase(o.count(), o.array());
+  vConvertInsertPage2ndPhase(RecordOf(o));
   EXPECT_EQ(giJobFailed, 1);
   cpSpoolFileAwithPID = saved;
 }
@@ -207,7 +207,7 @@ TEST_F(NupRun, ACellCountBelowOneCountsAsOne) {
   FILE *keep = stdout;
   Capture out;
   stdout = out.stream();
-  vConvertInsertPage2ndPhase(o.count(), o.array());
+  vConvertInsertPage2ndPhase(RecordOf(o));
   stdout = keep;
   EXPECT_EQ(giJobFailed, 0);
   const std::string text = out.text();

@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "impose/BookletCoverRules.h"
-#include "job/FilterGlobals.h"
 #include "output/Filter_Debug.h"
 #include "impose/ImposeBooklet.h"
 #include "ImposedOutput.h"

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "ImposedOutput.h"
-#include "job/FilterGlobals.h"
+#include "job/JobRecord.h"
 #include "impose/ImposePoster.h"
 
 using imposetest::CellsOf;
@@ -319,14 +319,15 @@ TEST(PosterJob, InterleaveReprintsEachTileWithItsPlacementAndNumber) {
 TEST(PosterPlacement, ATilePositionBelowZeroShowsTheFirstTile) {
   // A 3x3 poster of a converter whose tiles follow the tile table, on a
   // Letter-sized custom sheet.
-  const int savedType = gFilterType;
-  gFilterType = kFilterCgpdftops;
   cups_option_t *options = nullptr;
   int n = cupsParseOptions("Combination=3x3 media=Custom.612x792", 0, &options);
+  JobRecord job;
+  vReadJobRecord(&job, nullptr, n, options, nullptr, nullptr);
+  job.filterType = kFilterCgpdftops;
   float tx0, ty0, sx0, sy0, tx, ty, sx, sy;
-  vCreateOffsetWithPoster(&tx0, &ty0, &sx0, &sy0, 0, n, options);
+  vCreateOffsetWithPoster(&tx0, &ty0, &sx0, &sy0, 0, job);
   for (int position : {-1, -2, -9, -2147483647 - 1}) {
-    vCreateOffsetWithPoster(&tx, &ty, &sx, &sy, position, n, options);
+    vCreateOffsetWithPoster(&tx, &ty, &sx, &sy, position, job);
     EXPECT_EQ(tx, tx0);
     EXPECT_EQ(ty, ty0);
     EXPECT_EQ(sx, sx0);
@@ -337,14 +338,13 @@ TEST(PosterPlacement, ATilePositionBelowZeroShowsTheFirstTile) {
   EXPECT_FLOAT_EQ(ty0, 2.0f * (24.0f - 792.0f));
   EXPECT_FLOAT_EQ(sx0, 3.0f * 612.0f / 636.0f);
   // The ninth position is the bottom right tile, the tenth the first again.
-  vCreateOffsetWithPoster(&tx, &ty, &sx, &sy, 8, n, options);
+  vCreateOffsetWithPoster(&tx, &ty, &sx, &sy, 8, job);
   EXPECT_FLOAT_EQ(tx, 2.0f * (24.0f - 612.0f));
   EXPECT_FLOAT_EQ(ty, 0.0f);
-  vCreateOffsetWithPoster(&tx, &ty, &sx, &sy, 9, n, options);
+  vCreateOffsetWithPoster(&tx, &ty, &sx, &sy, 9, job);
   EXPECT_EQ(tx, tx0);
   EXPECT_EQ(ty, ty0);
   cupsFreeOptions(n, options);
-  gFilterType = savedType;
 }
 
 // Documents from other converters than cgpdftops and pictwpstops are tiled

@@ -1,4 +1,4 @@
-// The customisation table loader: what the file says ends up in ctrl1st's
+// The customisation table loader: what the file says ends up in the tables'
 // fields, section lists decide which items are read, texts fit whole or
 // stay empty, and a missing or broken file leaves the job without a table.
 #include <plist/plist.h>

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "CommonUtil.h"
-#include "job/FilterGlobals.h"
+#include "job/JobRecord.h"
 #include "FilterRunner.h"
 #include "linepass/Scanner.h"
 #include "output/SpoolUtil.h"
@@ -23,8 +23,7 @@ class ScannerTest : public ::testing::Test {
     setenv("VT_TEST_ROOT", folder.root().c_str(), 1);
     ResetSystemVersionCache();
     giJobFailed = 0;
-    vResetScannerForNextDocument();
-    vInitScanState(&state);
+    vReadJobRecord(&job, argv, 0, nullptr, nullptr, nullptr);
   }
   void TearDown() override {
     vCloseSpoolFile();
@@ -32,25 +31,24 @@ class ScannerTest : public ::testing::Test {
     unsetenv("VT_TEST_SPOOL_DIR");
     unsetenv("VT_TEST_ROOT");
     ResetSystemVersionCache();
-    vResetScannerForNextDocument();
   }
 
-  // Runs the line pass over the document into spool file A; returns what
-  // the pass wrote.
+  // Runs the line pass over the document into spool file A, the scanner's
+  // state going on from the last pass; returns what the pass wrote.
   std::string Pass(const std::string &document, int bookletKind = 0, int borderType = 0) {
-    static char arg0[] = "psToVTOrbPS";
-    char *argv[] = {arg0, nullptr};
-    LinePassJob job{};
-    job.argv = argv;
+    job.older = SystemOlderThan105();
     job.bookletKind = bookletKind;
     job.borderType = borderType;
-    job.nupFaces = 1;
     job.spool = 1;
+    return Run(document);
+  }
+  // The same with the record as it is.
+  std::string Run(const std::string &document) {
     vCreateSpoolFile();
     std::string copy = document;
     FILE *in = copy.empty() ? std::fopen("/dev/null", "rb")
                             : fmemopen(copy.data(), copy.size(), "rb");
-    vRunLinePass(in, job, &state);
+    vRunLinePass(in, job);
     std::fclose(in);
     vCloseSpoolFile();
     std::string written = ReadFile(cpSpoolFileAwithPID);
@@ -59,39 +57,41 @@ class ScannerTest : public ::testing::Test {
   }
 
   FilterJob folder;  // private root and spool folder
-  ScanState state;
+  char arg0[12] = "psToVTOrbPS";
+  char *argv[2] = {arg0, nullptr};
+  JobRecord job;
+  const ScanState &state = job.scan;
 };
 }  // namespace
 
 TEST(CreatorDetection, LongerNamesWinAndUnknownNamesDoNotCount) {
-  gFilterType = 0;
-  EXPECT_EQ(bSupportedMainSetFilterName("%%Creator: cgpdftops 1.2\n"), 1);
-  EXPECT_EQ(gFilterType, 1);
-  EXPECT_EQ(bSupportedMainSetFilterName("%%Creator: pictwpstops\n"), 1);
-  EXPECT_EQ(gFilterType, 5);
-  EXPECT_EQ(bSupportedMainSetFilterName("%%Creator: pstops\n"), 1);
-  EXPECT_EQ(gFilterType, 6);
-  EXPECT_EQ(bSupportedMainSetFilterName("%%Creator: texttops\n"), 1);
-  EXPECT_EQ(gFilterType, 7);
-  EXPECT_EQ(bSupportedMainSetFilterName("%%Creator: poppler pdftops version 22\n"), 1);
-  EXPECT_EQ(gFilterType, 4);
-  EXPECT_EQ(bSupportedMainSetFilterName("%%Creator: Acme Writer\n"), 0);
-  EXPECT_EQ(gFilterType, 4);
-  EXPECT_EQ(bSupportedMainSetFilterName(nullptr), 0);
-  gFilterType = 0;
+  JobRecord job;
+  EXPECT_EQ(bSupportedMainSetFilterName("%%Creator: cgpdftops 1.2\n", job), 1);
+  EXPECT_EQ(job.filterType, 1);
+  EXPECT_EQ(bSupportedMainSetFilterName("%%Creator: pictwpstops\n", job), 1);
+  EXPECT_EQ(job.filterType, 5);
+  EXPECT_EQ(bSupportedMainSetFilterName("%%Creator: pstops\n", job), 1);
+  EXPECT_EQ(job.filterType, 6);
+  EXPECT_EQ(bSupportedMainSetFilterName("%%Creator: texttops\n", job), 1);
+  EXPECT_EQ(job.filterType, 7);
+  EXPECT_EQ(bSupportedMainSetFilterName("%%Creator: poppler pdftops version 22\n", job), 1);
+  EXPECT_EQ(job.filterType, 4);
+  EXPECT_EQ(bSupportedMainSetFilterName("%%Creator: Acme Writer\n", job), 0);
+  EXPECT_EQ(job.filterType, 4);
+  EXPECT_EQ(bSupportedMainSetFilterName(nullptr, job), 0);
 }
 
 TEST_F(ScannerTest, UnknownCreatorLeavesTheSearchOpenUntilOneIsKnown) {
   Pass("%!PS\n%%Creator: Acme Writer\n%%Creator: hpgltops\n%%Creator: imagetops\n");
-  EXPECT_EQ(gFilterType, 2);
+  EXPECT_EQ(job.filterType, 2);
   EXPECT_EQ(state.bCreatorKnown, 1);
 }
 
 TEST_F(ScannerTest, BannerPagesAreRecognisedByTheirProcset) {
   Pass("%!PS\n%%DocumentSuppliedResources: procset other\n");
-  EXPECT_EQ(giCupsBanner, 0);
+  EXPECT_EQ(job.cupsBanner, 0);
   Pass("%!PS\n%%DocumentSuppliedResources: procset bannerprint/1.0 0\n");
-  EXPECT_EQ(giCupsBanner, 1);
+  EXPECT_EQ(job.cupsBanner, 1);
 }
 
 TEST_F(ScannerTest, BookletWithBordersDropsTheShowpageRedefinitions) {
@@ -127,7 +127,7 @@ TEST_F(ScannerTest, OlderSystemsCountPageSetups) {
   ResetSystemVersionCache();
   std::string doc = "%!PS\n%%BeginPageSetup\n%%BeginPageSetup\n\x1b%-12345X@PJL EOJ\n";
   EXPECT_EQ(Pass(doc), doc);
-  EXPECT_EQ(gPageCount, 2);
+  EXPECT_EQ(job.pageCount, 2);
   // No job boundaries on older systems.
   EXPECT_EQ(state.bFirstLineDone, 1);
 }
@@ -145,4 +145,29 @@ TEST_F(ScannerTest, HeldPageSetupIsWrittenWhenThePageEndsWithoutConverterSetup) 
   EXPECT_EQ(Pass("%%Page: 1 1\n%%BeginPageSetup\n(body) pop\n"),
             "%%Page: 1 1\n(body) pop\n%%BeginPageSetup\n");
   EXPECT_EQ(state.bPageSetupHeld, 0);
+}
+
+// The options and the system's generation are read once, when the record is
+// made: the line pass goes by the record even when the options are gone and
+// the system's version file says otherwise by then.
+TEST_F(ScannerTest, OptionsAndSystemAreReadOnceWhenTheRecordIsMade) {
+  folder.setSystemVersion("10.4.11");
+  ResetSystemVersionCache();
+  cups_option_t *options = nullptr;
+  const int count =
+      cupsParseOptions("Rotate180=true orientation-requested=4 VTDuplex=BookletL", 0, &options);
+  vReadJobRecord(&job, argv, count, options, nullptr, nullptr);
+  cupsFreeOptions(count, options);
+  job.num_options = 0;
+  job.options = nullptr;
+  folder.setSystemVersion("10.6.8");
+  ResetSystemVersionCache();
+
+  EXPECT_EQ(Run("%!PS\n%%BeginSetup\n%%EndSetup\n%%Page: 1 1\n%%BeginPageSetup\n(body) pop\n"),
+            "%!PS\n%%BeginSetup\n"
+            "<</PclOrientation 1>> /VTOptions /ProcSet findresource /setVToptions get exec\n"
+            "%%EndSetup\n%%Page: 1 1\n%%BeginPageSetup\n"
+            "currentpagedevice /PageSize get aload pop exch translate 180 rotate\n(body) pop\n");
+  // Counted as on the older system, where "%%BeginPageSetup" is not held.
+  EXPECT_EQ(job.pageCount, 1);
 }

@@ -10,7 +10,6 @@
 #include <fstream>
 #include <string>
 
-#include "job/FilterGlobals.h"
 #include "FilterRunner.h"
 #include "output/SpoolUtil.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "job/FilterGlobals.h"
+#include "job/JobRecord.h"
 #include "linepass/PS_DSC.h"
 #include "SetupTestSupport.h"
 
@@ -50,8 +50,13 @@ HandledLines Drive(const std::vector<std::string> &lines, int spool, Handler han
 
 HandledLines Pictwpstops(const std::vector<std::string> &lines, int spool, int rotate180) {
   char work[4096];
+  JobRecord job;
+  job.spool = spool;
+  job.rotate180 = rotate180;
   return Drive(lines, spool, [&](char *line, ScanState &s) {
-    vSupportedMainNupAndRotate180Pictwpstops(line, work, spool, &s, rotate180);
+    job.scan = s;
+    vSupportedMainNupAndRotate180Pictwpstops(line, work, job);
+    s = job.scan;
   });
 }
 
@@ -115,11 +120,19 @@ TEST(PictwpstopsOnePass, AFullLengthLineIsNotCutShort) {
 }
 
 HandledLines Cgpdftops(const std::vector<std::string> &lines, int spool, const std::string &optionText,
-              int rotate180, int layoutNup, int faces, int border) {
+              int rotate180, int layoutNup, int faces, int border,
+              ppd_file_t *ppd = nullptr) {
   JobOptions opts(optionText);
+  JobRecord job = RecordOf(opts, ppd);
+  job.spool = spool;
+  job.rotate180 = rotate180;
+  job.layoutNup = layoutNup;
+  job.nupFaces = faces;
+  job.borderType = border;
   return Drive(lines, spool, [&](char *line, ScanState &s) {
-    vSupportedMainNupAndRotate180Cgpdftops(opts.num, opts.options, line, spool, &s, rotate180,
-                                           layoutNup, faces, border);
+    job.scan = s;
+    vSupportedMainNupAndRotate180Cgpdftops(line, job);
+    s = job.scan;
   });
 }
 
@@ -152,7 +165,12 @@ TEST(CgpdftopsSpooled, PlacementAfterAPageCommentIsDropped) {
   start.bPageSeen = 1;
   HandledLines r = Drive({"0 0 translate\n", "ESPrc\n", "userdict/ESPsave save put\n", "keep\n"}, 1,
                 [&](char *line, ScanState &s) {
-                  vSupportedMainNupAndRotate180Cgpdftops(0, nullptr, line, 1, &s, 0, 0, 2, 0);
+                  JobRecord job;
+                  job.spool = 1;
+                  job.nupFaces = 2;
+                  job.scan = s;
+                  vSupportedMainNupAndRotate180Cgpdftops(line, job);
+                  s = job.scan;
                 },
                 start);
   EXPECT_EQ(r.kept, "keep\n");
@@ -184,7 +202,6 @@ class CgpdftopsOnePass : public ::testing::Test {
     JobOptions none;
     ASSERT_TRUE(ppd_.open(job_, MinimalPpd("", "Letter"), none));
   }
-  void TearDown() override { gPageCount = 0; }
   FilterJob job_;
   JobPpd ppd_;
 };
@@ -193,10 +210,9 @@ TEST_F(CgpdftopsOnePass, ThePlacementAfterEachSaveIsReplaced) {
   const std::string fourUp =
       "com.apple.print.PrintSettings.PMLayoutRows..n.=2 "
       "com.apple.print.PrintSettings.PMLayoutColumns..n.=2";
-  gPageCount = 0;
   HandledLines r = Cgpdftops({"0 0 translate 0.5 0.5 scale\n", "userdict/ESPsave save put\n", "gsave\n",
                      "10 20 translate 0.48 0.48 scale\n", "30 40 translate 0.48 0.48 scale\n"},
-                    0, fourUp, 1, 1, 4, 0);
+                    0, fourUp, 1, 1, 4, 0, ppd_.ppd);
   EXPECT_EQ(r.kept,
             "0 0 translate 0.5 0.5 scale\n"  // no save before it: kept
             "userdict/ESPsave save put\n"
@@ -210,16 +226,16 @@ TEST_F(CgpdftopsOnePass, LeftAloneUnlessTurnedNup) {
   const std::vector<std::string> lines = {"userdict/ESPsave save put\n",
                                           "10 20 translate 0.48 0.48 scale\n"};
   const std::string all = lines[0] + lines[1];
-  EXPECT_EQ(Cgpdftops(lines, 0, "", 0, 1, 4, 0).kept, all);  // no rotate
-  EXPECT_EQ(Cgpdftops(lines, 0, "", 1, 0, 4, 0).kept, all);  // no N-up layout
-  EXPECT_EQ(Cgpdftops(lines, 0, "", 1, 1, 1, 0).kept, all);  // 1-up
+  EXPECT_EQ(Cgpdftops(lines, 0, "", 0, 1, 4, 0, ppd_.ppd).kept, all);  // no rotate
+  EXPECT_EQ(Cgpdftops(lines, 0, "", 1, 0, 4, 0, ppd_.ppd).kept, all);  // no N-up layout
+  EXPECT_EQ(Cgpdftops(lines, 0, "", 1, 1, 1, 0, ppd_.ppd).kept, all);  // 1-up
 }
 
 TEST_F(CgpdftopsOnePass, ZeroFacesDropsThePlacementWithoutDividing) {
   HandledLines r = Cgpdftops({"userdict/ESPsave save put\n", "10 20 translate 0.48 0.48 scale\n"}, 0,
                     "com.apple.print.PrintSettings.PMLayoutRows..n.=0 "
                     "com.apple.print.PrintSettings.PMLayoutColumns..n.=2",
-                    1, 1, 0, 0);
+                    1, 1, 0, 0, ppd_.ppd);
   EXPECT_EQ(r.kept, "userdict/ESPsave save put\n");
 }
 

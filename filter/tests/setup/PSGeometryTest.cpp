@@ -6,7 +6,7 @@
 #include <cmath>
 #include <string>
 
-#include "job/FilterGlobals.h"
+#include "job/JobRecord.h"
 #include "FilterRunner.h"
 #include "setup/PSGeometry.h"
 #include "SetupTestSupport.h"
@@ -30,8 +30,8 @@ class PaperGeometry : public ::testing::Test {
 TEST_F(PaperGeometry, MarkedSizeAndImageableAreaAreTruncatedToWholePoints) {
   open(MinimalPpd("", "A4"));
   PaperPair size{0, 0}, margin{0, 0};
-  vGetPaperSize(opts_.num, opts_.options, &size);
-  vGetPaperMargin(opts_.num, opts_.options, &margin);
+  vGetPaperSize(ppd_.ppd, opts_.num, opts_.options, &size);
+  vGetPaperMargin(ppd_.ppd, opts_.num, opts_.options, &margin);
   EXPECT_EQ(size.a, 595);  // 595.28
   EXPECT_EQ(size.b, 841);  // 841.89
   EXPECT_EQ(margin.a, 12);  // 12.5
@@ -41,13 +41,13 @@ TEST_F(PaperGeometry, MarkedSizeAndImageableAreaAreTruncatedToWholePoints) {
 TEST_F(PaperGeometry, JobOptionSelectsTheMarkedSize) {
   open(MinimalPpd("", "Letter"), "PageSize=A4");
   PaperPair size{0, 0};
-  vGetPaperSize(opts_.num, opts_.options, &size);
+  vGetPaperSize(ppd_.ppd, opts_.num, opts_.options, &size);
   EXPECT_EQ(size.a, 595);
   EXPECT_EQ(size.b, 841);
 
   ppd_.close();
   open(MinimalPpd("", "A4"), "PageSize=Letter");
-  vGetPaperSize(opts_.num, opts_.options, &size);
+  vGetPaperSize(ppd_.ppd, opts_.num, opts_.options, &size);
   EXPECT_EQ(size.a, 612);
   EXPECT_EQ(size.b, 792);
 }
@@ -59,7 +59,7 @@ TEST_F(PaperGeometry, MarginsAreTheLeftAndBottomOfTheImageableArea) {
   ppd.replace(ppd.find(from), from.size(), "*ImageableArea A4/A4: \"10.9 20.99 550 800\"");
   open(ppd);
   PaperPair margin{0, 0};
-  vGetPaperMargin(opts_.num, opts_.options, &margin);
+  vGetPaperMargin(ppd_.ppd, opts_.num, opts_.options, &margin);
   EXPECT_EQ(margin.a, 10);
   EXPECT_EQ(margin.b, 20);
 }
@@ -67,24 +67,24 @@ TEST_F(PaperGeometry, MarginsAreTheLeftAndBottomOfTheImageableArea) {
 TEST_F(PaperGeometry, NoMarkedSizeKeepsTheCallersPairAndGivesDefaultMargins) {
   open(MinimalPpd("", "Letter"), "", /*mark=*/false);
   PaperPair size{0, 0}, margin{-1, -1};
-  vGetPaperSize(opts_.num, opts_.options, &size);
+  vGetPaperSize(ppd_.ppd, opts_.num, opts_.options, &size);
   EXPECT_EQ(size.a, 0);
   EXPECT_EQ(size.b, 0);
   size = PaperPair{7, 9};
-  vGetPaperSize(opts_.num, opts_.options, &size);
+  vGetPaperSize(ppd_.ppd, opts_.num, opts_.options, &size);
   EXPECT_EQ(size.a, 7);
   EXPECT_EQ(size.b, 9);
-  vGetPaperMargin(opts_.num, opts_.options, &margin);
+  vGetPaperMargin(ppd_.ppd, opts_.num, opts_.options, &margin);
   EXPECT_EQ(margin.a, 12);
   EXPECT_EQ(margin.b, 12);
 
   // No PPD at all behaves the same.
   ppd_.close();
-  vGetPaperSize(opts_.num, opts_.options, &size);
+  vGetPaperSize(ppd_.ppd, opts_.num, opts_.options, &size);
   EXPECT_EQ(size.a, 7);
   EXPECT_EQ(size.b, 9);
   margin = PaperPair{0, 0};
-  vGetPaperMargin(opts_.num, opts_.options, &margin);
+  vGetPaperMargin(ppd_.ppd, opts_.num, opts_.options, &margin);
   EXPECT_EQ(margin.a, 12);
   EXPECT_EQ(margin.b, 12);
 }
@@ -100,8 +100,8 @@ TEST_F(PaperGeometry, AbsurdPpdDimensionsAreClampedNotOverflowed) {
   }
   open(ppd);
   PaperPair size{0, 0}, margin{0, 0};
-  vGetPaperSize(opts_.num, opts_.options, &size);
-  vGetPaperMargin(opts_.num, opts_.options, &margin);
+  vGetPaperSize(ppd_.ppd, opts_.num, opts_.options, &size);
+  vGetPaperMargin(ppd_.ppd, opts_.num, opts_.options, &margin);
   EXPECT_EQ(size.a, INT32_MAX);
   EXPECT_EQ(size.b, INT32_MIN);
   EXPECT_EQ(margin.a, INT32_MIN);
@@ -128,8 +128,8 @@ TEST_F(PaperGeometry, CustomMediaTakesItsSizeAndThePpdsCustomMargins) {
   // The PPD also marks A4 (margins 12.5): the custom branch wins for both.
   open(MinimalPpd("*HWMargins: 18.9 20.7 18 36\n", "A4"), "media=Custom.200.7x300.2mm");
   PaperPair size{0, 0}, margin{0, 0};
-  vGetPaperSize(opts_.num, opts_.options, &size);
-  vGetPaperMargin(opts_.num, opts_.options, &margin);
+  vGetPaperSize(ppd_.ppd, opts_.num, opts_.options, &size);
+  vGetPaperMargin(ppd_.ppd, opts_.num, opts_.options, &margin);
   EXPECT_EQ(size.a, 200);
   EXPECT_EQ(size.b, 300);
   EXPECT_EQ(margin.a, 18);
@@ -138,8 +138,8 @@ TEST_F(PaperGeometry, CustomMediaTakesItsSizeAndThePpdsCustomMargins) {
   // Without custom margins in the PPD they are zero.
   ppd_.close();
   open(MinimalPpd("", "A4"), "media=Custom.595.28x841.89");
-  vGetPaperSize(opts_.num, opts_.options, &size);
-  vGetPaperMargin(opts_.num, opts_.options, &margin);
+  vGetPaperSize(ppd_.ppd, opts_.num, opts_.options, &size);
+  vGetPaperMargin(ppd_.ppd, opts_.num, opts_.options, &margin);
   EXPECT_EQ(size.a, 595);
   EXPECT_EQ(size.b, 841);
   EXPECT_EQ(margin.a, 0);
@@ -148,8 +148,8 @@ TEST_F(PaperGeometry, CustomMediaTakesItsSizeAndThePpdsCustomMargins) {
   // A media value naming a regular size is not custom.
   ppd_.close();
   open(MinimalPpd("*HWMargins: 18 20 18 36\n", "Letter"), "media=A4");
-  vGetPaperSize(opts_.num, opts_.options, &size);
-  vGetPaperMargin(opts_.num, opts_.options, &margin);
+  vGetPaperSize(ppd_.ppd, opts_.num, opts_.options, &size);
+  vGetPaperMargin(ppd_.ppd, opts_.num, opts_.options, &margin);
   EXPECT_EQ(size.a, 595);
   EXPECT_EQ(margin.a, 12);
 }

@@ -12,7 +12,7 @@
 #include <functional>
 #include <string>
 
-#include "job/FilterGlobals.h"
+#include "job/JobRecord.h"
 #include "FilterRunner.h"
 #include "output/SpoolUtil.h"
 
@@ -36,7 +36,14 @@ struct JobOptions {
   }
 };
 
-// The job's PPD in gPpdFileT, closed and cleared at the end of the test.
+// The job record of the options (and of the PPD, when given), as main makes it.
+inline JobRecord RecordOf(const JobOptions &opts, ppd_file_t *ppd = nullptr) {
+  JobRecord job;
+  vReadJobRecord(&job, nullptr, opts.num, opts.options, ppd, nullptr);
+  return job;
+}
+
+// The job's PPD, closed at the end of the test.
 struct JobPpd {
   JobPpd() = default;
   JobPpd(const JobPpd &) = delete;
@@ -46,18 +53,19 @@ struct JobPpd {
             bool mark = true) {
     close();
     std::string path = job.writeFile("geometry.ppd", text);
-    gPpdFileT = ppdOpenFile(path.c_str());
-    if (!gPpdFileT) return false;
+    ppd = ppdOpenFile(path.c_str());
+    if (!ppd) return false;
     if (mark) {
-      ppdMarkDefaults(gPpdFileT);
-      cupsMarkOptions(gPpdFileT, opts.num, opts.options);
+      ppdMarkDefaults(ppd);
+      cupsMarkOptions(ppd, opts.num, opts.options);
     }
     return true;
   }
   void close() {
-    if (gPpdFileT) ppdClose(gPpdFileT);
-    gPpdFileT = nullptr;
+    if (ppd) ppdClose(ppd);
+    ppd = nullptr;
   }
+  ppd_file_t *ppd = nullptr;
 };
 
 // What one call of a writer produced on each destination.

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "job/FilterGlobals.h"
+#include "job/JobRecord.h"
 #include "FilterRunner.h"
 #include "linepass/PS_DSC.h"
 #include "SetupTestSupport.h"
@@ -30,7 +30,8 @@ std::string Nup(int rows, int columns) {
 
 Written Orientation(const std::string &optionText) {
   JobOptions opts(optionText);
-  return CaptureWrites([&] { WritePS_PclOrientation(opts.num, opts.options); });
+  const JobRecord job = RecordOf(opts);
+  return CaptureWrites([&] { WritePS_PclOrientation(job); });
 }
 
 TEST(PclOrientation, LandscapeAndSidewaysNupCancelOut) {
@@ -54,12 +55,11 @@ TEST(PclOrientation, GoesToTheSpoolFileWhenTheJobSpools) {
 
 class PageTurn : public ::testing::Test {
  protected:
-  void TearDown() override { gFilterType = kFilterUnknown; }
   Written turn(int creator, const std::string &optionText) {
-    gFilterType = creator;
     JobOptions opts(optionText);
-    return CaptureWrites(
-        [&] { WritePSOperator_After_BeginPageSetup(opts.num, opts.options, stdout); });
+    JobRecord job = RecordOf(opts);
+    job.filterType = creator;
+    return CaptureWrites([&] { WritePSOperator_After_BeginPageSetup(job, stdout); });
   }
 };
 
@@ -94,7 +94,6 @@ TEST_F(PageTurn, SidewaysOrientationsSwapWidthAndHeight) {
 // The turned N-up placement, with the sheet from a PPD written here.
 class TurnedPlacement : public ::testing::Test {
  protected:
-  void TearDown() override { gPageCount = 0; }
   // A PPD whose default size is width x height with the given margins.
   void paper(const std::string &width, const std::string &height, const std::string &margin) {
     std::string ppd = MinimalPpd("", "A4");
@@ -109,10 +108,10 @@ class TurnedPlacement : public ::testing::Test {
     ASSERT_TRUE(ppd_.open(job_, ppd, none));
   }
   std::string place(int pageCount, const std::string &optionText, const char *line) {
-    gPageCount = pageCount;
     JobOptions opts(optionText);
-    Written w = CaptureWrites(
-        [&] { WritePS_Nup_Rotate180_with_cgpdftops(line, opts.num, opts.options, stdout); });
+    JobRecord job = RecordOf(opts, ppd_.ppd);
+    job.pageCount = pageCount;
+    Written w = CaptureWrites([&] { WritePS_Nup_Rotate180_with_cgpdftops(line, job, stdout); });
     EXPECT_EQ(w.spool, "");
     return w.out;
   }
