@@ -132,9 +132,12 @@ control libjpegcodec1 shlibs | grep -q '^libjpegcodec 1 libjpegcodec1' ||
 
 # The filter was built to look where the package puts things.
 filter=$out/pkg-printer-driver-vantora/usr/lib/cups/filter/psToVTOrbPS
-strings "$filter" | grep -qx '/etc/vantora/{model}/FilterCustomize.plist' ||
+# The strings go to a file first: grep -q stops reading at its match, and
+# strings, cut off, would fail the pipeline.
+strings "$filter" >"$out/filter.strings"
+grep -qx '/etc/vantora/{model}/FilterCustomize.plist' "$out/filter.strings" ||
   fail "the filter does not read the customisation file under /etc/vantora"
-strings "$filter" | grep -qx '/usr/libexec/printer-driver-vantora/Q610Helper' ||
+grep -qx '/usr/libexec/printer-driver-vantora/Q610Helper' "$out/filter.strings" ||
   fail "the filter does not start the packaged Q610Helper"
 grep -qx 'ExecStart=/usr/libexec/vantora-orb-service/MacOrbServiceXPC' \
   "$out/pkg-vantora-orb-service/usr/lib/systemd/user/MacOrbServiceXPC.service" ||
