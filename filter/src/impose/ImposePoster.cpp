@@ -14,6 +14,7 @@
 #include "impose/ImposeBooklet.h"
 #include "impose/ImposeNup.h"
 #include "impose/ImposeShowpage.h"
+#include "impose/PageMedia.h"
 #include "impose/UnpagedDocument.h"
 #include "jobticket/JobTicketAccess.h"
 #include "setup/PSGeometry.h"
@@ -281,12 +282,20 @@ void vPrintPosterPage(int pageCount, FILE *in, FILE *out, const JobRecord &job,
   // pdftopdf and pstops have turned it onto the upright sheet already
   // (pstops's box still says how the document lay), so it is tiled
   // upright; turned once more, part of it never printed.
+  // The page's media size, where the document states it, tells how it lies;
+  // the bounding box (which may be the ink's) only when it states none.
+  PageMedia media;
+  if (bDocumentNeedsImposedProcs(job.filterType) && hasBody)
+    media = sFindPageMedia(in, offsets, pageIndex, pageCount);
   int lie = -1;
   if (!job.macOrientationGiven && hasBody) {
-    lie = PageLie(in, offsets, pageIndex, pageCount);
+    lie = media.found() ? media.width > media.height
+                        : PageLie(in, offsets, pageIndex, pageCount);
     if (lie >= 0 && job.orientationRequested) lie = 0;
   }
   const bool landscape = lie < 0 ? IsLandscape(orientation) : lie == 1;
+  const double cellW = landscape ? H : W;
+  const double cellH = landscape ? W : H;
 
   char label[kDscLineSize];
   std::memset(label, 0, sizeof label);
@@ -295,7 +304,8 @@ void vPrintPosterPage(int pageCount, FILE *in, FILE *out, const JobRecord &job,
   ++*callCount;
 
   std::fputs("userdict/ESPsave save put\n", out);
-  if (bDocumentNeedsImposedProcs(job.filterType)) vWriteCellGuard(out, true);
+  if (bDocumentNeedsImposedProcs(job.filterType))
+    vWriteCellGuard(out, true, media.setsSize && media.differsFrom(cellW, cellH));
   std::fprintf(out, "%.1f %.1f translate\n", 12.0, 12.0);
   float tx = 0.0f, ty = 0.0f, sx = 1.0f, sy = 1.0f;
   if (wholePage) {
@@ -317,6 +327,7 @@ void vPrintPosterPage(int pageCount, FILE *in, FILE *out, const JobRecord &job,
                static_cast<double>(ty), static_cast<double>(sx), static_cast<double>(sy));
   std::fprintf(out, "0 0 %.1f %.1f ESPrc\n", static_cast<double>(landscape ? H : W),
                static_cast<double>(landscape ? W : H));
+  bWritePageFit(out, media, cellW, cellH);
 
   if (hasBody) {
     vWritePageBody(pageIndex, offsets, in, out);
