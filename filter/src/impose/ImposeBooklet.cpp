@@ -284,7 +284,7 @@ void vRearrange2upWithBookletEveryCirculation(const JobRecord &job, int totalCel
       PageMedia media;
       if (bDocumentNeedsImposedProcs(job.filterType) && index >= 0 && index < pageCount)
         media = sFindPageMedia(in, offsets, index, pageCount);
-      if (!cellPlaced && !(media.setsSize && media.differsFrom(cellW, cellH))) media = PageMedia{};
+      if (!cellPlaced && !media.setsSize) media = PageMedia{};
       std::memset(label, 0, sizeof label);
       if (index >= 0 && index < pageCount) vSeekPage(index, in, offsets, label);
 
@@ -305,7 +305,7 @@ void vRearrange2upWithBookletEveryCirculation(const JobRecord &job, int totalCel
 
       std::fputs("userdict/ESPsave save put\n", out);
       if (bDocumentNeedsImposedProcs(job.filterType))
-        vWriteCellGuard(out, cellPlaced, media.setsSize && media.differsFrom(cellW, cellH));
+        vWriteCellGuard(out, cellPlaced, media.setsSize);
       if (cell->flags & kPageInfoTransform) {
         std::fprintf(out, "%.1f %.1f translate\n", 12.0, 12.0);
         if (!landscape)

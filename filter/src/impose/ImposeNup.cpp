@@ -415,7 +415,7 @@ void vPrintLogicalPage(PageInfo *cell, int firstCell, int /*totalCells*/, int n,
   const double cellH = landscape ? W : H;
   PageMedia media;
   if (ownProcs && hasPage) media = sFindPageMedia(in, offsets, index, pageCount);
-  if (!placed && !(media.setsSize && media.differsFrom(cellW, cellH))) media = PageMedia{};
+  if (!placed && !media.setsSize) media = PageMedia{};
 
   char label[kDscLineSize];
   memset(label, 0, sizeof label);
@@ -424,7 +424,7 @@ void vPrintLogicalPage(PageInfo *cell, int firstCell, int /*totalCells*/, int n,
   vWritePageComment(label, ordinal, out);
   fputs("userdict/ESPsave save put\n", out);
 
-  if (ownProcs) vWriteCellGuard(out, placed, media.setsSize && media.differsFrom(cellW, cellH));
+  if (ownProcs) vWriteCellGuard(out, placed, media.setsSize);
   if (!placed) {
     if (n == 1 && landscape) fprintf(out, "%.1f %.1f translate %d rotate\n", 0.0, H - 24.0f, -90);
     bWritePageFit(out, media, cellW, cellH);

@@ -305,7 +305,7 @@ void vPrintPosterPage(int pageCount, FILE *in, FILE *out, const JobRecord &job,
 
   std::fputs("userdict/ESPsave save put\n", out);
   if (bDocumentNeedsImposedProcs(job.filterType))
-    vWriteCellGuard(out, true, media.setsSize && media.differsFrom(cellW, cellH));
+    vWriteCellGuard(out, true, media.setsSize);
   std::fprintf(out, "%.1f %.1f translate\n", 12.0, 12.0);
   float tx = 0.0f, ty = 0.0f, sx = 1.0f, sy = 1.0f;
   if (wholePage) {

@@ -267,6 +267,72 @@ TEST_F(NupRendering, TwoPagesToASideFitTheSheetWithoutOverlapping) {
   }
 }
 
+// Pages that set a size of their own in their page setup, as CUPS's pstops
+// passes PostScript on: page i sets its size and fills it with grey i / 10.
+std::string SizedDocument(const std::vector<std::pair<int, int>> &sizes) {
+  std::string doc = "%!PS-Adobe-3.0\n%%Pages: " + std::to_string(sizes.size()) +
+                    "\n%%EndComments\n%%BeginProlog\n%%EndProlog\n%%BeginSetup\n%%EndSetup\n";
+  for (size_t i = 1; i <= sizes.size(); ++i) {
+    const std::string w = std::to_string(sizes[i - 1].first), h = std::to_string(sizes[i - 1].second);
+    doc += "%%Page: " + std::to_string(i) + " " + std::to_string(i) + "\n%%BeginPageSetup\n<< /PageSize [" +
+           w + " " + h + "] >> setpagedevice\n%%EndPageSetup\n0." + std::to_string(i) +
+           " setgray 0 0 " + w + " " + h + " rectfill showpage\n";
+  }
+  return doc + "%%Trailer\n%%EOF\n";
+}
+
+// Each page shows whole in its cell, scaled from its own size (turned when
+// it lies the other way than the cell), none overlapping another. Drawn at
+// the sheet's size, a wider page lost its right part; a page of another
+// size on a cover of its own came out blank (the cell's restore, going back
+// to the sheet's size, erased it).
+TEST_F(NupRendering, PagesOfTheirOwnSizeShowWholeInTheirCells) {
+  const std::vector<std::pair<int, int>> sizes = {{612, 792}, {792, 612}, {595, 842}, {842, 595}};
+  const std::string rows = "com.apple.print.PrintSettings.PMLayoutRows..n.=";
+  const std::string columns = " com.apple.print.PrintSettings.PMLayoutColumns..n.=";
+  const std::string blankBack = " BackCoverPage=True BackCoverOption=BlankPrinter";
+  const struct {
+    std::string options;
+    std::vector<std::vector<int>> sides;
+    double cellLong, cellShort;  // a Letter page's cell on the sheet
+  } layouts[] = {
+      {rows + "2" + columns + "2" + blankBack, {{1, 2, 3, 4}, {}}, 380.16, 293.76},
+      {rows + "1" + columns + "2" + blankBack, {{1, 2}, {3, 4}, {}}, 501.3, 387.4},
+      {"VTDuplex=BookletL", {{4, 1}, {2, 3}}, 501.3, 387.4},
+      {"FrontCoverPage=True FrontCoverOption=PrintedDouble FrontCoverTray=Tray1 "
+       "BackCoverPage=True BackCoverOption=PrintedSingle BackCoverTray=Tray1",
+       {{1}, {2}, {3}, {4}}, 792, 612},
+  };
+  const double slack = 2 * 72.0 / kDpi;
+  for (const auto &layout : layouts) {
+    SCOPED_TRACE(layout.options);
+    FilterJob job;
+    job.usePpd();
+    const FilterResult r = job.print(SizedDocument(sizes), layout.options);
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string log;
+    const std::vector<Image> sheets = Render(job, r.out, &log, "letter");
+    ASSERT_EQ(sheets.size(), layout.sides.size()) << log;
+    for (size_t s = 0; s < sheets.size(); ++s) {
+      std::vector<Extent> shown;
+      for (int page : layout.sides[s]) {
+        SCOPED_TRACE("side " + std::to_string(s + 1) + ", page " + std::to_string(page));
+        const Extent e = ExtentOf(sheets[s], page);
+        const double pageLong = std::max(sizes[page - 1].first, sizes[page - 1].second);
+        const double pageShort = std::min(sizes[page - 1].first, sizes[page - 1].second);
+        const double scale = std::min(layout.cellLong / pageLong, layout.cellShort / pageShort);
+        const double across = e.right - e.left, up = e.top - e.bottom;
+        EXPECT_NEAR(std::max(across, up), scale * pageLong, slack);
+        EXPECT_NEAR(std::min(across, up), scale * pageShort, slack);
+        for (const Extent &other : shown)
+          EXPECT_TRUE(e.left >= other.right - slack || other.left >= e.right - slack ||
+                      e.bottom >= other.top - slack || other.bottom >= e.top - slack);
+        shown.push_back(e);
+      }
+    }
+  }
+}
+
 // The "%%Pages:" counts of the output: the header's and the trailer's, -1
 // for one that is missing or not a number.
 std::pair<int, int> AnnouncedPages(const std::string &out) {
