@@ -98,7 +98,7 @@ int bCheckImposedStream(FILE *out, const char *what) {
 
 // First phase: spool file A in booklet order, with blanks and covers, as a
 // complete DSC document in spool file B.
-void vConvertBooklet1stPhase(const JobRecord &job) {
+void vConvertBooklet1stPhase(JobRecord &job) {
   gBookletPrintedWhole = false;
   int hint = job.beginPages;
   int kind = job.bookletKind;
@@ -127,7 +127,7 @@ void vConvertBooklet1stPhase(const JobRecord &job) {
   // A document whose pages cannot be told apart is paged by Ghostscript
   // first; one that stays so prints whole.
   std::string why;
-  bPageUnpagedDocument(in, &index, hint, cpSpoolFileAwithPID, job, &why);
+  bPageUnpagedDocument(in, &index, hint, cpSpoolFileAwithPID, job, &why, &job);
   if (bPrintedWholeWithoutPages(&index, in, stdout, "booklet", why.c_str())) {
     gBookletPrintedWhole = true;
     vFreePageIndex(&index);

@@ -561,7 +561,10 @@ void vRearrangeNupWithoutBookletEveryCirculation(const JobRecord &job, FILE *out
   }
 }
 
-void vRearrangeNupWithoutBooklet(PageInfo *cellList, FILE *in, FILE *out, const JobRecord &job) {
+void vRearrangeNupWithoutBooklet(PageInfo *cellList, FILE *in, FILE *out, const JobRecord &jobIn) {
+  // What is learnt of the document below (a Ghostscript rewrite) goes into
+  // the imposition's own copy of the record.
+  JobRecord job = jobIn;
   const int hint = job.beginPages;
   const int N = iCellsPerSheet(job);
   const int backCover = job.backCover;
@@ -572,7 +575,7 @@ void vRearrangeNupWithoutBooklet(PageInfo *cellList, FILE *in, FILE *out, const 
   // A document whose pages cannot be told apart is paged by Ghostscript
   // first; one that stays so prints whole.
   std::string why;
-  bPageUnpagedDocument(in, &index, hint, cpSpoolFileAwithPID, job, &why);
+  bPageUnpagedDocument(in, &index, hint, cpSpoolFileAwithPID, job, &why, &job);
   if (bPrintedWholeWithoutPages(&index, in, out, "N-up, cover and interleave", why.c_str())) {
     vFreePageIndex(&index);
     return;

@@ -110,7 +110,10 @@ int iPosterTilesPerPage(int posterKind) {
   }
 }
 
-void vConvertPoster(const JobRecord &job) {
+void vConvertPoster(const JobRecord &jobIn) {
+  // What is learnt of the document below (a Ghostscript rewrite) goes into
+  // the imposition's own copy of the record.
+  JobRecord job = jobIn;
   const int hint = job.beginPages;
   const int back = job.backCover;
   const int border = job.borderType;
@@ -143,7 +146,7 @@ void vConvertPoster(const JobRecord &job) {
   // A document whose pages cannot be told apart is paged by Ghostscript
   // first; one that stays so prints whole.
   std::string why;
-  bPageUnpagedDocument(in, &index, hint, cpSpoolFileAwithPID, job, &why);
+  bPageUnpagedDocument(in, &index, hint, cpSpoolFileAwithPID, job, &why, &job);
   if (bPrintedWholeWithoutPages(&index, in, out, "poster", why.c_str())) {
     vFreePageIndex(&index);
     std::fclose(in);

@@ -428,8 +428,16 @@ TEST_F(NupRendering, DocumentsWithoutPageCommentsArePagedAndImposed) {
   std::string withSetup = GreyDocument(3);
   for (size_t at; (at = withSetup.find("%%Page: ")) != std::string::npos;)
     withSetup.erase(at, withSetup.find('\n', at) + 1 - at);
+  // Naming a converter whose paged documents are imposed by rules of their
+  // own does not keep it from being paged.
+  auto naming = [&data](const char *creator) {
+    std::string doc = ReadFile(data + "three-grey-pages.ps");
+    return doc.insert(doc.find('\n') + 1, std::string("%%Creator: ") + creator + "\n");
+  };
   const std::pair<const char *, std::string> documents[] = {
       {"three-grey-pages.ps", ReadFile(data + "three-grey-pages.ps")},
+      {"named cgpdftops", naming("cgpdftops")},
+      {"named pictwpstops", naming("pictwpstops")},
       {"three-grey-pages-pstops.ps", ReadFile(data + "three-grey-pages-pstops.ps")},
       {"three-grey-pages-pstops-nup2.ps", ReadFile(data + "three-grey-pages-pstops-nup2.ps")},
       {"with a setup", withSetup}};
@@ -483,6 +491,34 @@ TEST_F(NupRendering, DocumentsWithoutPageCommentsArePagedAndImposed) {
       }
     }
   }
+}
+
+// CUPS's pstops makes the copies of such a document itself when the job
+// collates them, wrapping it whole once per copy:
+//   PPD=packaging/ppd/Q610.ppd /usr/lib/cups/filter/pstops 1 u three 2
+//     Collate=True three-grey-pages.ps > three-grey-pages-pstops-copies2.ps
+// Ghostscript pages every copy: pages 1 to 3 twice, a printed cover
+// carrying the first, then two to a side.
+TEST_F(NupRendering, CopiesPstopsWrappedArePagedEach) {
+  const FilterResult r = job_.print(
+      ReadFile(VT_SOURCE_DIR "/filter/tests/impose/data/three-grey-pages-pstops-copies2.ps"),
+      "com.apple.print.PrintSettings.PMLayoutRows..n.=1 "
+      "com.apple.print.PrintSettings.PMLayoutColumns..n.=2 FrontCoverPage=True "
+      "FrontCoverOption=PrintedSingle FrontCoverTray=Tray1");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err.find("WARNING"), std::string::npos) << r.err;
+  std::string log;
+  const std::vector<Image> sheets = Render(job_, r.out, &log, "letter");
+  ASSERT_EQ(sheets.size(), 4u) << log;
+  const std::vector<std::vector<int>> sides = {{1}, {2, 3}, {1, 2}, {3}};
+  for (size_t side = 0; side < sides.size(); ++side)
+    for (int page = 1; page <= 3; ++page) {
+      const bool shown =
+          std::find(sides[side].begin(), sides[side].end(), page) != sides[side].end();
+      EXPECT_EQ(ExtentOf(sheets[side], page).area() > 0, shown)
+          << "side " << side + 1 << ", page " << page;
+    }
+  EXPECT_NEAR(ExtentOf(sheets[0], 1).area(), 612.0 * 792.0, 612.0 * 792.0 * 0.03);
 }
 
 // When Ghostscript is missing or fails, such a document prints as it came,
