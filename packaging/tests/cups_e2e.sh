@@ -478,6 +478,7 @@ number-up4-double-blank|a4.pdf|number-up=4 ${fcover[*]} FrontCoverOption=Printed
 number-up4-interleave|land.pdf|number-up=4 OHPInterleave=True OHPInterOption=BlankPrinter|1 2 3 4/-/5 6/-
 rot2up|letter.pdf|Rotate180=True number-up=2 $rows=1 $columns=2|1 2/3 4/5 6
 nocomments|nocomments.ps|VTDuplex=BookletL|1/2
+nocomments-copies|nocomments.ps|$rows=1 $columns=2 ${bcover[*]} BackCoverOption=BlankPrinter copies=2 Collate=True|1 2/1 2/-
 booklet-L-ps-mixed|mixed-dsc.ps|VTDuplex=BookletL|1/2/6 3/4 5
 booklet-R-ps-sized|land-dsc.ps|VTDuplex=BookletR|5 4/3 6/2/1
 booklet-D-ps-sized-land|land-dsc.ps|VTDuplex=BookletD orientation-requested=5|1/2/6 3/4 5
