@@ -542,6 +542,12 @@ TEST_F(NupRendering, DocumentsWithoutPageCommentsPrintWholeWithoutGhostscript) {
     EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
     EXPECT_NE(r.out.find(doc), std::string::npos);
     EXPECT_TRUE(job.spoolFiles().empty());
+    // CUPS's page log counts the sides it prints, from its showpage calls.
+    size_t reports = 0;
+    for (size_t at = r.err.find("PAGE: "); at != std::string::npos; at = r.err.find("PAGE: ", at + 1))
+      ++reports;
+    EXPECT_EQ(reports, 3u) << r.err;
+    EXPECT_NE(r.err.find("ATTR: job-impressions-completed=3\n"), std::string::npos);
     std::string log;
     const std::vector<Image> sheets = Render(job, r.out, &log, "letter");
     ASSERT_EQ(sheets.size(), 3u) << log;
