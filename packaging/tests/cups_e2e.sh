@@ -482,6 +482,8 @@ nocomments-copies|nocomments.ps|$rows=1 $columns=2 ${bcover[*]} BackCoverOption=
 booklet-L-ps-mixed|mixed-dsc.ps|VTDuplex=BookletL|1/2/6 3/4 5
 booklet-R-ps-sized|land-dsc.ps|VTDuplex=BookletR|5 4/3 6/2/1
 booklet-D-ps-sized-land|land-dsc.ps|VTDuplex=BookletD orientation-requested=5|1/2/6 3/4 5
+booklet-U-ps-mixed-land|mixed-dsc.ps|VTDuplex=BookletU orientation-requested=4|5 4/3 6/2/1
+nup2-ps-mixed-rev|mixed-dsc.ps|$rows=1 $columns=2 ${bcover[*]} BackCoverOption=PrintedSingle orientation-requested=5|1 2/3 4/5/6:full
 nup2-ps-mixed|mixed-dsc.ps|$rows=1 $columns=2 ${fcover[*]} FrontCoverOption=PrintedSingle ${bcover[*]} BackCoverOption=PrintedSingle|1:full/2 3/4 5/6:full
 nup4-ps-sized|land-dsc.ps|$rows=2 $columns=2 ${fcover[*]} FrontCoverOption=PrintedDouble ${bcover[*]} BackCoverOption=BlankPrinter|1:full/2:full/3 4 5 6/-
 cover-ps-mixed|mixed-dsc.ps|${fcover[*]} FrontCoverOption=PrintedDouble ${bcover[*]} BackCoverOption=PrintedSingle|1:full/2:full/3:full/4:full/5:full/6:full

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "impose/DscIndex.h"
 
@@ -64,9 +65,10 @@ bool PopplerPaper(const char *line, double *w, double *h) {
   return true;
 }
 
-// "x y translate a rotate" as CUPS's pstops turns a page: 1 for a quarter
-// turn (a = 90, -90 or 270), 0 for anything else.
-int QuarterTurn(const char *line) {
+// "x y translate a rotate" as CUPS's pstops turns a page: the quarter turns
+// (1 for a = 90 or -270, 3 for -90 or 270, 0 for anything else) and the
+// translation.
+int QuarterTurn(const char *line, double *tx, double *ty) {
   double v[2];
   const char *p = Numbers(line, 2, v);
   if (p == nullptr) return 0;
@@ -78,7 +80,12 @@ int QuarterTurn(const char *line) {
   p = SkipBlanks(p);
   if (std::strncmp(p, "rotate", 6) != 0) return 0;
   const long a = std::lround(angle);
-  return (a == 90 || a == -90 || a == 270 || a == -270) ? 1 : 0;
+  const int turns = (a == 90 || a == -270) ? 1 : (a == -90 || a == 270) ? 3 : 0;
+  if (turns != 0) {
+    *tx = v[0];
+    *ty = v[1];
+  }
+  return turns;
 }
 
 // The media the header's "%%DocumentMedia:" lists: name (empty for the only
@@ -140,7 +147,9 @@ PageMedia sFindPageMedia(FILE *in, const int64_t *offsets, int pageIndex, int pa
   const int64_t end = std::min(offsets[pageIndex + 1], offsets[pageIndex] + kMaxPageBytes);
   char line[kDscLineSize];
   char mediaName[kDscLineSize] = "";
-  int turns = 0;
+  int turns = 0;     // pstops's quarter turns, counterclockwise
+  int pdfTurns = 0;  // a ps2write page's odd /Rotate
+  double tx = 0, ty = 0;  // the translation of pstops's turn
   bool laidOut = false;
   double w = 0, h = 0;
   bool sets = false;
@@ -161,7 +170,7 @@ PageMedia sFindPageMedia(FILE *in, const int64_t *offsets, int pageIndex, int pa
         continue;
       }
       if (line[0] == '%') continue;
-      turns += QuarterTurn(line);
+      turns += QuarterTurn(line, &tx, &ty);
       if (BracketedAfter(line, "/PageSize", 2, v)) {
         w = v[0];
         h = v[1];
@@ -176,7 +185,8 @@ PageMedia sFindPageMedia(FILE *in, const int64_t *offsets, int pageIndex, int pa
           const char *r = std::strstr(line, "/Rotate");
           if (r != nullptr) {
             double angle = 0;
-            if (Numbers(r + 7, 1, &angle) != nullptr && std::lround(angle) % 180 != 0) ++turns;
+            // The page's own rotation: its size turns, its origin stays.
+            if (Numbers(r + 7, 1, &angle) != nullptr && std::lround(angle) % 180 != 0) ++pdfTurns;
             break;
           }
           if (std::strstr(line, ">>") != nullptr || !std::fgets(line, sizeof line, in)) break;
@@ -195,8 +205,17 @@ PageMedia sFindPageMedia(FILE *in, const int64_t *offsets, int pageIndex, int pa
     if (!sets && !DocumentMedium(in, mediaName, &w, &h)) w = h = 0;
     if (w > 0 && h > 0) {
       media.setsSize = sets;
+      // The page as it draws: its size turned by its own /Rotate.
+      if (pdfTurns % 2 == 1) std::swap(w, h);
       media.width = turns % 2 == 1 ? h : w;
       media.height = turns % 2 == 1 ? w : h;
+      // pstops's turn maps the page's (x, y) to (tx - y, ty + x) for a
+      // quarter counterclockwise, (tx + y, ty - x) for three.
+      switch (turns % 4) {
+        case 1: media.x = tx - h; media.y = ty; break;
+        case 3: media.x = tx; media.y = ty - w; break;
+        default: break;
+      }
     }
   }
   if (fseeko(in, start, SEEK_SET) != 0) media = PageMedia{};
@@ -215,6 +234,7 @@ bool bWritePageFit(FILE *out, const PageMedia &m, double cellW, double cellH) {
   std::fprintf(out, "%.2f %.2f translate %.4f %.4f scale\n", (cellW - scale * across) / 2.0,
                (cellH - scale * up) / 2.0, scale, scale);
   if (turned) std::fprintf(out, "%.2f 0 translate 90 rotate\n", m.height);
-  std::fprintf(out, "0 0 %.2f %.2f ESPrc\n", m.width, m.height);
+  if (m.x != 0 || m.y != 0) std::fprintf(out, "%.2f %.2f translate\n", -m.x, -m.y);
+  std::fprintf(out, "%.2f %.2f %.2f %.2f ESPrc\n", m.x, m.y, m.width, m.height);
   return true;
 }

@@ -16,6 +16,10 @@
 struct PageMedia {
   double width = 0;   // points, as the page lies on the sheet (after any
   double height = 0;  // quarter turn its own code makes); 0 when not stated
+  // Where that turn puts the page's lower left corner: CUPS's pstops turns
+  // a page about the queue's sheet, not about the page's own size.
+  double x = 0;
+  double y = 0;
   // The page's own code sets a page size (setpagedevice with /PageSize,
   // pdfSetupPaper, a ps2write page's /MediaBox), not only its comments.
   bool setsSize = false;

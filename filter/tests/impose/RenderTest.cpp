@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -269,12 +270,15 @@ TEST_F(NupRendering, TwoPagesToASideFitTheSheetWithoutOverlapping) {
 
 // Pages that set a size of their own in their page setup, as CUPS's pstops
 // passes PostScript on: page i sets its size and fills it with grey i / 10.
-std::string SizedDocument(const std::vector<std::pair<int, int>> &sizes) {
+// `turn` goes first in each page setup (pstops turns a page onto the sheet
+// so, for "orientation-requested" 4, before the page sets its size).
+std::string SizedDocument(const std::vector<std::pair<int, int>> &sizes,
+                          const std::string &turn = std::string()) {
   std::string doc = "%!PS-Adobe-3.0\n%%Pages: " + std::to_string(sizes.size()) +
                     "\n%%EndComments\n%%BeginProlog\n%%EndProlog\n%%BeginSetup\n%%EndSetup\n";
   for (size_t i = 1; i <= sizes.size(); ++i) {
     const std::string w = std::to_string(sizes[i - 1].first), h = std::to_string(sizes[i - 1].second);
-    doc += "%%Page: " + std::to_string(i) + " " + std::to_string(i) + "\n%%BeginPageSetup\n<< /PageSize [" +
+    doc += "%%Page: " + std::to_string(i) + " " + std::to_string(i) + "\n%%BeginPageSetup\n" + turn + "<< /PageSize [" +
            w + " " + h + "] >> setpagedevice\n%%EndPageSetup\n0." + std::to_string(i) +
            " setgray 0 0 " + w + " " + h + " rectfill showpage\n";
   }
@@ -304,11 +308,13 @@ TEST_F(NupRendering, PagesOfTheirOwnSizeShowWholeInTheirCells) {
        {{1}, {2}, {3}, {4}}, 792, 612},
   };
   const double slack = 2 * 72.0 / kDpi;
-  for (const auto &layout : layouts) {
-    SCOPED_TRACE(layout.options);
+  for (int c = 0; c < 2 * static_cast<int>(std::size(layouts)); ++c) {
+    const std::string turn = c % 2 ? "612 0 translate 90 rotate\n" : "";
+    const auto &layout = layouts[c / 2];
+    SCOPED_TRACE(turn + layout.options);
     FilterJob job;
     job.usePpd();
-    const FilterResult r = job.print(SizedDocument(sizes), layout.options);
+    const FilterResult r = job.print(SizedDocument(sizes, turn), layout.options);
     ASSERT_EQ(r.status, 0) << r.err;
     std::string log;
     const std::vector<Image> sheets = Render(job, r.out, &log, "letter");
