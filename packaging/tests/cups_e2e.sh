@@ -489,6 +489,7 @@ nup4-ps-sized|land-dsc.ps|$rows=2 $columns=2 ${fcover[*]} FrontCoverOption=Print
 cover-ps-mixed|mixed-dsc.ps|${fcover[*]} FrontCoverOption=PrintedDouble ${bcover[*]} BackCoverOption=PrintedSingle|1:full/2:full/3:full/4:full/5:full/6:full
 poster-2x2-ps-mixed|mixed-dsc.ps|Combination=2x2 page-ranges=1-4 VTBorderLine=True|poster 2 2 cut 1 2 3 4
 poster-1x2-ps-sized|land-dsc.ps|Combination=1x2 page-ranges=2|poster 1 2 nocut 2
+number-up2-mixed|mixed.pdf|number-up=2 ${fcover[*]} FrontCoverOption=BlankPrinter $poppler|-/1 2/3 4/5 6
 poster-2x2-ps-mixed-land|mixed-dsc.ps|Combination=2x2 orientation-requested=4 page-ranges=3-4|poster 2 2 nocut 3 4
 EOF
 )
