@@ -245,8 +245,10 @@ class ShowpageCounter {
            c == '/' || c == '%';
   }
   void endToken() {
-    if (braces_ == 0 && token_ == 8 && std::memcmp(text_, "showpage", 8) == 0) ++count_;
+    if (braces_ == 0 && !literal_ && token_ == 8 && std::memcmp(text_, "showpage", 8) == 0)
+      ++count_;
     token_ = 0;
+    literal_ = false;
   }
   void take(char c) {
     switch (state_) {
@@ -279,7 +281,10 @@ class ShowpageCounter {
       ++token_;
       return;
     }
+    // "/showpage" (and "//showpage") names the operator, it does not call it.
+    const bool slash = c == '/';
     endToken();
+    literal_ = slash;
     switch (c) {
       case '%': state_ = kComment; break;
       case '(': state_ = kString; parens_ = 1; break;
@@ -293,6 +298,7 @@ class ShowpageCounter {
   enum State { kCode, kComment, kString, kHex, kAngle };
   State state_ = kCode;
   bool escaped_ = false;
+  bool literal_ = false;  // the token being read follows a '/'
   int64_t parens_ = 0;
   int64_t braces_ = 0;
   char text_[8] = {};

@@ -248,8 +248,9 @@ TEST(BookletJob, DocumentWithoutPageCommentsPrintsWholeWithAWarningWithoutGhosts
   const std::vector<std::string> documents = {
       "%!PS\n" + body, MarkedDocument(0) + body,
       "%!PS-Adobe-3.0\n%%Pages: 2\n%%EndComments\n%%BeginProlog\n%%EndProlog\n" + body,
-      // Named in a procedure, a string and a comment: no sides of their own.
-      "%!PS\n/sp { showpage } def (a showpage) pop % showpage\n" + body,
+      // Named in a procedure, a string, a comment and as a name: no sides of
+      // their own.
+      "%!PS\n/sp { showpage } def (a showpage) pop % showpage\n/showpage where pop pop\n" + body,
       // Plain PostScript as CUPS's pstops wraps it: one page holding it all.
       "%!PS-Adobe-3.0\n%%Pages: 1\n%%EndComments\n%%BeginProlog\n%%EndProlog\n%%BeginSetup\n"
       "%%EndSetup\n%%Page: 1 1\n%%BeginPageSetup\n%%EndPageSetup\n%%BeginDocument: nondsc\n%!PS\n" +
