@@ -148,10 +148,9 @@ for d in letter a4 land mixed; do
 done
 # Landscape PostScript as applications write it: drawn across the page,
 # which pstops turns onto the sheet when the job asks for landscape
-# (orientation-requested=4 or 5). A page that sets a wider size of its own
-# in its code, as land-dsc.ps does, is cut to the queue's size once laid
-# out with others, by pstops's number-up as by the filter's imposition:
-# neither lets a page change the sheet's size.
+# (orientation-requested=4 or 5); without a page size of its own. The pages
+# of land-dsc.ps and mixed-dsc.ps set theirs in their code, which pstops
+# passes on: the filter's imposition scales each from its own size.
 sed '/setpagedevice/d' "$tmp/land-dsc.ps" > "$tmp/wide-dsc.ps"
 doc_sizes[wide]=${doc_sizes[land]}
 # Plain PostScript without page comments: CUPS's pstops wraps it into one
@@ -479,6 +478,19 @@ number-up4-double-blank|a4.pdf|number-up=4 ${fcover[*]} FrontCoverOption=Printed
 number-up4-interleave|land.pdf|number-up=4 OHPInterleave=True OHPInterOption=BlankPrinter|1 2 3 4/-/5 6/-
 rot2up|letter.pdf|Rotate180=True number-up=2 $rows=1 $columns=2|1 2/3 4/5 6
 nocomments|nocomments.ps|VTDuplex=BookletL|1/2
+nocomments-copies|nocomments.ps|$rows=1 $columns=2 ${bcover[*]} BackCoverOption=BlankPrinter copies=2 Collate=True|1 2/1 2/-
+booklet-L-ps-mixed|mixed-dsc.ps|VTDuplex=BookletL|1/2/6 3/4 5
+booklet-R-ps-sized|land-dsc.ps|VTDuplex=BookletR|5 4/3 6/2/1
+booklet-D-ps-sized-land|land-dsc.ps|VTDuplex=BookletD orientation-requested=5|1/2/6 3/4 5
+booklet-U-ps-mixed-land|mixed-dsc.ps|VTDuplex=BookletU orientation-requested=4|5 4/3 6/2/1
+nup2-ps-mixed-rev|mixed-dsc.ps|$rows=1 $columns=2 ${bcover[*]} BackCoverOption=PrintedSingle orientation-requested=5|1 2/3 4/5/6:full
+nup2-ps-mixed|mixed-dsc.ps|$rows=1 $columns=2 ${fcover[*]} FrontCoverOption=PrintedSingle ${bcover[*]} BackCoverOption=PrintedSingle|1:full/2 3/4 5/6:full
+nup4-ps-sized|land-dsc.ps|$rows=2 $columns=2 ${fcover[*]} FrontCoverOption=PrintedDouble ${bcover[*]} BackCoverOption=BlankPrinter|1:full/2:full/3 4 5 6/-
+cover-ps-mixed|mixed-dsc.ps|${fcover[*]} FrontCoverOption=PrintedDouble ${bcover[*]} BackCoverOption=PrintedSingle|1:full/2:full/3:full/4:full/5:full/6:full
+poster-2x2-ps-mixed|mixed-dsc.ps|Combination=2x2 page-ranges=1-4 VTBorderLine=True|poster 2 2 cut 1 2 3 4
+poster-1x2-ps-sized|land-dsc.ps|Combination=1x2 page-ranges=2|poster 1 2 nocut 2
+number-up2-mixed|mixed.pdf|number-up=2 ${fcover[*]} FrontCoverOption=BlankPrinter $poppler|-/1 2/3 4/5 6
+poster-2x2-ps-mixed-land|mixed-dsc.ps|Combination=2x2 orientation-requested=4 page-ranges=3-4|poster 2 2 nocut 3 4
 EOF
 )
 cases=$(grep -E "^(${VT_E2E_CASES:-.*})\|" <<<"$cases")

@@ -221,6 +221,103 @@ int bBuildPageIndex(FILE *in, PageIndex *index, int capacityHint) {
   return index->offsets != nullptr;
 }
 
+namespace {
+
+// Counts the "showpage" calls a PostScript text makes outside procedure
+// bodies, fed block by block: comments, strings and hex strings are skipped.
+// A document without page comments that draws its pages this way (as
+// applications and plain PostScript files do) ends one sheet side with each;
+// one that calls it from procedures of its own gives 0 here.
+class ShowpageCounter {
+ public:
+  void feed(const char *data, size_t size) {
+    for (size_t i = 0; i < size; ++i) take(data[i]);
+  }
+  int64_t count() {
+    endToken();
+    return count_;
+  }
+
+ private:
+  static bool Delimiter(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\0' || c == '(' ||
+           c == ')' || c == '<' || c == '>' || c == '[' || c == ']' || c == '{' || c == '}' ||
+           c == '/' || c == '%';
+  }
+  void endToken() {
+    if (braces_ == 0 && !literal_ && token_ == 8 && std::memcmp(text_, "showpage", 8) == 0)
+      ++count_;
+    token_ = 0;
+    literal_ = false;
+  }
+  void take(char c) {
+    switch (state_) {
+      case kComment:
+        if (c == '\n' || c == '\r') state_ = kCode;
+        return;
+      case kString:
+        if (escaped_) {
+          escaped_ = false;
+        } else if (c == '\\') {
+          escaped_ = true;
+        } else if (c == '(') {
+          ++parens_;
+        } else if (c == ')' && --parens_ == 0) {
+          state_ = kCode;
+        }
+        return;
+      case kHex:
+        if (c == '>') state_ = kCode;
+        return;
+      case kAngle:  // after '<': "<<" opens a dictionary, else a hex string
+        state_ = c == '<' ? kCode : kHex;
+        if (state_ == kHex && c == '>') state_ = kCode;
+        return;
+      case kCode:
+        break;
+    }
+    if (!Delimiter(c)) {
+      if (token_ < sizeof text_) text_[token_] = c;
+      ++token_;
+      return;
+    }
+    // "/showpage" (and "//showpage") names the operator, it does not call it.
+    const bool slash = c == '/';
+    endToken();
+    literal_ = slash;
+    switch (c) {
+      case '%': state_ = kComment; break;
+      case '(': state_ = kString; parens_ = 1; break;
+      case '<': state_ = kAngle; break;
+      case '{': ++braces_; break;
+      case '}': if (braces_ > 0) --braces_; break;
+      default: break;
+    }
+  }
+
+  enum State { kCode, kComment, kString, kHex, kAngle };
+  State state_ = kCode;
+  bool escaped_ = false;
+  bool literal_ = false;  // the token being read follows a '/'
+  int64_t parens_ = 0;
+  int64_t braces_ = 0;
+  char text_[8] = {};
+  size_t token_ = 0;
+  int64_t count_ = 0;
+};
+
+// The page count the header's "%%Pages:" line states, 0 without a number.
+int64_t StatedPages(const PageIndex *index, FILE *in) {
+  char line[kDscLineSize];
+  if (index->pagesCommentPos <= 0 || fseeko(in, index->pagesCommentPos, SEEK_SET) != 0 ||
+      std::fgets(line, sizeof line, in) == nullptr)
+    return 0;
+  long long n = 0;
+  return std::sscanf(line, "%%%%Pages: %lld", &n) == 1 && n > 0 ? n : 0;
+}
+
+}  // namespace
+
 int bPrintedWholeWithoutPages(const PageIndex *index, FILE *in, FILE *out, const char *layout,
                               const char *why) {
   if (index->count > 0 && !index->wrapsNonDsc) return 0;
@@ -240,13 +337,36 @@ int bPrintedWholeWithoutPages(const PageIndex *index, FILE *in, FILE *out, const
   }
   char block[1 << 16];
   size_t n;
+  // Counted from the start of the PostScript: the job's PJL lines in
+  // front are not PostScript.
+  ShowpageCounter showpages;
+  bool inPostScript = false;
   while ((n = fread(block, 1, sizeof block, in)) > 0) {
+    const char *from = block;
+    if (!inPostScript) {
+      from = static_cast<const char *>(memmem(block, n, "%!", 2));
+      inPostScript = from != nullptr;
+    }
+    if (from != nullptr) showpages.feed(from, n - static_cast<size_t>(from - block));
     if (fwrite(block, 1, n, out) != n) {
       vImpositionFailed("[Filter] - <FATAL> I/O error writing the imposed job\n");
       return 1;
     }
   }
-  if (ferror(in)) vImpositionFailed("[Filter] - <FATAL> I/O error reading the spooled document\n");
+  if (ferror(in)) {
+    vImpositionFailed("[Filter] - <FATAL> I/O error reading the spooled document\n");
+    return 1;
+  }
+  // CUPS learns the sheet sides printed from the "PAGE:" lines. Nothing
+  // here interprets the document; its sides are, in turn: the showpage
+  // calls it makes outside its procedures, the page count its header
+  // states, the pages CUPS's pstops wrapped it into (one per copy), one.
+  if (out == stdout) {
+    int64_t sides = showpages.count();
+    if (sides == 0 && index->count == 0) sides = StatedPages(index, in);
+    if (sides == 0) sides = index->count > 0 ? index->count : 1;
+    for (int64_t i = 0; i < sides && i < INT32_MAX; ++i) vReportPageProgress();
+  }
   return 1;
 }
 

@@ -4,11 +4,16 @@
 // job (a spool file that cannot be read, an allocation, a write error on
 // standard output) sets giJobFailed with an ERROR line; main then ends the
 // job with exit status 1.
+//
+// A document Ghostscript had to give its pages first (see UnpagedDocument.h)
+// is imposed as Ghostscript's document from then on, whatever converter it
+// named: the first booklet phase records that in the job record for the
+// second.
 #pragma once
 
 #include "job/JobRecord.h"
 
 void vConvertInsertPage2ndPhase(const JobRecord &job);
-void vConvertBooklet1stPhase(const JobRecord &job);
+void vConvertBooklet1stPhase(JobRecord &job);
 void vConvertBooklet2ndPhase(const JobRecord &job);
 void vConvertPoster(const JobRecord &job);

@@ -16,6 +16,7 @@
 #include "output/Filter_Debug.h"
 #include "impose/ImposeNup.h"
 #include "impose/ImposeShowpage.h"
+#include "impose/PageMedia.h"
 #include "impose/UnpagedDocument.h"
 #include "jobticket/JobTicketAccess.h"
 #include "setup/PSGeometry.h"
@@ -97,7 +98,7 @@ int bCheckImposedStream(FILE *out, const char *what) {
 
 // First phase: spool file A in booklet order, with blanks and covers, as a
 // complete DSC document in spool file B.
-void vConvertBooklet1stPhase(const JobRecord &job) {
+void vConvertBooklet1stPhase(JobRecord &job) {
   gBookletPrintedWhole = false;
   int hint = job.beginPages;
   int kind = job.bookletKind;
@@ -126,7 +127,7 @@ void vConvertBooklet1stPhase(const JobRecord &job) {
   // A document whose pages cannot be told apart is paged by Ghostscript
   // first; one that stays so prints whole.
   std::string why;
-  bPageUnpagedDocument(in, &index, hint, cpSpoolFileAwithPID, job, &why);
+  bPageUnpagedDocument(in, &index, hint, cpSpoolFileAwithPID, job, &why, &job);
   if (bPrintedWholeWithoutPages(&index, in, stdout, "booklet", why.c_str())) {
     gBookletPrintedWhole = true;
     vFreePageIndex(&index);
@@ -277,6 +278,13 @@ void vRearrange2upWithBookletEveryCirculation(const JobRecord &job, int totalCel
     for (PageInfo *cell = cellList; cell && cellOfSide < cellsPerSide;
          cell = cell->next, ++cellOfSide) {
       const int index = first + cell->pageNumber;
+      const bool cellPlaced = (cell->flags & kPageInfoTransform) != 0;
+      const double cellW = landscape ? H : W;
+      const double cellH = landscape ? W : H;
+      PageMedia media;
+      if (bDocumentNeedsImposedProcs(job.filterType) && index >= 0 && index < pageCount)
+        media = sFindPageMedia(in, offsets, index, pageCount);
+      if (!cellPlaced && !media.setsSize) media = PageMedia{};
       std::memset(label, 0, sizeof label);
       if (index >= 0 && index < pageCount) vSeekPage(index, in, offsets, label);
 
@@ -297,7 +305,7 @@ void vRearrange2upWithBookletEveryCirculation(const JobRecord &job, int totalCel
 
       std::fputs("userdict/ESPsave save put\n", out);
       if (bDocumentNeedsImposedProcs(job.filterType))
-        vWriteCellGuard(out, (cell->flags & kPageInfoTransform) != 0);
+        vWriteCellGuard(out, cellPlaced, media.setsSize);
       if (cell->flags & kPageInfoTransform) {
         std::fprintf(out, "%.1f %.1f translate\n", 12.0, 12.0);
         if (!landscape)
@@ -314,6 +322,7 @@ void vRearrange2upWithBookletEveryCirculation(const JobRecord &job, int totalCel
         std::fprintf(out, "0 0 %.1f %.1f ESPrc\n", static_cast<double>(landscape ? H : W),
                      static_cast<double>(landscape ? W : H));
       }
+      bWritePageFit(out, media, cellW, cellH);
       if (index >= 0 && index < pageCount) {
         vWritePageBody(index, offsets, in, out);
         ++position;

@@ -15,6 +15,7 @@
 #include "output/Filter_Debug.h"
 #include "impose/Impose.h"
 #include "impose/ImposeShowpage.h"
+#include "impose/PageMedia.h"
 #include "impose/UnpagedDocument.h"
 #include "jobticket/JobTicketAccess.h"
 #include "setup/PSGeometry.h"
@@ -403,6 +404,19 @@ void vPrintLogicalPage(PageInfo *cell, int firstCell, int /*totalCells*/, int n,
   *lastIndex = index;
   ++*callCount;
 
+  const int orientation = bOrientationAppliedUpstream(job) ? 1 : job.orient;
+  const bool landscape = bLandscape(orientation);
+  const int border = job.borderType;
+  const bool placed = (cell->flags & kPageInfoTransform) != 0 && n != 1;
+  // A page of its own size is scaled into its cell from that size; one that
+  // fills the sheet unplaced is so only when its own code changes the size.
+  const bool ownProcs = bDocumentNeedsImposedProcs(job.filterType);
+  const double cellW = landscape ? H : W;
+  const double cellH = landscape ? W : H;
+  PageMedia media;
+  if (ownProcs && hasPage) media = sFindPageMedia(in, offsets, index, pageCount);
+  if (!placed && !media.setsSize) media = PageMedia{};
+
   char label[kDscLineSize];
   memset(label, 0, sizeof label);
   if (hasPage) vSeekPage(index, in, offsets, label);
@@ -410,13 +424,10 @@ void vPrintLogicalPage(PageInfo *cell, int firstCell, int /*totalCells*/, int n,
   vWritePageComment(label, ordinal, out);
   fputs("userdict/ESPsave save put\n", out);
 
-  const int orientation = bOrientationAppliedUpstream(job) ? 1 : job.orient;
-  const bool landscape = bLandscape(orientation);
-  const int border = job.borderType;
-  const bool placed = (cell->flags & kPageInfoTransform) != 0 && n != 1;
-  if (bDocumentNeedsImposedProcs(job.filterType)) vWriteCellGuard(out, placed);
+  if (ownProcs) vWriteCellGuard(out, placed, media.setsSize);
   if (!placed) {
     if (n == 1 && landscape) fprintf(out, "%.1f %.1f translate %d rotate\n", 0.0, H - 24.0f, -90);
+    bWritePageFit(out, media, cellW, cellH);
   } else {
     fprintf(out, "%.1f %.1f translate\n", 12.0, 12.0);
     const bool sideways = n == 2 || n == 6;
@@ -431,6 +442,7 @@ void vPrintLogicalPage(PageInfo *cell, int firstCell, int /*totalCells*/, int n,
       vCreateOffsetWithNup(&tx, &ty, &scale, position, job);
     fprintf(out, "%.1f %.1f translate %.03f %.03f scale\n", tx, ty, scale, scale);
     fprintf(out, "0 0 %.1f %.1f ESPrc\n", landscape ? H : W, landscape ? W : H);
+    bWritePageFit(out, media, cellW, cellH);
   }
 
   if (hasPage) {
@@ -549,7 +561,10 @@ void vRearrangeNupWithoutBookletEveryCirculation(const JobRecord &job, FILE *out
   }
 }
 
-void vRearrangeNupWithoutBooklet(PageInfo *cellList, FILE *in, FILE *out, const JobRecord &job) {
+void vRearrangeNupWithoutBooklet(PageInfo *cellList, FILE *in, FILE *out, const JobRecord &jobIn) {
+  // What is learnt of the document below (a Ghostscript rewrite) goes into
+  // the imposition's own copy of the record.
+  JobRecord job = jobIn;
   const int hint = job.beginPages;
   const int N = iCellsPerSheet(job);
   const int backCover = job.backCover;
@@ -560,7 +575,7 @@ void vRearrangeNupWithoutBooklet(PageInfo *cellList, FILE *in, FILE *out, const 
   // A document whose pages cannot be told apart is paged by Ghostscript
   // first; one that stays so prints whole.
   std::string why;
-  bPageUnpagedDocument(in, &index, hint, cpSpoolFileAwithPID, job, &why);
+  bPageUnpagedDocument(in, &index, hint, cpSpoolFileAwithPID, job, &why, &job);
   if (bPrintedWholeWithoutPages(&index, in, out, "N-up, cover and interleave", why.c_str())) {
     vFreePageIndex(&index);
     return;

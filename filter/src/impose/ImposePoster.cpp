@@ -14,6 +14,7 @@
 #include "impose/ImposeBooklet.h"
 #include "impose/ImposeNup.h"
 #include "impose/ImposeShowpage.h"
+#include "impose/PageMedia.h"
 #include "impose/UnpagedDocument.h"
 #include "jobticket/JobTicketAccess.h"
 #include "setup/PSGeometry.h"
@@ -109,7 +110,10 @@ int iPosterTilesPerPage(int posterKind) {
   }
 }
 
-void vConvertPoster(const JobRecord &job) {
+void vConvertPoster(const JobRecord &jobIn) {
+  // What is learnt of the document below (a Ghostscript rewrite) goes into
+  // the imposition's own copy of the record.
+  JobRecord job = jobIn;
   const int hint = job.beginPages;
   const int back = job.backCover;
   const int border = job.borderType;
@@ -142,7 +146,7 @@ void vConvertPoster(const JobRecord &job) {
   // A document whose pages cannot be told apart is paged by Ghostscript
   // first; one that stays so prints whole.
   std::string why;
-  bPageUnpagedDocument(in, &index, hint, cpSpoolFileAwithPID, job, &why);
+  bPageUnpagedDocument(in, &index, hint, cpSpoolFileAwithPID, job, &why, &job);
   if (bPrintedWholeWithoutPages(&index, in, out, "poster", why.c_str())) {
     vFreePageIndex(&index);
     std::fclose(in);
@@ -281,12 +285,20 @@ void vPrintPosterPage(int pageCount, FILE *in, FILE *out, const JobRecord &job,
   // pdftopdf and pstops have turned it onto the upright sheet already
   // (pstops's box still says how the document lay), so it is tiled
   // upright; turned once more, part of it never printed.
+  // The page's media size, where the document states it, tells how it lies;
+  // the bounding box (which may be the ink's) only when it states none.
+  PageMedia media;
+  if (bDocumentNeedsImposedProcs(job.filterType) && hasBody)
+    media = sFindPageMedia(in, offsets, pageIndex, pageCount);
   int lie = -1;
   if (!job.macOrientationGiven && hasBody) {
-    lie = PageLie(in, offsets, pageIndex, pageCount);
+    lie = media.found() ? media.width > media.height
+                        : PageLie(in, offsets, pageIndex, pageCount);
     if (lie >= 0 && job.orientationRequested) lie = 0;
   }
   const bool landscape = lie < 0 ? IsLandscape(orientation) : lie == 1;
+  const double cellW = landscape ? H : W;
+  const double cellH = landscape ? W : H;
 
   char label[kDscLineSize];
   std::memset(label, 0, sizeof label);
@@ -295,7 +307,8 @@ void vPrintPosterPage(int pageCount, FILE *in, FILE *out, const JobRecord &job,
   ++*callCount;
 
   std::fputs("userdict/ESPsave save put\n", out);
-  if (bDocumentNeedsImposedProcs(job.filterType)) vWriteCellGuard(out, true);
+  if (bDocumentNeedsImposedProcs(job.filterType))
+    vWriteCellGuard(out, true, media.setsSize);
   std::fprintf(out, "%.1f %.1f translate\n", 12.0, 12.0);
   float tx = 0.0f, ty = 0.0f, sx = 1.0f, sy = 1.0f;
   if (wholePage) {
@@ -317,6 +330,7 @@ void vPrintPosterPage(int pageCount, FILE *in, FILE *out, const JobRecord &job,
                static_cast<double>(ty), static_cast<double>(sx), static_cast<double>(sy));
   std::fprintf(out, "0 0 %.1f %.1f ESPrc\n", static_cast<double>(landscape ? H : W),
                static_cast<double>(landscape ? W : H));
+  bWritePageFit(out, media, cellW, cellH);
 
   if (hasBody) {
     vWritePageBody(pageIndex, offsets, in, out);

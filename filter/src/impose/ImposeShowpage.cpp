@@ -115,7 +115,7 @@ void vWriteImposedProcsWhereMissing(FILE *out) {
         out);
 }
 
-void vWriteCellGuard(FILE *out, bool placed) {
+void vWriteCellGuard(FILE *out, bool placed, bool pageSetsSize) {
   // Pages that end their sheet with their own ESPshowpage are those of a
   // document that defines it (CUPS's pstops does, for the sheets it lays out).
   if (gUse.defines & kDefinesEspShowpage) std::fputs("userdict/ESPshowpage{}put\n", out);
@@ -123,6 +123,8 @@ void vWriteCellGuard(FILE *out, bool placed) {
   // a cell the filter placed, and inside a sheet of a document that had
   // switched it off itself (CUPS's pstops does for the pages it lays out
   // number-up; the filter switched it back on for its tray selections).
-  if ((placed || (gUse.defines & kDefinesCupsSetpagedevice)) && gUse.namesSetpagedevice)
+  // A page that sets a size of its own is scaled by its cell instead.
+  if (((placed || (gUse.defines & kDefinesCupsSetpagedevice)) && gUse.namesSetpagedevice) ||
+      pageSetsSize)
     std::fputs("userdict/setpagedevice{pop}put\n", out);
 }

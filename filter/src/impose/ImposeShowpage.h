@@ -87,5 +87,9 @@ void vWriteImposedProcsWhereMissing(FILE *out);
 // A cell that fills the sheet unplaced (1-up) keeps the page's own size,
 // unless it is a sheet pstops laid out, inside which pstops itself had
 // switched page size changes off.
+// pageSetsSize: the cell's page sets a page size itself, which the cell
+// replaces by scaling the page from that size (see PageMedia.h). It must do
+// nothing even in a cell that fills the sheet: the cell's restore, going
+// back to the sheet's page device, would erase what the page drew.
 // Nothing is written for a document that does neither.
-void vWriteCellGuard(FILE *out, bool placed);
+void vWriteCellGuard(FILE *out, bool placed, bool pageSetsSize = false);

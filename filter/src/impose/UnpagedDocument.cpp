@@ -8,10 +8,12 @@
 //    follow the document's header, prolog and setup, as below;
 //  - plain PostScript that CUPS's pstops wrapped whole into one page
 //    ("%%Page: 1 1", its page setup, then "%%BeginDocument: nondsc" up to
-//    "%%EndDocument"): Ghostscript reads only the wrapped document. The job's
-//    header, prolog and setup (with the printer setup the line pass wrote)
-//    stay; Ghostscript's prolog follows them, then its pages, each with the
-//    wrapping page's page setup, then its trailer and the job's end.
+//    "%%EndDocument"), or into one page per copy when it made the copies
+//    itself: Ghostscript reads only the wrapped documents, one after the
+//    other. The job's header, prolog and setup (with the printer setup the
+//    line pass wrote) stay; Ghostscript's prolog follows them, then its
+//    pages, each with the first wrapping page's page setup, then its trailer
+//    and the job's end.
 // Ghostscript is fed through a pipe and writes to a file next to the spool
 // file; the new document is written to another and renamed over the spool
 // file only when everything succeeded, so a failure leaves the job as it was.
@@ -29,6 +31,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "VtPaths.h"
@@ -102,6 +105,8 @@ struct Plan {
   int64_t headEnd = 0;       // the job's lines before the document: [0, headEnd)
   int64_t docStart = 0;      // what Ghostscript reads: [docStart, docEnd)
   int64_t docEnd = 0;
+  // Further pieces Ghostscript reads after it: the copies pstops wrapped.
+  std::vector<std::pair<int64_t, int64_t>> moreDocs;
   int64_t afterStart = 0;    // the wrapping page's lines after the document
   int64_t tailStart = 0;     // the job's end: [tailStart, end of file)
   std::string pageSetup;     // the wrapping page's page setup lines
@@ -140,43 +145,66 @@ bool PlanWithoutPages(FILE *in, const PageIndex &index, Plan *plan) {
 // One page that wraps a whole document as CUPS's pstops writes it: the page
 // comment, page comments and page setup, then "%%BeginDocument: nondsc"; the
 // document runs to the last "%%EndDocument" of the page (which follows the
-// document's last byte, on its own line or not).
+// document's last byte, on its own line or not). pstops wraps it again in a
+// page of its own for each copy it makes; only comments may come between
+// one such page's document and the next page.
 bool PlanPstopsWrap(FILE *in, const PageIndex &index, Plan *plan, std::string *why) {
-  *why = "its one page does not wrap a document the way CUPS's pstops does";
+  *why = "its pages do not wrap a document the way CUPS's pstops does";
   Lines lines(in);
-  if (!lines.seek(index.offsets[0]) || !lines.next() || !lines.is("%%Page:")) return false;
-  bool inPageSetup = false;
-  for (;;) {
-    if (!lines.next() || lines.start() >= index.offsets[1]) return false;
-    if (inPageSetup) {
-      if (lines.is("%%EndPageSetup"))
-        inPageSetup = false;
-      else
-        plan->pageSetup.append(lines.text(), lines.length());
-      continue;
+  for (int page = 0; page < index.count; ++page) {
+    const int64_t pageEnd = index.offsets[page + 1];
+    if (!lines.seek(index.offsets[page]) || !lines.next() || !lines.is("%%Page:")) return false;
+    bool inPageSetup = false;
+    for (;;) {
+      if (!lines.next() || lines.start() >= pageEnd) return false;
+      if (inPageSetup) {
+        if (lines.is("%%EndPageSetup"))
+          inPageSetup = false;
+        else if (page == 0)
+          plan->pageSetup.append(lines.text(), lines.length());
+        continue;
+      }
+      if (lines.is("%%BeginDocument: nondsc")) break;
+      if (!lines.is("%%")) return false;
+      if (lines.is("%%BeginPageSetup")) inPageSetup = true;
     }
-    if (lines.is("%%BeginDocument: nondsc")) break;
-    if (!lines.is("%%")) return false;
-    if (lines.is("%%BeginPageSetup")) inPageSetup = true;
+    const int64_t start = lines.end();
+    int64_t end = -1;
+    int64_t after = -1;
+    bool codeAfter = false;  // code between the document and the next page
+    while (lines.next() && lines.start() < pageEnd) {
+      if (!lines.contains("%%EndDocument")) {
+        if (end >= 0 && !lines.is("%") && lines.text()[0] != '\n' && lines.text()[0] != '\r')
+          codeAfter = true;
+        continue;
+      }
+      codeAfter = false;
+      const char *at = static_cast<const char *>(
+          memmem(lines.text(), lines.length(), "%%EndDocument", 13));
+      // The last one on the line, should a line hold two.
+      for (const char *again = at; again != nullptr;) {
+        at = again;
+        const size_t rest = lines.length() - static_cast<size_t>(at + 13 - lines.text());
+        again = static_cast<const char *>(memmem(at + 13, rest, "%%EndDocument", 13));
+      }
+      end = lines.start() + (at - lines.text());
+      after = lines.end();
+    }
+    if (end <= start) return false;
+    if (page + 1 < index.count && codeAfter) {
+      *why = "its copies are not wrapped the way CUPS's pstops does";
+      return false;
+    }
+    if (page == 0) {
+      plan->docStart = start;
+      plan->docEnd = end;
+    } else {
+      plan->moreDocs.emplace_back(start, end);
+    }
+    plan->afterStart = after;
   }
   plan->wrapped = true;
   plan->headEnd = index.offsets[0];
-  plan->docStart = lines.end();
-  plan->docEnd = -1;
-  while (lines.next() && lines.start() < index.offsets[1]) {
-    if (!lines.contains("%%EndDocument")) continue;
-    const char *at = static_cast<const char *>(
-        memmem(lines.text(), lines.length(), "%%EndDocument", 13));
-    // The last one on the line, should a line hold two.
-    for (const char *again = at; again != nullptr;) {
-      at = again;
-      const size_t rest = lines.length() - static_cast<size_t>(at + 13 - lines.text());
-      again = static_cast<const char *>(memmem(at + 13, rest, "%%EndDocument", 13));
-    }
-    plan->docEnd = lines.start() + (at - lines.text());
-    plan->afterStart = lines.end();
-  }
-  if (plan->docEnd <= plan->docStart) return false;
   // The job's end starts at the trailer, the end of file comment or the
   // end-of-job PJL after the document, whichever comes first.
   plan->tailStart = -1;
@@ -208,7 +236,8 @@ bool WriteAll(int fd, const char *data, size_t size) {
 
 // Runs Ghostscript's ps2write on [from, to) of `in`, fed through a pipe, its
 // output into outFd. Returns an empty text on success, else what went wrong.
-std::string RunPs2write(FILE *in, int64_t from, int64_t to, int outFd, const JobRecord &job) {
+std::string RunPs2write(FILE *in, const std::vector<std::pair<int64_t, int64_t>> &pieces, int outFd,
+                        const JobRecord &job) {
   const char *gs = VtGhostscript();
   std::vector<std::string> args{gs, "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=ps2write"};
   // Pages that set no size of their own get the job's paper.
@@ -254,17 +283,26 @@ std::string RunPs2write(FILE *in, int64_t from, int64_t to, int outFd, const Job
   sigemptyset(&ignore.sa_mask);
   sigaction(SIGPIPE, &ignore, &saved);
   std::string readError;
-  if (fseeko(in, from, SEEK_SET) != 0) readError = "the spooled document could not be read";
   char block[1 << 16];
-  for (int64_t left = to - from; left > 0 && readError.empty();) {
-    const size_t n =
-        std::fread(block, 1, static_cast<size_t>(std::min<int64_t>(left, sizeof block)), in);
-    if (n == 0) {
-      readError = "the spooled document could not be read";
-      break;
+  bool writing = true;
+  for (const auto &[from, to] : pieces) {
+    if (!writing || !readError.empty()) break;
+    if (fseeko(in, from, SEEK_SET) != 0) readError = "the spooled document could not be read";
+    for (int64_t left = to - from; left > 0 && readError.empty();) {
+      const size_t n =
+          std::fread(block, 1, static_cast<size_t>(std::min<int64_t>(left, sizeof block)), in);
+      if (n == 0) {
+        readError = "the spooled document could not be read";
+        break;
+      }
+      if (!WriteAll(pipeFds[1], block, n)) {
+        writing = false;
+        break;
+      }
+      left -= static_cast<int64_t>(n);
     }
-    if (!WriteAll(pipeFds[1], block, n)) break;
-    left -= static_cast<int64_t>(n);
+    // A copy's document starts on a line of its own.
+    if (writing && readError.empty() && !WriteAll(pipeFds[1], "\n", 1)) writing = false;
   }
   close(pipeFds[1]);
   sigaction(SIGPIPE, &saved, nullptr);
@@ -340,14 +378,9 @@ bool WriteWrapped(FILE *job, const Plan &plan, FILE *gs, const PageIndex &g, FIL
 }  // namespace
 
 int bPageUnpagedDocument(FILE *in, PageIndex *index, int capacityHint, const char *spoolPath,
-                         const JobRecord &job, std::string *why) {
+                         const JobRecord &job, std::string *why, JobRecord *pagedJob) {
   why->clear();
   if (index->offsets == nullptr || (index->count > 0 && !index->wrapsNonDsc)) return 0;
-  // cgpdftops and pictwpstops documents are imposed by rules of their own.
-  if (!bDocumentNeedsImposedProcs(job.filterType)) {
-    *why = "documents of its converter are not rewritten";
-    return 0;
-  }
   if (spoolPath == nullptr) {
     *why = "the spool file has no name";
     return 0;
@@ -358,10 +391,6 @@ int bPageUnpagedDocument(FILE *in, PageIndex *index, int capacityHint, const cha
       *why = "the document is empty or could not be read";
       return 0;
     }
-  } else if (index->count > 1) {
-    // pstops wraps the document once per copy when it makes the copies.
-    *why = "it is wrapped whole into more than one page";
-    return 0;
   } else if (!PlanPstopsWrap(in, *index, &plan, why)) {
     return 0;
   }
@@ -373,7 +402,9 @@ int bPageUnpagedDocument(FILE *in, PageIndex *index, int capacityHint, const cha
     *why = "no file for Ghostscript's output: " + std::string(std::strerror(errno));
     return 0;
   }
-  *why = RunPs2write(in, plan.docStart, plan.docEnd, gsFd, job);
+  std::vector<std::pair<int64_t, int64_t>> pieces{{plan.docStart, plan.docEnd}};
+  pieces.insert(pieces.end(), plan.moreDocs.begin(), plan.moreDocs.end());
+  *why = RunPs2write(in, pieces, gsFd, job);
   FILE *gs = why->empty() ? fdopen(gsFd, "rb") : nullptr;
   if (gs == nullptr) {
     if (why->empty()) *why = "Ghostscript's output could not be read";
@@ -423,5 +454,6 @@ int bPageUnpagedDocument(FILE *in, PageIndex *index, int capacityHint, const cha
   const int indexed = bBuildPageIndex(in, &paged, capacityHint);
   vFreePageIndex(index);
   *index = paged;
+  if (pagedJob != nullptr) pagedJob->filterType = kFilterUnknown;
   return indexed;
 }

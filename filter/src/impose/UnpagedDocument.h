@@ -21,5 +21,10 @@
 // when the document needs no rewrite (*why stays empty) or when it cannot be
 // rewritten (*why says why: Ghostscript missing or failing, a form this
 // rewrite does not take).
+// The document is then Ghostscript's, whatever converter it named before:
+// a cgpdftops or pictwpstops document without pages is paged too, and
+// *pagedJob (when given) gets the job's record with the document's creator
+// code set to that of a converter the filter does not know, as
+// Ghostscript's documents have.
 int bPageUnpagedDocument(FILE *in, PageIndex *index, int capacityHint, const char *spoolPath,
-                         const JobRecord &job, std::string *why);
+                         const JobRecord &job, std::string *why, JobRecord *pagedJob = nullptr);

@@ -223,6 +223,10 @@ TEST(ForeignConverterMixedSizes, APageOfAnotherSizeKeepsTheSheetsEarlierCells) {
                                   "com.apple.print.PrintSettings.PMLayoutColumns..n.=2 "
                                   "BackCoverPage=True BackCoverOption=BlankPrinter");
     ASSERT_EQ(r.status, 0) << r.err;
+    // The A4 page alone is fitted into its cell from its own size, found in
+    // poppler's "pdfSetupPaper" call or in ps2write's page "/MediaBox";
+    // drawn at the sheet's size, its top was cut.
+    EXPECT_EQ(Count(r.out, " 595.00 842.00 ESPrc\n"), 1);
     std::string log;
     const std::vector<Image> sides = Render(job, r.out, &log);
     ASSERT_EQ(sides.size(), 2u) << log;

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -267,6 +268,77 @@ TEST_F(NupRendering, TwoPagesToASideFitTheSheetWithoutOverlapping) {
   }
 }
 
+// Pages that set a size of their own in their page setup, as CUPS's pstops
+// passes PostScript on: page i sets its size and fills it with grey i / 10.
+// `turn` goes first in each page setup (pstops turns a page onto the sheet
+// so, for "orientation-requested" 4, before the page sets its size).
+std::string SizedDocument(const std::vector<std::pair<int, int>> &sizes,
+                          const std::string &turn = std::string()) {
+  std::string doc = "%!PS-Adobe-3.0\n%%Pages: " + std::to_string(sizes.size()) +
+                    "\n%%EndComments\n%%BeginProlog\n%%EndProlog\n%%BeginSetup\n%%EndSetup\n";
+  for (size_t i = 1; i <= sizes.size(); ++i) {
+    const std::string w = std::to_string(sizes[i - 1].first), h = std::to_string(sizes[i - 1].second);
+    doc += "%%Page: " + std::to_string(i) + " " + std::to_string(i) + "\n%%BeginPageSetup\n" + turn + "<< /PageSize [" +
+           w + " " + h + "] >> setpagedevice\n%%EndPageSetup\n0." + std::to_string(i) +
+           " setgray 0 0 " + w + " " + h + " rectfill showpage\n";
+  }
+  return doc + "%%Trailer\n%%EOF\n";
+}
+
+// Each page shows whole in its cell, scaled from its own size (turned when
+// it lies the other way than the cell), none overlapping another. Drawn at
+// the sheet's size, a wider page lost its right part; a page of another
+// size on a cover of its own came out blank (the cell's restore, going back
+// to the sheet's size, erased it).
+TEST_F(NupRendering, PagesOfTheirOwnSizeShowWholeInTheirCells) {
+  const std::vector<std::pair<int, int>> sizes = {{612, 792}, {792, 612}, {595, 842}, {842, 595}};
+  const std::string rows = "com.apple.print.PrintSettings.PMLayoutRows..n.=";
+  const std::string columns = " com.apple.print.PrintSettings.PMLayoutColumns..n.=";
+  const std::string blankBack = " BackCoverPage=True BackCoverOption=BlankPrinter";
+  const struct {
+    std::string options;
+    std::vector<std::vector<int>> sides;
+    double cellLong, cellShort;  // a Letter page's cell on the sheet
+  } layouts[] = {
+      {rows + "2" + columns + "2" + blankBack, {{1, 2, 3, 4}, {}}, 380.16, 293.76},
+      {rows + "1" + columns + "2" + blankBack, {{1, 2}, {3, 4}, {}}, 501.3, 387.4},
+      {"VTDuplex=BookletL", {{4, 1}, {2, 3}}, 501.3, 387.4},
+      {"FrontCoverPage=True FrontCoverOption=PrintedDouble FrontCoverTray=Tray1 "
+       "BackCoverPage=True BackCoverOption=PrintedSingle BackCoverTray=Tray1",
+       {{1}, {2}, {3}, {4}}, 792, 612},
+  };
+  const double slack = 2 * 72.0 / kDpi;
+  for (int c = 0; c < 2 * static_cast<int>(std::size(layouts)); ++c) {
+    const std::string turn = c % 2 ? "612 0 translate 90 rotate\n" : "";
+    const auto &layout = layouts[c / 2];
+    SCOPED_TRACE(turn + layout.options);
+    FilterJob job;
+    job.usePpd();
+    const FilterResult r = job.print(SizedDocument(sizes, turn), layout.options);
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string log;
+    const std::vector<Image> sheets = Render(job, r.out, &log, "letter");
+    ASSERT_EQ(sheets.size(), layout.sides.size()) << log;
+    for (size_t s = 0; s < sheets.size(); ++s) {
+      std::vector<Extent> shown;
+      for (int page : layout.sides[s]) {
+        SCOPED_TRACE("side " + std::to_string(s + 1) + ", page " + std::to_string(page));
+        const Extent e = ExtentOf(sheets[s], page);
+        const double pageLong = std::max(sizes[page - 1].first, sizes[page - 1].second);
+        const double pageShort = std::min(sizes[page - 1].first, sizes[page - 1].second);
+        const double scale = std::min(layout.cellLong / pageLong, layout.cellShort / pageShort);
+        const double across = e.right - e.left, up = e.top - e.bottom;
+        EXPECT_NEAR(std::max(across, up), scale * pageLong, slack);
+        EXPECT_NEAR(std::min(across, up), scale * pageShort, slack);
+        for (const Extent &other : shown)
+          EXPECT_TRUE(e.left >= other.right - slack || other.left >= e.right - slack ||
+                      e.bottom >= other.top - slack || other.bottom >= e.top - slack);
+        shown.push_back(e);
+      }
+    }
+  }
+}
+
 // The "%%Pages:" counts of the output: the header's and the trailer's, -1
 // for one that is missing or not a number.
 std::pair<int, int> AnnouncedPages(const std::string &out) {
@@ -362,8 +434,16 @@ TEST_F(NupRendering, DocumentsWithoutPageCommentsArePagedAndImposed) {
   std::string withSetup = GreyDocument(3);
   for (size_t at; (at = withSetup.find("%%Page: ")) != std::string::npos;)
     withSetup.erase(at, withSetup.find('\n', at) + 1 - at);
+  // Naming a converter whose paged documents are imposed by rules of their
+  // own does not keep it from being paged.
+  auto naming = [&data](const char *creator) {
+    std::string doc = ReadFile(data + "three-grey-pages.ps");
+    return doc.insert(doc.find('\n') + 1, std::string("%%Creator: ") + creator + "\n");
+  };
   const std::pair<const char *, std::string> documents[] = {
       {"three-grey-pages.ps", ReadFile(data + "three-grey-pages.ps")},
+      {"named cgpdftops", naming("cgpdftops")},
+      {"named pictwpstops", naming("pictwpstops")},
       {"three-grey-pages-pstops.ps", ReadFile(data + "three-grey-pages-pstops.ps")},
       {"three-grey-pages-pstops-nup2.ps", ReadFile(data + "three-grey-pages-pstops-nup2.ps")},
       {"with a setup", withSetup}};
@@ -419,6 +499,34 @@ TEST_F(NupRendering, DocumentsWithoutPageCommentsArePagedAndImposed) {
   }
 }
 
+// CUPS's pstops makes the copies of such a document itself when the job
+// collates them, wrapping it whole once per copy:
+//   PPD=packaging/ppd/Q610.ppd /usr/lib/cups/filter/pstops 1 u three 2
+//     Collate=True three-grey-pages.ps > three-grey-pages-pstops-copies2.ps
+// Ghostscript pages every copy: pages 1 to 3 twice, a printed cover
+// carrying the first, then two to a side.
+TEST_F(NupRendering, CopiesPstopsWrappedArePagedEach) {
+  const FilterResult r = job_.print(
+      ReadFile(VT_SOURCE_DIR "/filter/tests/impose/data/three-grey-pages-pstops-copies2.ps"),
+      "com.apple.print.PrintSettings.PMLayoutRows..n.=1 "
+      "com.apple.print.PrintSettings.PMLayoutColumns..n.=2 FrontCoverPage=True "
+      "FrontCoverOption=PrintedSingle FrontCoverTray=Tray1");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err.find("WARNING"), std::string::npos) << r.err;
+  std::string log;
+  const std::vector<Image> sheets = Render(job_, r.out, &log, "letter");
+  ASSERT_EQ(sheets.size(), 4u) << log;
+  const std::vector<std::vector<int>> sides = {{1}, {2, 3}, {1, 2}, {3}};
+  for (size_t side = 0; side < sides.size(); ++side)
+    for (int page = 1; page <= 3; ++page) {
+      const bool shown =
+          std::find(sides[side].begin(), sides[side].end(), page) != sides[side].end();
+      EXPECT_EQ(ExtentOf(sheets[side], page).area() > 0, shown)
+          << "side " << side + 1 << ", page " << page;
+    }
+  EXPECT_NEAR(ExtentOf(sheets[0], 1).area(), 612.0 * 792.0, 612.0 * 792.0 * 0.03);
+}
+
 // When Ghostscript is missing or fails, such a document prints as it came,
 // every page whole on a side of its own, and the job log says why the layout
 // was not applied.
@@ -440,6 +548,12 @@ TEST_F(NupRendering, DocumentsWithoutPageCommentsPrintWholeWithoutGhostscript) {
     EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
     EXPECT_NE(r.out.find(doc), std::string::npos);
     EXPECT_TRUE(job.spoolFiles().empty());
+    // CUPS's page log counts the sides it prints, from its showpage calls.
+    size_t reports = 0;
+    for (size_t at = r.err.find("PAGE: "); at != std::string::npos; at = r.err.find("PAGE: ", at + 1))
+      ++reports;
+    EXPECT_EQ(reports, 3u) << r.err;
+    EXPECT_NE(r.err.find("ATTR: job-impressions-completed=3\n"), std::string::npos);
     std::string log;
     const std::vector<Image> sheets = Render(job, r.out, &log, "letter");
     ASSERT_EQ(sheets.size(), 3u) << log;

@@ -378,16 +378,23 @@ TEST(PosterJob, WidePageWithoutOrientationIsTiledWhole) {
     return doc.insert(doc.find("(page-marker"),
                       "%%PageBoundingBox: 0 0 792 612\n0 612 translate -90 rotate\n");
   };
+  // A page that sets its size itself, as CUPS's pstops passes it on; its
+  // box is pstops's printable area of the queue's upright sheet.
+  std::string sized = MarkedDocument(1, "pstops");
+  sized.insert(sized.find("(page-marker"), "%%PageBoundingBox: 12 12 600 780\n"
+                                           "<</PageSize[792 612]>>setpagedevice\n"
+                                           "0 612 translate -90 rotate\n");
   for (const auto &[creator, layout, tiles] :
        {std::tuple{"GPL Ghostscript 10000 (ps2write)", "Combination=2x2", 4u},
         std::tuple{"pdftops", "Combination=2x2", 4u}, std::tuple{"pdftops", "Combination=1x2", 2u},
         // A printed cover shows the whole page, turned.
         std::tuple{"pdftops", "Combination=2x2 FrontCoverPage=True FrontCoverOption=PrintedSingle",
-                   1u}}) {
+                   1u},
+        std::tuple{"", "Combination=2x2", 4u}, std::tuple{"", "Combination=1x2", 2u}}) {
     SCOPED_TRACE(std::string(creator) + " " + layout);
     FilterJob job;
     job.usePpd();
-    FilterResult r = job.print(wide(creator), layout);
+    FilterResult r = job.print(*creator ? wide(creator) : sized, layout);
     ASSERT_EQ(r.status, 0) << r.err;
     std::vector<imposetest::Image> images;
     std::string log;
@@ -409,6 +416,14 @@ TEST(PosterJob, WidePageWithoutOrientationIsTiledWhole) {
   // never printed. The macOS dialog's orientation is the filter's own.
   std::string tall = MarkedDocument(1, "pdftops");
   tall.insert(tall.find("(page-marker"), "%%PageBoundingBox: 0 0 612 792\n");
+  // A box that gives the ink, wider than tall, on a page whose media is
+  // upright: the media tells how the page lies.
+  std::string inked = MarkedDocument(1, "pdftops");
+  inked.insert(inked.find("(page-marker"), "%%PageBoundingBox: 36 300 576 420\n");
+  std::string inkedMedia = inked;
+  inkedMedia.insert(inkedMedia.find("%%Pages:"), "%%DocumentMedia: Letter 612 792 0 () ()\n");
+  std::string inkedSize = inked;
+  inkedSize.insert(inkedSize.find("(page-marker"), "<</PageSize[612 792]>>setpagedevice\n");
   const std::string macLandscape =
       "com.apple.print.subTicket.page_format_ticket..d.com.apple.print.PageFormat.PMOrientation..n.=2";
   for (const auto &[doc, layout, turned] :
@@ -416,7 +431,9 @@ TEST(PosterJob, WidePageWithoutOrientationIsTiledWhole) {
         std::tuple{wide("pdftops"), std::string("orientation-requested=4"), 0},
         std::tuple{tall, std::string("orientation-requested=4"), 0},
         std::tuple{tall, std::string("orientation-requested=5"), 0},
-        std::tuple{tall, macLandscape, 4}}) {
+        std::tuple{tall, macLandscape, 4}, std::tuple{inked, std::string(), 4},
+        std::tuple{inkedMedia, std::string(), 0}, std::tuple{inkedSize, std::string(), 0},
+        std::tuple{sized, std::string(), 4}}) {
     SCOPED_TRACE(layout);
     FilterJob job;
     job.usePpd();
