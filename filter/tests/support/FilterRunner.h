@@ -12,6 +12,7 @@
 struct RunOptions {
   std::string stdoutPath;       // standard output goes here instead (e.g. "/dev/full")
   long long fileSizeLimit = -1; // RLIMIT_FSIZE in bytes for the filter (SIGXFSZ ignored)
+  std::map<std::string, std::string> env;  // set in the filter's environment
 };
 
 struct FilterResult {
