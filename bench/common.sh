@@ -53,6 +53,49 @@ print("%.4f %.4f %d" % (wall, usage.ru_utime + usage.ru_stime, peak))
 ' "$1" "$2" "$work/big.ps" "$work"
 }
 
+# vt_bench_rounds ROUNDS NAME PROGRAM OPTIONS [NAME PROGRAM OPTIONS ...]: runs
+# the jobs in turn, ROUNDS times, so all see the same machine state, printing
+# each round; leaves job J's best wall and cpu seconds and largest peak in
+# wall[J], cpu[J] and peak[J], and the document's size in `mb`.
+vt_bench_rounds() {
+  local rounds=$1 i j w c m line
+  shift
+  local -a names=() programs=() options=()
+  while [ $# -gt 0 ]; do names+=("$1"); programs+=("$2"); options+=("$3"); shift 3; done
+  wall=(); cpu=(); peak=()
+  for ((i = 1; i <= rounds; i++)); do
+    line="round $i:"
+    for j in "${!names[@]}"; do
+      read -r w c m < <(vt_bench_run "${programs[j]}" "${options[j]}")
+      line+=$(printf ' %s %.3f s wall %.3f s cpu;' "${names[j]}" "$w" "$c")
+      wall[j]=$(min "${wall[j]:-}" "$w"); cpu[j]=$(min "${cpu[j]:-}" "$c")
+      peak[j]=$(max "${peak[j]:-}" "$m")
+    done
+    echo "${line%;}"
+  done
+  mb=$(calc "$bytes / 1048576")
+}
+
+# vt_bench_line LABEL J [NOTE]: job J's best throughput and its peak memory.
+vt_bench_line() {
+  printf '%s %.1f MB/s wall, %.1f MB/s cpu, peak memory %.1f MiB%s\n' "$1" \
+    "$(calc "$mb / ${wall[$2]}")" "$(calc "$mb / ${cpu[$2]}")" "$(calc "${peak[$2]} / 1024")" \
+    "${3:+ ($3)}"
+}
+
+# vt_bench_ratio LABEL J PEER: how many times faster job J ran than job PEER.
+vt_bench_ratio() {
+  printf 'ratio %s: %.2f (wall), %.2f (cpu)\n' "$1" "$(calc "${wall[$3]} / ${wall[$2]}")" \
+    "$(calc "${cpu[$3]} / ${cpu[$2]}")"
+}
+
+# vt_bench_sides OPTIONS: the sheet sides the filter prints for OPTIONS, from
+# one more, untimed run.
+vt_bench_sides() {
+  PPD=$ppd VT_TEST_ROOT=$work/root VT_TEST_SPOOL_DIR=$work/spool \
+    "$filter" 1 bench bench 1 "$1" "$work/big.ps" 2> /dev/null | grep -c '^ESPshowpage' || true
+}
+
 # min A B: the smaller number (B when A is empty); max likewise.
 min() { if [ -z "$1" ] || [ "$(calc "$2 < $1")" = 1 ]; then echo "$2"; else echo "$1"; fi; }
 max() { if [ -z "$1" ] || [ "$(calc "($2 > $1)")" = 1 ]; then echo "$2"; else echo "$1"; fi; }

@@ -5,44 +5,24 @@
 // endian), the option text, then the property-list bytes.
 #include <cups/cups.h>
 #include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
+#include "TicketFuzzRoot.h"
 #include "output/Filter_Debug.h"
 #include "jobticket/JobTicketEncode.h"
 #include "jobticket/PJLUtil.h"
 #include "jobticket/plistAccess.h"
 
 namespace {
-std::string gRoot;
-std::string gFilePath;
 FILE *gSink = nullptr;
-
-const char *const kFolders[] = {"/Library", "/Library/Printers", "/Library/Printers/VANTORA",
-                                "/Library/Printers/VANTORA/Q610",
-                                "/Library/Printers/VANTORA/Q610/Plist"};
-
-// Removes the private root folder when the fuzzer ends.
-void RemoveRoot() {
-  unlink(gFilePath.c_str());
-  for (int i = 4; i >= 0; --i) rmdir((gRoot + kFolders[i]).c_str());
-  rmdir(gRoot.c_str());
-}
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
   vSetDiagnosticsEnabled(false);
-  char root[] = "/tmp/vt-fuzz-ticket-XXXXXX";
-  if (!mkdtemp(root)) abort();
-  setenv("VT_TEST_ROOT", root, 1);
-  gRoot = root;
-  for (const char *part : kFolders) mkdir((gRoot + part).c_str(), 0755);
-  gFilePath = gRoot + "/Library/Printers/VANTORA/Q610/Plist/FilterCustomize.plist";
-  atexit(RemoveRoot);
+  ticketfuzz::MakeRoot("ticket");
   gSink = std::fopen("/dev/null", "w");
   if (!gSink) abort();
   return 0;
@@ -58,10 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   data += optionLength;
   size -= optionLength;
 
-  FILE *file = std::fopen(gFilePath.c_str(), "wb");
-  if (!file) abort();
-  if (size) std::fwrite(data, 1, size, file);
-  std::fclose(file);
+  ticketfuzz::WriteFile(data, size);
 
   cups_option_t *options = nullptr;
   int count = cupsParseOptions(optionText.c_str(), 0, &options);

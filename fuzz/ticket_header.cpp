@@ -8,27 +8,20 @@
 // value is used as given (zero bytes dropped, as an option cannot hold them).
 #include <cups/cups.h>
 #include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "TicketFuzzRoot.h"
 #include "output/Filter_Debug.h"
 #include "jobticket/JobTicketEncode.h"
 #include "jobticket/PJLUtil.h"
 #include "jobticket/plistAccess.h"
 
 namespace {
-std::string gRoot;
-std::string gFilePath;
 PsPjlTables gTable{};
-
-const char *const kFolders[] = {"/Library", "/Library/Printers", "/Library/Printers/VANTORA",
-                                "/Library/Printers/VANTORA/Q610",
-                                "/Library/Printers/VANTORA/Q610/Plist"};
 
 std::string Element(const char *value, const char *templ, const char *argument) {
   std::string args = argument ? std::string("<string>") + argument + "</string>" : "";
@@ -134,12 +127,7 @@ void CheckLines(const std::string &text) {
   }
 }
 
-void RemoveRoot() {
-  ossFilterFreePsPjlTables(&gTable);
-  unlink(gFilePath.c_str());
-  for (int i = 4; i >= 0; --i) rmdir((gRoot + kFolders[i]).c_str());
-  rmdir(gRoot.c_str());
-}
+void FreeTable() { ossFilterFreePsPjlTables(&gTable); }
 
 const char *const kNames[] = {
     "Login", "JobName", "Stamp", "Memo", "OutputMethod", "Note", "DesKey", "Mode", "Pages",
@@ -151,21 +139,13 @@ const char *const kNames[] = {
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
   vSetDiagnosticsEnabled(false);
-  char root[] = "/tmp/vt-fuzz-header-XXXXXX";
-  if (!mkdtemp(root)) abort();
-  setenv("VT_TEST_ROOT", root, 1);
-  gRoot = root;
-  for (const char *part : kFolders) mkdir((gRoot + part).c_str(), 0755);
-  gFilePath = gRoot + "/Library/Printers/VANTORA/Q610/Plist/FilterCustomize.plist";
-  FILE *file = std::fopen(gFilePath.c_str(), "wb");
-  if (!file) abort();
+  ticketfuzz::MakeRoot("header");
   std::string text = TableFile();
-  std::fwrite(text.data(), 1, text.size(), file);
-  std::fclose(file);
+  ticketfuzz::WriteFile(text.data(), text.size());
   if (ossFilterCreatePsPjlTables(&gTable, "Q610") != 0 || gTable.pjlCount != 9 ||
       gTable.psCount != 1)
     abort();
-  atexit(RemoveRoot);
+  atexit(FreeTable);
   return 0;
 }
 

@@ -6,8 +6,6 @@
 // Oracle: the loader never crashes, stays within the fuzzer's memory and
 // time limits, and a table it accepts keeps its own bounds.
 #include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -15,24 +13,12 @@
 #include <string>
 #include <vector>
 
+#include "TicketFuzzRoot.h"
 #include "output/Filter_Debug.h"
 #include "jobticket/PJLUtil.h"
 #include "jobticket/plistAccess.h"
 
 namespace {
-std::string gRoot;
-std::string gFilePath;
-
-const char *const kFolders[] = {"/Library", "/Library/Printers", "/Library/Printers/VANTORA",
-                                "/Library/Printers/VANTORA/Q610",
-                                "/Library/Printers/VANTORA/Q610/Plist"};
-
-void RemoveRoot() {
-  unlink(gFilePath.c_str());
-  for (int i = 4; i >= 0; --i) rmdir((gRoot + kFolders[i]).c_str());
-  rmdir(gRoot.c_str());
-}
-
 // Reads the input byte by byte; zero once it is used up.
 struct Reader {
   const uint8_t *data;
@@ -184,13 +170,7 @@ void CheckTable(const PsPjlTables &t) {
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
   vSetDiagnosticsEnabled(false);
-  char root[] = "/tmp/vt-fuzz-loader-XXXXXX";
-  if (!mkdtemp(root)) abort();
-  setenv("VT_TEST_ROOT", root, 1);
-  gRoot = root;
-  for (const char *part : kFolders) mkdir((gRoot + part).c_str(), 0755);
-  gFilePath = gRoot + "/Library/Printers/VANTORA/Q610/Plist/FilterCustomize.plist";
-  atexit(RemoveRoot);
+  ticketfuzz::MakeRoot("loader");
   return 0;
 }
 
@@ -203,10 +183,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     case 1: file = XmlFile(in); break;
     default: file.assign(reinterpret_cast<const char *>(data + 1), size - 1);
   }
-  FILE *out = std::fopen(gFilePath.c_str(), "wb");
-  if (!out) abort();
-  std::fwrite(file.data(), 1, file.size(), out);
-  std::fclose(out);
+  ticketfuzz::WriteFile(file.data(), file.size());
 
   PsPjlTables table{};
   if (ossFilterCreatePsPjlTables(&table, "Q610") == 0) CheckTable(table);

@@ -39,6 +39,24 @@ class ServiceFiles : public ::testing::Test {
   ServiceProcess service_{dir_};
 };
 
+// Starts the service with its standard error on /dev/null: listening on
+// `listen`, or without --listen when it is empty; `prepare` runs first in
+// the child.
+pid_t StartQuietService(const std::string &listen, void (*prepare)(int) = nullptr, int arg = -1) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (prepare) prepare(arg);
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, 2);
+    if (listen.empty())
+      execl(VT_SERVICE_EXE, VT_SERVICE_EXE, static_cast<char *>(nullptr));
+    else
+      execl(VT_SERVICE_EXE, VT_SERVICE_EXE, "--listen", listen.c_str(), static_cast<char *>(nullptr));
+    _exit(127);
+  }
+  return pid;
+}
+
 }  // namespace
 
 TEST_F(ServiceFiles, WritableFreshPathLeavesNothingBehind) {
@@ -259,14 +277,11 @@ TEST(SocketActivation, ServesTheSocketHandedOverAsDescriptorThree) {
   std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
   ASSERT_EQ(bind(listening, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
   ASSERT_EQ(listen(listening, 8), 0);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(listening, 3);
+  const pid_t pid = StartQuietService("", [](int fd) {
+    dup2(fd, 3);
     setenv("LISTEN_PID", std::to_string(getpid()).c_str(), 1);
     setenv("LISTEN_FDS", "1", 1);
-    execl(VT_SERVICE_EXE, VT_SERVICE_EXE, static_cast<char *>(nullptr));
-    _exit(127);
-  }
+  }, listening);
   close(listening);
   const int fd = ConnectToService(path);
   ASSERT_GE(fd, 0);
@@ -277,31 +292,17 @@ TEST(SocketActivation, ServesTheSocketHandedOverAsDescriptorThree) {
   StopProcess(pid);
 
   // Variables meant for another process are not taken as an activation.
-  const pid_t other = fork();
-  if (other == 0) {
-    setenv("LISTEN_PID", "1", 1);
-    setenv("LISTEN_FDS", "1", 1);
-    const int null = open("/dev/null", O_WRONLY);
-    dup2(null, 2);
-    execl(VT_SERVICE_EXE, VT_SERVICE_EXE, static_cast<char *>(nullptr));
-    _exit(127);
-  }
-  EXPECT_EQ(WaitForExit(other), 1);
+  EXPECT_EQ(WaitForExit(StartQuietService("", [](int) {
+              setenv("LISTEN_PID", "1", 1);
+              setenv("LISTEN_FDS", "1", 1);
+            })),
+            1);
 }
 
 TEST(ServiceSocket, LiveSocketIsKeptStaleOneReplaced) {
   TempDir dir;
   const std::string path = dir / "orb.sock";
-  const auto start = [&path] {
-    const pid_t pid = fork();
-    if (pid == 0) {
-      const int null = open("/dev/null", O_WRONLY);
-      dup2(null, 2);
-      execl(VT_SERVICE_EXE, VT_SERVICE_EXE, "--listen", path.c_str(), static_cast<char *>(nullptr));
-      _exit(127);
-    }
-    return pid;
-  };
+  const auto start = [&path] { return StartQuietService(path); };
   const auto answers = [&path, &dir] {
     for (int i = 0; i < 500; ++i) {
       const int fd = ConnectToService(path);
@@ -329,13 +330,6 @@ TEST(ServiceSocket, LiveSocketIsKeptStaleOneReplaced) {
   // Something that is not a socket is never removed.
   const std::string file = dir / "plain";
   ASSERT_TRUE(WriteWholeFile(file, "data"));
-  const pid_t refused = fork();
-  if (refused == 0) {
-    const int null = open("/dev/null", O_WRONLY);
-    dup2(null, 2);
-    execl(VT_SERVICE_EXE, VT_SERVICE_EXE, "--listen", file.c_str(), static_cast<char *>(nullptr));
-    _exit(127);
-  }
-  EXPECT_EQ(WaitForExit(refused), 1);
+  EXPECT_EQ(WaitForExit(StartQuietService(file)), 1);
   EXPECT_EQ(ReadWholeFile(file), "data");
 }

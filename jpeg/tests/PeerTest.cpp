@@ -48,14 +48,15 @@ double Psnr(const std::vector<uint8_t> &a, const std::vector<uint8_t> &b) {
     return 10 * std::log10(255.0 * 255.0 * a.size() / se);
 }
 
-// libjpeg-turbo's own baseline stream for a raster, accurate integer DCT.
-std::vector<uint8_t> TurboEncode(const Raster &r, int quality, int tjSubsamp, int pixelFormat) {
+// libjpeg-turbo's baseline stream, accurate integer DCT, of a raster's
+// pixels (pitch 0: rows packed) in the given pixel format.
+std::vector<uint8_t> TurboCompress(const Raster &r, const uint8_t *pixels, int pitch, int pixelFormat,
+                                   int tjSubsamp, int quality, int flags) {
     tjhandle h = tjInitCompress();
     unsigned char *buf = nullptr;
     unsigned long size = 0;
-    const int rc = tjCompress2(h, r.data.data(), static_cast<int>(r.width), static_cast<int>(Stride(r.width, r.bitCount)),
-                               static_cast<int>(r.height), pixelFormat, &buf, &size, tjSubsamp, quality,
-                               TJFLAG_ACCURATEDCT | TJFLAG_BOTTOMUP);
+    const int rc = tjCompress2(h, pixels, static_cast<int>(r.width), pitch, static_cast<int>(r.height), pixelFormat,
+                               &buf, &size, tjSubsamp, quality, TJFLAG_ACCURATEDCT | flags);
     std::vector<uint8_t> out;
     if (rc == 0) out.assign(buf, buf + size);
     tjFree(buf);
@@ -63,20 +64,16 @@ std::vector<uint8_t> TurboEncode(const Raster &r, int quality, int tjSubsamp, in
     return out;
 }
 
+// libjpeg-turbo's own stream for a raster as stored (bottom-up rows).
+std::vector<uint8_t> TurboEncode(const Raster &r, int quality, int tjSubsamp, int pixelFormat) {
+    return TurboCompress(r, r.data.data(), static_cast<int>(Stride(r.width, r.bitCount)), pixelFormat, tjSubsamp,
+                         quality, TJFLAG_BOTTOMUP);
+}
+
 // libjpeg-turbo's stream of the picture a raster shows (its top-down
-// reference pixels), accurate integer DCT.
+// reference pixels).
 std::vector<uint8_t> TurboFromReference(const Raster &r, int quality, int tjSubsamp) {
-    const bool grey = r.bitCount == 8;
-    tjhandle h = tjInitCompress();
-    unsigned char *buf = nullptr;
-    unsigned long size = 0;
-    const int rc = tjCompress2(h, r.reference.data(), static_cast<int>(r.width), 0, static_cast<int>(r.height),
-                               grey ? TJPF_GRAY : TJPF_RGB, &buf, &size, tjSubsamp, quality, TJFLAG_ACCURATEDCT);
-    std::vector<uint8_t> out;
-    if (rc == 0) out.assign(buf, buf + size);
-    tjFree(buf);
-    tjDestroy(h);
-    return out;
+    return TurboCompress(r, r.reference.data(), 0, r.bitCount == 8 ? TJPF_GRAY : TJPF_RGB, tjSubsamp, quality, 0);
 }
 
 // The bodies of every DHT and DQT table of a stream, keyed by class/id.
@@ -237,7 +234,6 @@ TEST(Peer, ColourEntropyDataEqualsLibjpegTurboFromTheSamePlanes) {
     const struct {
         uint32_t w, h;
     } sizes[] = {{16, 16}, {13, 11}, {30, 29}, {105, 45}, {64, 57}, {250, 112}};
-    int compared = 0;
     for (uint16_t bits : {16, 24, 32}) {
         for (uint8_t order : {0, 1}) {
             for (const auto &sz : sizes) {
@@ -258,13 +254,11 @@ TEST(Peer, ColourEntropyDataEqualsLibjpegTurboFromTheSamePlanes) {
                         EXPECT_EQ(ours.entropy, theirs.entropy) << "bits " << bits << " order " << int(order) << " "
                                                                 << sz.w << "x" << sz.h << " sampling "
                                                                 << int(sampling) << " q" << q;
-                        ++compared;
                     }
                 }
             }
         }
     }
-    EXPECT_EQ(compared, 3 * 2 * 6 * 3 * 6);
 }
 
 TEST(Peer, EveryFormatDecodesCloseToItsSource) {
@@ -278,7 +272,6 @@ TEST(Peer, EveryFormatDecodesCloseToItsSource) {
     const struct {
         uint32_t w, h;
     } sizes[] = {{1, 1}, {17, 9}, {33, 47}, {7, 3}, {64, 48}};
-    int checked = 0;
     for (uint16_t bits : {8, 16, 24, 32}) {
         for (uint8_t order : {0, 1}) {
             for (const auto &sz : sizes) {
@@ -308,13 +301,11 @@ TEST(Peer, EveryFormatDecodesCloseToItsSource) {
                                                  r.reference) - kMarginDb;
                         EXPECT_GE(psnr, want) << "bits " << bits << " order " << int(order) << " " << sz.w << "x"
                                               << sz.h << " sampling " << int(sampling) << " q" << q;
-                        ++checked;
                     }
                 }
             }
         }
     }
-    EXPECT_EQ(checked, 4 * 2 * 5 * 3 * 6);
 }
 
 }  // namespace

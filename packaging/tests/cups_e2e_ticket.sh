@@ -43,9 +43,9 @@ customize=$dest$vtroot/Library/Printers/VANTORA/Q610/Plist/FilterCustomize.plist
 [ -f "$customize" ] || skip "no sample customisation file installed: no job ticket to check"
 
 # ---- a private cupsd: own ServerRoot, ServerBin, spool, socket -------------
-etc=$tmp/etc; bin=$tmp/serverbin; spool=$tmp/spool; logs=$tmp/log; out=$tmp/out
-mkdir -p "$etc/ppd" "$bin/filter" "$spool/tmp" "$logs" "$out" "$tmp/cache" "$tmp/state"
-chmod 0755 "$etc" "$bin" "$bin/filter" "$logs" "$out"
+bin=$tmp/serverbin; out=$tmp/out
+mkdir -p "$bin/filter" "$out"
+chmod 0755 "$bin" "$bin/filter" "$out"
 for d in /usr/lib/cups/*; do
   [ "$(basename "$d")" = filter ] || ln -s "$d" "$bin/$(basename "$d")"
 done
@@ -60,7 +60,7 @@ if [ "$(id -u)" -eq 0 ]; then
 fi
 extra=$user_lines
 extra+=$'\n'"ServerBin $bin"$'\n'"DataDir /usr/share/cups"
-extra+=$'\n'"SetEnv VT_TEST_ROOT $dest$vtroot"$'\n'"SetEnv VT_TEST_SPOOL_DIR $spool/tmp"
+extra+=$'\n'"SetEnv VT_TEST_ROOT $dest$vtroot"$'\n'"SetEnv VT_TEST_SPOOL_DIR $tmp/spool/tmp"
 start_private_cupsd "$tmp" "$extra" || skip "a private cupsd could not be started here"
 device=$out/device.prn
 if ! lpadmin -p Q610 -E -v "file://$device" -P "$ppd" >"$tmp/lpadmin.log" 2>&1; then
@@ -79,23 +79,15 @@ submitter=$(id -un)
 # reached the device to $out/NAME.prn. Sets $job and $completed (1 or 0).
 job=; completed=0
 run_job() {
-  local name=$1 reply waited=0; shift
+  local name=$1 reply rc; shift
   rm -f "$device"
   if ! reply=$(lp -d Q610 "$@" < "$doc" 2>&1); then fail "$name: lp refused the job: $reply"; return 1; fi
   job=$(sed -n 's/^request id is Q610-\([0-9]*\).*/\1/p' <<<"$reply")
   [ -n "$job" ] || { fail "$name: no job number in lp's reply: $reply"; return 1; }
   # A job whose filter failed stays in the queue, stopped.
-  while lpstat -o Q610 2>/dev/null | grep -q "^Q610-$job " &&
-        ! grep -q "\[Job $job\] Job stopped" "$logs/error_log"; do
-    sleep 0.2; waited=$((waited + 1))
-    [ $waited -gt 300 ] && { cancel "Q610-$job" 2>/dev/null; fail "$name: job $job did not finish"; return 1; }
-  done
-  for _ in $(seq 50); do
-    grep -qE "\[Job $job\] (Job completed|Job stopped|Job aborted|Job canceled)" "$logs/error_log" && break
-    sleep 0.1
-  done
-  completed=0
-  grep -q "\[Job $job\] Job completed" "$logs/error_log" && completed=1
+  wait_private_job Q610 "$job" 300; rc=$?
+  [ $rc = 2 ] && { cancel "Q610-$job" 2>/dev/null; fail "$name: job $job did not finish"; return 1; }
+  completed=$((rc == 0 ? 1 : 0))
   [ "$completed" = 1 ] || cancel "Q610-$job" 2>/dev/null
   cp "$device" "$out/$name.prn" 2>/dev/null || : > "$out/$name.prn"
   return 0

@@ -46,9 +46,8 @@ mount --bind "$tmp/cupstmp" /var/spool/cups/tmp || skip "cannot stand in for /va
   { echo "FAIL: the overlays do not show the packaged files"; exit 1; }
 
 # ---- a private cupsd with the system's (now the package's) folders ----------
-etc=$tmp/etc; spool=$tmp/spool; logs=$tmp/log; outdir=$tmp/out
-mkdir -p "$etc/ppd" "$spool/tmp" "$logs" "$outdir" "$tmp/cache" "$tmp/state"
-chmod 0755 "$etc" "$logs" "$outdir"
+outdir=$tmp/out
+mkdir -p "$outdir" && chmod 0755 "$outdir"
 start_private_cupsd "$tmp" $'User lp\nGroup lp' ||
   skip "a private cupsd could not be started here"
 
@@ -82,15 +81,7 @@ chmod 0644 "$tmp/sample.pdf"
 reply=$(lp -d Q610 -o VTDuplex=BookletL -o Binding=LongEdge -o VTCollate=False "$tmp/sample.pdf" 2>&1)
 job=$(sed -n 's/^request id is Q610-\([0-9]*\).*/\1/p' <<<"$reply")
 [ -n "$job" ] || { echo "FAIL: lp refused the job: $reply"; exit 1; }
-for _ in $(seq 600); do
-  lpstat -o Q610 2>/dev/null | grep -q "^Q610-$job " || break
-  sleep 0.2
-done
-for _ in $(seq 50); do
-  grep -qE "\[Job $job\] Job (completed|stopped|aborted|canceled)" "$logs/error_log" && break
-  sleep 0.1
-done
-if ! grep -q "\[Job $job\] Job completed" "$logs/error_log"; then
+if ! wait_private_job Q610 "$job"; then
   grep "\[Job $job\]" "$logs/error_log" | grep -E 'ERROR|stopped|aborted|crashed|exited' | tail -10
   echo "FAIL: the booklet job did not complete"; exit 1
 fi

@@ -29,11 +29,13 @@ stop_private_cupsd() {
 # start_private_cupsd DIR EXTRA_FILES_LINES
 #   Writes DIR/etc/cups-files.conf (with EXTRA_FILES_LINES: User, ServerBin,
 #   SetEnv, ...) and DIR/etc/cupsd.conf, starts cupsd on DIR/cups.sock and
-#   waits until it answers. Sets cupsd_pid, socket and CUPS_SERVER. Returns 1,
-#   after printing the end of its logs, when no cupsd runs.
+#   waits until it answers. Sets cupsd_pid, socket, logs (the log folder) and
+#   CUPS_SERVER. Returns 1, after printing the end of its logs, when no cupsd
+#   runs.
 start_private_cupsd() {
   local dir=$1 extra=$2
-  local etc=$dir/etc spool=$dir/spool logs=$dir/log
+  local etc=$dir/etc spool=$dir/spool
+  logs=$dir/log
   mkdir -p "$etc/ppd" "$spool/tmp" "$logs" "$dir/cache" "$dir/state"
   chmod 0755 "$etc" "$logs"
   socket=$dir/cups.sock
@@ -85,4 +87,23 @@ CONF
   lpstat -r 2>/dev/null | grep -q 'is running' && return 0
   tail -20 "$logs/cupsd.out" "$logs/error_log" 2>/dev/null
   return 1
+}
+
+# wait_private_job PRINTER JOB [TICKS]
+#   Waits until JOB has left PRINTER's queue or stopped there (at most TICKS
+#   of 0.2 s, 600 by default), then until the scheduler has logged its end.
+#   Returns 0 when it completed, 1 when it did not, 2 when it was still
+#   queued after the wait.
+wait_private_job() {
+  local printer=$1 job=$2 ticks=${3:-600} waited=0
+  while lpstat -o "$printer" 2>/dev/null | grep -q "^$printer-$job " &&
+        ! grep -q "\[Job $job\] Job stopped" "$logs/error_log"; do
+    sleep 0.2; waited=$((waited + 1))
+    [ $waited -gt "$ticks" ] && return 2
+  done
+  for _ in $(seq 50); do
+    grep -qE "\[Job $job\] Job (completed|stopped|aborted|canceled)" "$logs/error_log" && break
+    sleep 0.1
+  done
+  grep -q "\[Job $job\] Job completed" "$logs/error_log"
 }

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <string>
 
 #include "CommonUtil.h"
@@ -66,212 +67,193 @@ class SystemVersionScope {
 };
 }  // namespace
 
-TEST(OptionBooleans, OnlyTrueSpelledTheThreeWaysCounts) {
-  EXPECT_EQ(CALL(bGetRotate180, "Rotate180=true"), 1);
-  EXPECT_EQ(CALL(bGetRotate180, "Rotate180=True"), 1);
-  EXPECT_EQ(CALL(bGetRotate180, "Rotate180=TRUE"), 1);
-  EXPECT_EQ(CALL(bGetRotate180, "Rotate180=trueish"), 1);
-  EXPECT_EQ(CALL(bGetRotate180, "Rotate180=yes"), 0);
-  EXPECT_EQ(CALL(bGetRotate180, "Rotate180=1"), 0);
-  EXPECT_EQ(CALL(bGetRotate180, "Rotate180=tRUE"), 0);
-  EXPECT_EQ(CALL(bGetRotate180, "Rotate180=tru"), 0);
-  EXPECT_EQ(CALL(bGetRotate180, ""), 0);
-  EXPECT_EQ(CALL(bGetLayoutNup, "com.apple.print.PrintSettings.PMLayoutNUp..b.=true"), 1);
-  // The type marker is part of the name.
-  EXPECT_EQ(CALL(bGetLayoutNup, "com.apple.print.PrintSettings.PMLayoutNUp=true"), 0);
-  EXPECT_EQ(CALL(bGetBorderLine, "VTBorderLine=True"), 1);
-  EXPECT_EQ(CALL(bGetWakeOnLan, "WoLEnable=true"), 1);
-  EXPECT_EQ(CALL(bGetWakeOnLan, "WoLEnable=false"), 0);
+namespace {
+using Accessor = int (*)(int, cups_option_t *);
+struct Row {
+  Accessor fn;
+  const char *name;
+  std::string options;
+  int expected;
+};
+#define FN(f) f, #f
+
+void CheckRows(std::initializer_list<Row> rows) {
+  for (const Row &r : rows)
+    EXPECT_EQ(CALL(r.fn, r.options.c_str()), r.expected) << r.name << "(" << r.options << ")";
 }
 
-TEST(NupLayout, FacesAreRowsTimesColumns) {
-  EXPECT_EQ(CALL(iGetNupFaces, Nup(2, 3).c_str()), 6);
-  EXPECT_EQ(CALL(iGetNupFaces, (std::string(kRows) + "=2").c_str()), 1);
-  EXPECT_EQ(CALL(iGetNupFaces, (std::string(kColumns) + "=4").c_str()), 1);
-  EXPECT_EQ(CALL(iGetNupFaces, ""), 1);
-}
+const std::string kPf =
+    "com.apple.print.subTicket.page_format_ticket..d.com.apple.print.PageFormat.PMOrientation..n.=";
+const std::string kDirection = "com.apple.print.PrintSettings.PMLayoutDirection..n.=";
+const std::string kBorderOn = "com.apple.print.PrintSettings.PMBorder..b.=true ";
+const std::string kBorderType = "com.apple.print.PrintSettings.PMBorderType..n.=";
+const std::string kBeginPages = "com.apple.print.PrintSettings.PMTotalBeginPages..n.=";
+const std::string kCoverBase = "VTDuplex=Duplex Binding=LongEdge " + kBeginPages +
+                               "9 FrontCoverPage=true FrontCoverOption=PrintedDouble ";
+}  // namespace
 
-TEST(NupLayout, NoFacesOrAnOverflowingCountPrintsOneUp) {
-  EXPECT_EQ(CALL(iGetNupFaces, Nup(0, 4).c_str()), 1);
-  EXPECT_EQ(CALL(iGetNupFaces, Nup(4, 0).c_str()), 1);
-  EXPECT_EQ(CALL(iGetNupFaces, Nup(-2, 3).c_str()), 1);
-  EXPECT_EQ(CALL(iGetNupFaces, Nup(-2, -3).c_str()), 1);
-  EXPECT_EQ(CALL(iGetNupFaces, Nup(65536, 65536).c_str()), 1);
-  EXPECT_EQ(CALL(iGetNupFaces, Nup(46341, 46340).c_str()), 2147441940);
-}
-
-TEST(NupLayout, DirectionMapsToTheFourOrders) {
-  const char *key = "com.apple.print.PrintSettings.PMLayoutDirection..n.=";
-  const int expected[] = {1, 1, 1, 3, 1, 5, 6, 1};  // directions 0..7
+// Every accessor that reads one choice, with the values that must not be mistaken.
+TEST(OptionAccessors, ChoicesAndTheirDefaults) {
+  CheckRows({
+      // Booleans: only "true" spelled three ways (as a prefix) counts.
+      {FN(bGetRotate180), "Rotate180=true", 1},
+      {FN(bGetRotate180), "Rotate180=True", 1},
+      {FN(bGetRotate180), "Rotate180=TRUE", 1},
+      {FN(bGetRotate180), "Rotate180=trueish", 1},
+      {FN(bGetRotate180), "Rotate180=yes", 0},
+      {FN(bGetRotate180), "Rotate180=1", 0},
+      {FN(bGetRotate180), "Rotate180=tRUE", 0},
+      {FN(bGetRotate180), "Rotate180=tru", 0},
+      {FN(bGetRotate180), "", 0},
+      {FN(bGetLayoutNup), "com.apple.print.PrintSettings.PMLayoutNUp..b.=true", 1},
+      // The type marker is part of the name.
+      {FN(bGetLayoutNup), "com.apple.print.PrintSettings.PMLayoutNUp=true", 0},
+      {FN(bGetBorderLine), "VTBorderLine=True", 1},
+      {FN(bGetWakeOnLan), "WoLEnable=true", 1},
+      {FN(bGetWakeOnLan), "WoLEnable=false", 0},
+      // N-up faces are rows times columns; none or an overflowing count prints one-up.
+      {FN(iGetNupFaces), Nup(2, 3), 6},
+      {FN(iGetNupFaces), std::string(kRows) + "=2", 1},
+      {FN(iGetNupFaces), std::string(kColumns) + "=4", 1},
+      {FN(iGetNupFaces), "", 1},
+      {FN(iGetNupFaces), Nup(0, 4), 1},
+      {FN(iGetNupFaces), Nup(4, 0), 1},
+      {FN(iGetNupFaces), Nup(-2, 3), 1},
+      {FN(iGetNupFaces), Nup(-2, -3), 1},
+      {FN(iGetNupFaces), Nup(65536, 65536), 1},
+      {FN(iGetNupFaces), Nup(46341, 46340), 2147441940},
+      {FN(iGetNupOrder), kDirection + "-3", 1},
+      {FN(iGetNupOrder), "", 1},
+      // Booklet and poster kinds.
+      {FN(iGetBooklet), "VTDuplex=BookletL", 2},
+      {FN(iGetBooklet), "VTDuplex=BookletR", 1},
+      {FN(iGetBooklet), "VTDuplex=BookletU", 4},
+      {FN(iGetBooklet), "VTDuplex=BookletDown", 3},
+      {FN(iGetBooklet), "VTDuplex=Booklet", 0},
+      {FN(iGetBooklet), "VTDuplex=DuplexNoTumble", 0},
+      {FN(iGetPoster), "Combination=2x2", 2},
+      {FN(iGetPoster), "Combination=3x3", 3},
+      {FN(iGetPoster), "Combination=4x4", 4},
+      {FN(iGetPoster), "Combination=1x2", 1},
+      {FN(iGetPoster), "Combination=2x1", 0},
+      {FN(iGetPoster), "Combination=Off", 0},
+      // Covers and interleaves need their switch.
+      {FN(iGetFrontCoverPage), "FrontCoverPage=true FrontCoverOption=PrintedDouble", 3},
+      {FN(iGetFrontCoverPage), "FrontCoverPage=true FrontCoverOption=PrintedSingle", 2},
+      {FN(iGetFrontCoverPage), "FrontCoverPage=true FrontCoverOption=BlankPrinter", 1},
+      {FN(iGetFrontCoverPage), "FrontCoverPage=true FrontCoverOption=Off", 0},
+      {FN(iGetFrontCoverPage), "FrontCoverPage=true", 0},
+      {FN(iGetFrontCoverPage), "FrontCoverPage=false FrontCoverOption=PrintedDouble", 0},
+      {FN(iGetFrontCoverPage), "FrontCoverOption=PrintedDouble", 0},
+      {FN(iGetBackCoverPage), "BackCoverPage=True BackCoverOption=PrintedSingle", 2},
+      {FN(iGetBackCoverPage), "FrontCoverPage=True FrontCoverOption=PrintedSingle", 0},
+      {FN(iGetTransparencyInterleave), "OHPInterleave=true OHPInterOption=BlankPrinter", 1},
+      {FN(iGetTransparencyInterleave), "OHPInterleave=true OHPInterOption=PrintedSingle", 2},
+      // Interleaves are never printed on both sides.
+      {FN(iGetTransparencyInterleave), "OHPInterleave=true OHPInterOption=PrintedDouble", 0},
+      {FN(iGetTransparencyInterleave), "OHPInterleave=no OHPInterOption=BlankPrinter", 0},
+      // Only re-imposed jobs spool; N-up, rotation, borders and duplex alone print in one pass.
+      {FN(bSpoolSetting), "", 0},
+      {FN(bSpoolSetting), "VTDuplex=BookletR", 1},
+      {FN(bSpoolSetting), "Combination=1x2", 1},
+      {FN(bSpoolSetting), "FrontCoverPage=true FrontCoverOption=BlankPrinter", 1},
+      {FN(bSpoolSetting), "BackCoverPage=true BackCoverOption=PrintedSingle", 1},
+      {FN(bSpoolSetting), "OHPInterleave=true OHPInterOption=BlankPrinter", 1},
+      {FN(bSpoolSetting), "FrontCoverPage=true FrontCoverOption=Off", 0},
+      {FN(bSpoolSetting), Nup(2, 2) + " Rotate180=true VTDuplex=DuplexTumble Binding=LongEdge " +
+                              kBorderOn + kBorderType + "1", 0},
+      // Simplex, long and short edge; a booklet setting is not simplex, so the binding decides.
+      {FN(iGetDuplex), "", 1},
+      {FN(iGetDuplex), "VTDuplex=Duplex", 1},
+      {FN(iGetDuplex), "Binding=LongEdge", 1},
+      {FN(iGetDuplex), "VTDuplex=SingleSided Binding=LongEdge", 1},
+      {FN(iGetDuplex), "VTDuplex=Duplex Binding=LongEdge", 2},
+      {FN(iGetDuplex), "VTDuplex=Duplex Binding=ShortEdge", 3},
+      {FN(iGetDuplex), "VTDuplex=BookletR Binding=LongEdge", 2},
+      // A blank before the back cover by the parity of the body's sides.
+      // p = 9 - 2 = 7; 2 faces: 4 sides (even), 1 face: 7 sides (odd).
+      {FN(bNeedToAddEmptyPageWithBackCoverPage), kCoverBase + Nup(1, 2), 0},
+      {FN(bNeedToAddEmptyPageWithBackCoverPage), kCoverBase, 1},
+      // Back cover printed on one side: p = 6, 1 face, even.
+      {FN(bNeedToAddEmptyPageWithBackCoverPage),
+       kCoverBase + "BackCoverPage=true BackCoverOption=PrintedSingle", 0},
+      // Simplex never needs one; nor a job with no body pages left.
+      {FN(bNeedToAddEmptyPageWithBackCoverPage),
+       "VTDuplex=SingleSided Binding=LongEdge " + kBeginPages + "7", 0},
+      {FN(bNeedToAddEmptyPageWithBackCoverPage),
+       "VTDuplex=Duplex Binding=ShortEdge " + kBeginPages +
+           "2 FrontCoverPage=true FrontCoverOption=PrintedDouble", 0},
+      // Zero faces count as one: 3 sides, no division by zero.
+      {FN(bNeedToAddEmptyPageWithBackCoverPage),
+       "VTDuplex=Duplex Binding=ShortEdge " + kBeginPages + "3 " + Nup(0, 2), 1},
+      // The border type only when borders are on and it is in range.
+      {FN(iGetPMBorderLine), kBorderOn + kBorderType + "3", 3},
+      {FN(iGetPMBorderLine), kBorderOn + kBorderType + "4", 4},
+      {FN(iGetPMBorderLine), kBorderOn + kBorderType + "5", 0},
+      {FN(iGetPMBorderLine), kBorderOn + kBorderType + "-1", 0},
+      {FN(iGetPMBorderLine), kBorderOn, 0},
+      {FN(iGetPMBorderLine), kBorderType + "3", 0},
+      {FN(iGetBeginPages), kBeginPages + "12", 12},
+      {FN(iGetBeginPages), "", 0},
+      {FN(bGetCustomPaperSize), "media=Custom.595.28x841.89", 1},
+      {FN(bGetCustomPaperSize), "media=A4", 0},
+      {FN(bGetCustomPaperSize), "", 0},
+  });
+  // The layout direction maps onto the four orders.
+  const int orders[] = {1, 1, 1, 3, 1, 5, 6, 1};  // directions 0..7
   for (int d = 0; d <= 7; ++d)
-    EXPECT_EQ(CALL(iGetNupOrder, (std::string(key) + std::to_string(d)).c_str()), expected[d])
-        << d;
-  EXPECT_EQ(CALL(iGetNupOrder, ""), 1);
-  EXPECT_EQ(CALL(iGetNupOrder, (std::string(key) + "-3").c_str()), 1);
+    EXPECT_EQ(CALL(iGetNupOrder, (kDirection + std::to_string(d)).c_str()), orders[d]) << d;
 }
 
 TEST(Orientation, PageFormatFirstThenIppOnCurrentSystems) {
   SystemVersionScope version(nullptr);
-  const std::string pf =
-      "com.apple.print.subTicket.page_format_ticket..d.com.apple.print.PageFormat."
-      "PMOrientation..n.=";
-  EXPECT_EQ(CALL(iGetOrient, (pf + "2").c_str()), 2);
-  EXPECT_EQ(CALL(iGetOrient, (pf + "4").c_str()), 4);
-  EXPECT_EQ(CALL(iGetOrient, (pf + "3").c_str()), 1);
-  // The page format wins over the IPP value.
-  EXPECT_EQ(CALL(iGetOrient, (pf + "1 orientation-requested=4").c_str()), 1);
-  EXPECT_EQ(CALL(iGetOrient, "orientation-requested=4"), 2);
-  EXPECT_EQ(CALL(iGetOrient, "orientation-requested=5"), 4);
-  EXPECT_EQ(CALL(iGetOrient, "orientation-requested=6"), 3);
-  EXPECT_EQ(CALL(iGetOrient, "orientation-requested=3"), 1);
-  EXPECT_EQ(CALL(iGetOrient, ""), 1);
-  // The older systems' option is not read.
-  EXPECT_EQ(CALL(iGetOrient, "VTDocumentOrientation=2"), 1);
-  // N-up pages are always laid out portrait.
-  EXPECT_EQ(CALL(iGetOrient, ("orientation-requested=6 " + Nup(2, 2)).c_str()), 1);
+  CheckRows({
+      {FN(iGetOrient), kPf + "2", 2},
+      {FN(iGetOrient), kPf + "4", 4},
+      {FN(iGetOrient), kPf + "3", 1},
+      // The page format wins over the IPP value.
+      {FN(iGetOrient), kPf + "1 orientation-requested=4", 1},
+      {FN(iGetOrient), "orientation-requested=4", 2},
+      {FN(iGetOrient), "orientation-requested=5", 4},
+      {FN(iGetOrient), "orientation-requested=6", 3},
+      {FN(iGetOrient), "orientation-requested=3", 1},
+      {FN(iGetOrient), "", 1},
+      // The older systems' option is not read.
+      {FN(iGetOrient), "VTDocumentOrientation=2", 1},
+      // N-up pages are always laid out portrait.
+      {FN(iGetOrient), "orientation-requested=6 " + Nup(2, 2), 1},
+  });
 }
 
 TEST(Orientation, OlderSystemsReadTheDriverOptionAndKeepItInNup) {
   SystemVersionScope version("10.4.11");
-  EXPECT_EQ(CALL(iGetOrient, "VTDocumentOrientation=2"), 2);
-  EXPECT_EQ(CALL(iGetOrient, "VTDocumentOrientation=4"), 4);
-  EXPECT_EQ(CALL(iGetOrient, "orientation-requested=6"), 3);
-  EXPECT_EQ(CALL(iGetOrient, ("orientation-requested=6 " + Nup(2, 2)).c_str()), 3);
-}
-
-TEST(FinishingChoices, BookletAndPosterKinds) {
-  EXPECT_EQ(CALL(iGetBooklet, "VTDuplex=BookletL"), 2);
-  EXPECT_EQ(CALL(iGetBooklet, "VTDuplex=BookletR"), 1);
-  EXPECT_EQ(CALL(iGetBooklet, "VTDuplex=BookletU"), 4);
-  EXPECT_EQ(CALL(iGetBooklet, "VTDuplex=BookletDown"), 3);
-  EXPECT_EQ(CALL(iGetBooklet, "VTDuplex=Booklet"), 0);
-  EXPECT_EQ(CALL(iGetBooklet, "VTDuplex=DuplexNoTumble"), 0);
-  EXPECT_EQ(CALL(iGetPoster, "Combination=2x2"), 2);
-  EXPECT_EQ(CALL(iGetPoster, "Combination=3x3"), 3);
-  EXPECT_EQ(CALL(iGetPoster, "Combination=4x4"), 4);
-  EXPECT_EQ(CALL(iGetPoster, "Combination=1x2"), 1);
-  EXPECT_EQ(CALL(iGetPoster, "Combination=2x1"), 0);
-  EXPECT_EQ(CALL(iGetPoster, "Combination=Off"), 0);
-}
-
-TEST(FinishingChoices, CoversAndInterleaveNeedTheirSwitch) {
-  EXPECT_EQ(CALL(iGetFrontCoverPage, "FrontCoverPage=true FrontCoverOption=PrintedDouble"), 3);
-  EXPECT_EQ(CALL(iGetFrontCoverPage, "FrontCoverPage=true FrontCoverOption=PrintedSingle"), 2);
-  EXPECT_EQ(CALL(iGetFrontCoverPage, "FrontCoverPage=true FrontCoverOption=BlankPrinter"), 1);
-  EXPECT_EQ(CALL(iGetFrontCoverPage, "FrontCoverPage=true FrontCoverOption=Off"), 0);
-  EXPECT_EQ(CALL(iGetFrontCoverPage, "FrontCoverPage=true"), 0);
-  EXPECT_EQ(CALL(iGetFrontCoverPage, "FrontCoverPage=false FrontCoverOption=PrintedDouble"), 0);
-  EXPECT_EQ(CALL(iGetFrontCoverPage, "FrontCoverOption=PrintedDouble"), 0);
-  EXPECT_EQ(CALL(iGetBackCoverPage, "BackCoverPage=True BackCoverOption=PrintedSingle"), 2);
-  EXPECT_EQ(CALL(iGetBackCoverPage, "FrontCoverPage=True FrontCoverOption=PrintedSingle"), 0);
-  EXPECT_EQ(CALL(iGetTransparencyInterleave, "OHPInterleave=true OHPInterOption=BlankPrinter"), 1);
-  EXPECT_EQ(CALL(iGetTransparencyInterleave, "OHPInterleave=true OHPInterOption=PrintedSingle"),
-            2);
-  // Interleaves are never printed on both sides.
-  EXPECT_EQ(CALL(iGetTransparencyInterleave, "OHPInterleave=true OHPInterOption=PrintedDouble"),
-            0);
-  EXPECT_EQ(CALL(iGetTransparencyInterleave, "OHPInterleave=no OHPInterOption=BlankPrinter"), 0);
-}
-
-TEST(SpoolDecision, OnlyReImposedJobsSpool) {
-  EXPECT_EQ(CALL(bSpoolSetting, ""), 0);
-  EXPECT_EQ(CALL(bSpoolSetting, "VTDuplex=BookletR"), 1);
-  EXPECT_EQ(CALL(bSpoolSetting, "Combination=1x2"), 1);
-  EXPECT_EQ(CALL(bSpoolSetting, "FrontCoverPage=true FrontCoverOption=BlankPrinter"), 1);
-  EXPECT_EQ(CALL(bSpoolSetting, "BackCoverPage=true BackCoverOption=PrintedSingle"), 1);
-  EXPECT_EQ(CALL(bSpoolSetting, "OHPInterleave=true OHPInterOption=BlankPrinter"), 1);
-  EXPECT_EQ(CALL(bSpoolSetting, "FrontCoverPage=true FrontCoverOption=Off"), 0);
-  // N-up, rotation, borders and duplex alone print in one pass.
-  EXPECT_EQ(CALL(bSpoolSetting, (Nup(2, 2) +
-                                 " Rotate180=true VTDuplex=DuplexTumble Binding=LongEdge "
-                                 "com.apple.print.PrintSettings.PMBorder..b.=true "
-                                 "com.apple.print.PrintSettings.PMBorderType..n.=1")
-                                    .c_str()),
-            0);
-}
-
-TEST(Duplex, SimplexLongAndShortEdge) {
-  EXPECT_EQ(CALL(iGetDuplex, ""), 1);
-  EXPECT_EQ(CALL(iGetDuplex, "VTDuplex=Duplex"), 1);
-  EXPECT_EQ(CALL(iGetDuplex, "Binding=LongEdge"), 1);
-  EXPECT_EQ(CALL(iGetDuplex, "VTDuplex=SingleSided Binding=LongEdge"), 1);
-  EXPECT_EQ(CALL(iGetDuplex, "VTDuplex=Duplex Binding=LongEdge"), 2);
-  EXPECT_EQ(CALL(iGetDuplex, "VTDuplex=Duplex Binding=ShortEdge"), 3);
-  // A booklet setting is not simplex, so the binding decides.
-  EXPECT_EQ(CALL(iGetDuplex, "VTDuplex=BookletR Binding=LongEdge"), 2);
-}
-
-TEST(BlankBeforeBackCover, ParityOfTheBodySides) {
-  const std::string base =
-      "VTDuplex=Duplex Binding=LongEdge "
-      "com.apple.print.PrintSettings.PMTotalBeginPages..n.=9 "
-      "FrontCoverPage=true FrontCoverOption=PrintedDouble ";
-  // p = 9 - 2 = 7; 2 faces: 4 sides (even), 1 face: 7 sides (odd).
-  EXPECT_EQ(CALL(bNeedToAddEmptyPageWithBackCoverPage, (base + Nup(1, 2)).c_str()), 0);
-  EXPECT_EQ(CALL(bNeedToAddEmptyPageWithBackCoverPage, base.c_str()), 1);
-  // Back cover printed on one side: p = 6, 1 face, even.
-  EXPECT_EQ(CALL(bNeedToAddEmptyPageWithBackCoverPage,
-                 (base + "BackCoverPage=true BackCoverOption=PrintedSingle").c_str()),
-            0);
-  // Simplex never needs one.
-  EXPECT_EQ(CALL(bNeedToAddEmptyPageWithBackCoverPage,
-                 "VTDuplex=SingleSided Binding=LongEdge "
-                 "com.apple.print.PrintSettings.PMTotalBeginPages..n.=7"),
-            0);
-  // No body pages left.
-  EXPECT_EQ(CALL(bNeedToAddEmptyPageWithBackCoverPage,
-                 "VTDuplex=Duplex Binding=ShortEdge "
-                 "com.apple.print.PrintSettings.PMTotalBeginPages..n.=2 "
-                 "FrontCoverPage=true FrontCoverOption=PrintedDouble"),
-            0);
-  // Zero faces count as one: 3 sides, no division by zero.
-  EXPECT_EQ(CALL(bNeedToAddEmptyPageWithBackCoverPage,
-                 ("VTDuplex=Duplex Binding=ShortEdge "
-                  "com.apple.print.PrintSettings.PMTotalBeginPages..n.=3 " +
-                  Nup(0, 2))
-                     .c_str()),
-            1);
-}
-
-TEST(BorderAndPages, BorderTypeOnlyWhenBordersAreOnAndInRange) {
-  const std::string on = "com.apple.print.PrintSettings.PMBorder..b.=true ";
-  const std::string type = "com.apple.print.PrintSettings.PMBorderType..n.=";
-  EXPECT_EQ(CALL(iGetPMBorderLine, (on + type + "3").c_str()), 3);
-  EXPECT_EQ(CALL(iGetPMBorderLine, (on + type + "4").c_str()), 4);
-  EXPECT_EQ(CALL(iGetPMBorderLine, (on + type + "5").c_str()), 0);
-  EXPECT_EQ(CALL(iGetPMBorderLine, (on + type + "-1").c_str()), 0);
-  EXPECT_EQ(CALL(iGetPMBorderLine, on.c_str()), 0);
-  EXPECT_EQ(CALL(iGetPMBorderLine, (type + "3").c_str()), 0);
-  EXPECT_EQ(CALL(iGetBeginPages, "com.apple.print.PrintSettings.PMTotalBeginPages..n.=12"), 12);
-  EXPECT_EQ(CALL(iGetBeginPages, ""), 0);
+  CheckRows({
+      {FN(iGetOrient), "VTDocumentOrientation=2", 2},
+      {FN(iGetOrient), "VTDocumentOrientation=4", 4},
+      {FN(iGetOrient), "orientation-requested=6", 3},
+      {FN(iGetOrient), "orientation-requested=6 " + Nup(2, 2), 3},
+  });
 }
 
 TEST(CustomPaper, WidthAfterCustomHeightAfterTheFirstX) {
-  EXPECT_EQ(CALL(bGetCustomPaperSize, "media=Custom.595.28x841.89"), 1);
-  EXPECT_EQ(CALL(bGetCustomPaperSize, "media=A4"), 0);
-  EXPECT_EQ(CALL(bGetCustomPaperSize, ""), 0);
-  CustomPaperSize s = CALL(sGetCustomPaperSize, "media=Custom.595.28x841.89");
-  EXPECT_EQ(s.width, 595);
-  EXPECT_EQ(s.height, 841);
-  s = CALL(sGetCustomPaperSize, "media=Custom.200x300mm");
-  EXPECT_EQ(s.width, 200);
-  EXPECT_EQ(s.height, 300);
-  // No "x": no height.
-  s = CALL(sGetCustomPaperSize, "media=Custom.200");
-  EXPECT_EQ(s.width, 200);
-  EXPECT_EQ(s.height, 0);
-  // The "x" is searched from the start of the value.
-  s = CALL(sGetCustomPaperSize, "media=xyz,Custom.100x200");
-  EXPECT_EQ(s.width, 100);
-  EXPECT_EQ(s.height, 0);
-  s = CALL(sGetCustomPaperSize, "");
-  EXPECT_EQ(s.width, 0);
-  EXPECT_EQ(s.height, 0);
-  // A very long value is read without overrunning anything: each dimension
-  // is read from its first 2047 digits, with str2num's 32-bit wrap (values
-  // from a 32-bit model of that rule in Python).
-  std::string huge = "media=Custom." + std::string(5000, '1') + "x" + std::string(5000, '2');
-  s = CALL(sGetCustomPaperSize, huge.c_str());
-  EXPECT_EQ(s.width, -1773788741);
-  EXPECT_EQ(s.height, -2072741000);
+  const struct {
+    std::string options;
+    int width, height;
+  } cases[] = {
+      {"media=Custom.595.28x841.89", 595, 841},
+      {"media=Custom.200x300mm", 200, 300},
+      {"media=Custom.200", 200, 0},  // no "x": no height
+      {"media=xyz,Custom.100x200", 100, 0},  // the "x" is searched from the value's start
+      {"", 0, 0},
+      // A very long value is read without overrunning anything: each dimension
+      // is read from its first 2047 digits, with str2num's 32-bit wrap (values
+      // from a 32-bit model of that rule in Python).
+      {"media=Custom." + std::string(5000, '1') + "x" + std::string(5000, '2'), -1773788741,
+       -2072741000},
+  };
+  for (const auto &c : cases) {
+    CustomPaperSize s = CALL(sGetCustomPaperSize, c.options.c_str());
+    EXPECT_EQ(s.width, c.width) << c.options.substr(0, 40);
+    EXPECT_EQ(s.height, c.height) << c.options.substr(0, 40);
+  }
 }

@@ -71,7 +71,7 @@ inline std::string Plist(const std::string &root) {
 
 // A syntax element: the value that selects it, the template and its arguments.
 inline std::string Element(const std::string &value, const std::string &templ,
-                           std::initializer_list<std::string> arguments = {}) {
+                           const std::vector<std::string> &arguments = {}) {
   return Dict({{"Value", Str(value)}, {"Argument", StrArr(arguments)}, {"String", Str(templ)}});
 }
 // A PJL item with a serial and its syntax elements.

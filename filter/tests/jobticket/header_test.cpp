@@ -44,9 +44,45 @@ TEST_F(Header, ItemsInSerialOrderWithinRange) {
   EXPECT_EQ(Write(some), "@PJL FIVE\n");
 }
 
-TEST_F(Header, SingleElementIsWrittenForAnyValue) {
+// One element, one template: what the filled line becomes.
+TEST_F(Header, TemplatesFilledFromTheOptions) {
+  const struct {
+    const char *value, *templ;
+    std::vector<std::string> args;
+    const char *options, *expected;
+  } cases[] = {
+      // A single element is written for any value of its item.
+      {"OnlyThis", "@PJL SET X=ON\\n", {}, "Item=Other", "@PJL SET X=ON\n"},
+      {"x", "@PJL SET QTY=%1\\n", {"copies"}, "Item=x copies=3", "@PJL SET QTY=3\n"},
+      {"x", "@PJL SET QTY=%1\\n", {"copies"}, "Item=x", ""},  // argument unset: line dropped
+      // Numbers do not choose the argument; the order of appearance does.
+      {"x", "%2-%1 %99.", {"a", "b", "c"}, "Item=x a=A b=B c=C", "A-B C."},
+      // Three digits: the third is text. "%%1" and "%x" are not placeholders.
+      {"x", "%100|%%1|%x|%", {"a"}, "Item=x a=A", "A0|%%1|%x|%"},
+      {"x", "%1 and %2\\n", {"a"}, "Item=x a=A", "A and %s\n"},  // extra ones stay "%s"
+      // A literal line feed in the template is kept; no line end is added.
+      {"x", "L1\nL2=%1", {"a"}, "Item=x a=A", "L1\nL2=A"},
+      // A fetched argument without a placeholder drops the line; a placeholder
+      // behind a backslash is not one.
+      {"x", "@PJL ONLY=%1\\n", {"a", "b"}, "Item=x a=A b=B", ""},
+      {"x", "\\%1=%1", {"a"}, "Item=x a=A", "\\%s=A"},
+      {"x", "\\%1", {"a"}, "Item=x a=A", ""},
+      // Without arguments the template is text, not a format; with them, text
+      // after the placeholders is copied as it stands. An empty one writes nothing.
+      {"x", "@PJL COMMENT 100%% %d %s %n %*.*s\\n", {}, "Item=x",
+       "@PJL COMMENT 100% %d %s %n %*.*s\n"},
+      {"x", "%1 100%%", {"a"}, "Item=x a=A", "A 100%%"},
+      {"x", "", {}, "Item=x", ""},
+      // Only the login name falls back to the job owner.
+      {"x", "U=%1", {"jp.vantora.printers"}, "Item=x com.apple.print.JobInfo.PMJobOwner=alice",
+       ""},
+  };
+  for (const auto &c : cases) {
+    EXPECT_EQ(WriteOne(PjlItem(1, {Element(c.value, c.templ, c.args)}), Options(c.options)),
+              c.expected)
+        << c.templ << " with " << c.options;
+  }
   std::string item = PjlItem(1, {Element("OnlyThis", "@PJL SET X=ON\\n")});
-  EXPECT_EQ(WriteOne(item, Options("Item=Other")), "@PJL SET X=ON\n");
   EXPECT_EQ(WriteOne(item, Options().set("Item", "")), "@PJL SET X=ON\n");
   // A single complex element writes nothing, even when its item matches.
   std::string complex = PjlItem(1, {Dict({{"Value", Str("v")},
@@ -72,46 +108,6 @@ TEST_F(Header, EveryMatchingElementIsApplied) {
   std::string item = PjlItem(1, {Element("a", "@PJL ONE\\n"), Element("b", "@PJL NOT\\n"),
                                  Element("a", "@PJL TWO\\n")});
   EXPECT_EQ(WriteOne(item, Options("Item=a")), "@PJL ONE\n@PJL TWO\n");
-}
-
-TEST_F(Header, PlaceholdersFilledInOrderOfAppearance) {
-  std::string qty = PjlItem(1, {Element("x", "@PJL SET QTY=%1\\n", {"copies"})});
-  EXPECT_EQ(WriteOne(qty, Options("Item=x copies=3")), "@PJL SET QTY=3\n");
-  EXPECT_EQ(WriteOne(qty, Options("Item=x")), "");  // argument unset: line dropped
-
-  // Numbers do not choose the argument; the order of appearance does.
-  std::string swapped = PjlItem(1, {Element("x", "%2-%1 %99.", {"a", "b", "c"})});
-  EXPECT_EQ(WriteOne(swapped, Options("Item=x a=A b=B c=C")), "A-B C.");
-  // Three digits: the third is text. "%%1" and "%x" are not placeholders.
-  std::string digits = PjlItem(1, {Element("x", "%100|%%1|%x|%", {"a"})});
-  EXPECT_EQ(WriteOne(digits, Options("Item=x a=A")), "A0|%%1|%x|%");
-  // Extra placeholders stay as "%s".
-  std::string extra = PjlItem(1, {Element("x", "%1 and %2\\n", {"a"})});
-  EXPECT_EQ(WriteOne(extra, Options("Item=x a=A")), "A and %s\n");
-  // A literal line feed in the template is kept; no line end is added.
-  std::string newline = PjlItem(1, {Element("x", "L1\nL2=%1", {"a"})});
-  EXPECT_EQ(WriteOne(newline, Options("Item=x a=A")), "L1\nL2=A");
-}
-
-TEST_F(Header, FetchedArgumentWithoutPlaceholderDropsTheLine) {
-  std::string item = PjlItem(1, {Element("x", "@PJL ONLY=%1\\n", {"a", "b"})});
-  EXPECT_EQ(WriteOne(item, Options("Item=x a=A b=B")), "");
-  // A placeholder behind a backslash is not one.
-  std::string escaped = PjlItem(1, {Element("x", "\\%1=%1", {"a"})});
-  EXPECT_EQ(WriteOne(escaped, Options("Item=x a=A")), "\\%s=A");
-  std::string onlyEscaped = PjlItem(1, {Element("x", "\\%1", {"a"})});
-  EXPECT_EQ(WriteOne(onlyEscaped, Options("Item=x a=A")), "");
-}
-
-TEST_F(Header, TemplateWithoutArgumentsIsTextNotFormat) {
-  std::string item = PjlItem(1, {Element("x", "@PJL COMMENT 100%% %d %s %n %*.*s\\n")});
-  EXPECT_EQ(WriteOne(item, Options("Item=x")), "@PJL COMMENT 100% %d %s %n %*.*s\n");
-  // With arguments, text after the placeholders is copied as it stands.
-  std::string withArgs = PjlItem(1, {Element("x", "%1 100%%", {"a"})});
-  EXPECT_EQ(WriteOne(withArgs, Options("Item=x a=A")), "A 100%%");
-  // An empty template writes nothing.
-  std::string empty = PjlItem(1, {Element("x", "")});
-  EXPECT_EQ(WriteOne(empty, Options("Item=x")), "");
 }
 
 TEST_F(Header, AtMostThirtyArgumentsArePlaced) {
@@ -145,9 +141,7 @@ TEST_F(Header, LoginNameFallsBackToJobOwner) {
                                    "com.apple.print.JobInfo.PMJobOwner=alice")),
             "@PJL SET USERNAME=\"bob\"\n");
   EXPECT_EQ(WriteOne(item, Options("Item=x")), "");
-  // Only the login name falls back, and only in plain elements.
-  std::string other = PjlItem(1, {Element("x", "U=%1", {"jp.vantora.printers"})});
-  EXPECT_EQ(WriteOne(other, Options("Item=x com.apple.print.JobInfo.PMJobOwner=alice")), "");
+  // Only in plain elements.
   std::string complex = PjlItem(1, {Element("y", "never"), Dict({{"Value", Str("x")},
       {"Complex", Arr({Dict({{"Item", Str("Sub")}, {"Value", Str("s")},
                              {"Argument", StrArr({"jp.vantora.printers.loginName"})},

@@ -57,6 +57,17 @@ const std::string kHeader =
     "@PJL SET COLLATE=ON\n"
     "@PJL SET STAMPTEXT=\"CONFIDENTIAL\"\n";
 
+// The lines the filter wrote between opening the job and entering PostScript;
+// the whole text before the document, marked, where the job was not opened so.
+std::string OpenedHeader(const std::string &out) {
+  std::string header = out.substr(0, out.find("%!PS"));
+  const std::string open = kUel + "@PJL JOB\n", close = "@PJL ENTER LANGUAGE = POSTSCRIPT\n";
+  if (header.rfind(open, 0) == 0 && header.size() >= open.size() + close.size() &&
+      header.compare(header.size() - close.size(), close.size(), close) == 0)
+    return header.substr(open.size(), header.size() - open.size() - close.size());
+  return "not opened: " + header;
+}
+
 class Program : public ::testing::Test {
  protected:
   void SetUp() override { job_.usePpd(); }
@@ -121,43 +132,32 @@ TEST_F(Program, FeatureBlocksReplacedKeptOrLeftAlone) {
                : r.out.substr(start, end + 6 - start);
   };
 
-  FilterResult replaced = job_.print(document, "Staple=Left");
-  ASSERT_EQ(replaced.status, 0) << replaced.err;
-  EXPECT_EQ(body(replaced), "%!PS-Adobe-3.0\n"
-                            "%%BeginFeature: *StapleLocation Left\n"
-                            "<</Staple 1>> setpagedevice\n"
-                            "%%EndFeature\n" +
-                                block("StapleLocationX") + "showpage\n%%EOF\n");
-
-  // The option selects no element: nothing written, the first body line kept.
-  FilterResult noMatch = job_.print(document, "Staple=Right");
-  ASSERT_EQ(noMatch.status, 0) << noMatch.err;
-  EXPECT_EQ(body(noMatch), "%!PS-Adobe-3.0\n"
-                           "%%BeginFeature: *StapleLocation Left\n"
-                           "old body 1\n"
-                           "%%EndFeature\n" +
-                               block("StapleLocationX") + "showpage\n%%EOF\n");
-
-  FilterResult unset = job_.print(document);
-  ASSERT_EQ(unset.status, 0) << unset.err;
-  EXPECT_EQ(body(unset), body(noMatch));
+  // An option selecting no element writes nothing and keeps the first body
+  // line; the look-alike keyword is left alone.
+  const std::pair<const char *, const char *> cases[] = {
+      {"Staple=Left", "<</Staple 1>> setpagedevice\n"},
+      {"Staple=Right", "old body 1\n"},
+      {"", "old body 1\n"}};
+  for (const auto &[options, firstBody] : cases) {
+    FilterResult r = job_.print(document, options);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(body(r), std::string("%!PS-Adobe-3.0\n%%BeginFeature: *StapleLocation Left\n") +
+                           firstBody + "%%EndFeature\n" + block("StapleLocationX") +
+                           "showpage\n%%EOF\n")
+        << options;
+  }
 }
 
 TEST_F(Program, WithoutAUsableFileNoPjlIsWritten) {
-  // No file.
-  FilterResult r = job_.print(kDocument, kOptions);
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, kDocument);
-  // A broken file.
-  job_.setCustomization(CustomizationFile().substr(0, 200));
-  r = job_.print(kDocument, kOptions);
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, kDocument);
-  // A file without "PDL_Compornents".
-  job_.setCustomization(Plist(Dict({{"JobTicketEncodeType", StrArr({"X"})}})));
-  r = job_.print(kDocument, kOptions);
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, kDocument);
+  // No file, a broken file, a file without "PDL_Compornents".
+  for (const std::string &file :
+       {std::string(), CustomizationFile().substr(0, 200),
+        Plist(Dict({{"JobTicketEncodeType", StrArr({"X"})}}))}) {
+    if (!file.empty()) job_.setCustomization(file);
+    FilterResult r = job_.print(kDocument, kOptions);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, kDocument) << file.substr(0, 80);
+  }
 }
 
 TEST_F(Program, SectionListDecidesWhichItemsAreRead) {
@@ -169,8 +169,7 @@ TEST_F(Program, SectionListDecidesWhichItemsAreRead) {
   job_.setCustomization(builtIn);
   FilterResult r = job_.print(kDocument, "VTCollate=False Custom=x");
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out.substr(0, r.out.find("%!PS")),
-            kUel + "@PJL JOB\n@PJL SET COLLATE=OFF\n@PJL ENTER LANGUAGE = POSTSCRIPT\n");
+  EXPECT_EQ(OpenedHeader(r.out), "@PJL SET COLLATE=OFF\n");
 
   // A "Reserve" list names its own sections and items.
   job_.setCustomization(Plist(Dict({
@@ -182,8 +181,7 @@ TEST_F(Program, SectionListDecidesWhichItemsAreRead) {
                         {"JobTicketName", Dict({{"Mine", StrArr({"Custom"})}})}})}})));
   r = job_.print(kDocument, "VTCollate=False Custom=x");
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out.substr(0, r.out.find("%!PS")),
-            kUel + "@PJL JOB\n@PJL SET CUSTOM=ON\n@PJL ENTER LANGUAGE = POSTSCRIPT\n");
+  EXPECT_EQ(OpenedHeader(r.out), "@PJL SET CUSTOM=ON\n");
 
   // An empty "PDEName": a table without items still opens the job.
   job_.setCustomization(Plist(Dict({{"PDL_Compornents", Dict({})},
@@ -201,9 +199,7 @@ TEST_F(Program, DroppedLinesAreLoggedByOptionName) {
                                                      "com.apple.print.JobInfo.PMJobName=") +
                                              std::string(1100, 'n'));
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out.substr(0, r.out.find("%!PS")),
-            kUel + "@PJL JOB\n@PJL SET USERNAME=\"tester\"\n@PJL SET COLLATE=ON\n"
-                   "@PJL ENTER LANGUAGE = POSTSCRIPT\n");
+  EXPECT_EQ(OpenedHeader(r.out), "@PJL SET USERNAME=\"tester\"\n@PJL SET COLLATE=ON\n");
   EXPECT_NE(r.err.find("DEBUG: [Filter] - JimonTextSet: argument JimonCharacter is not set"),
             std::string::npos) << r.err;
   EXPECT_NE(r.err.find("DEBUG: [Filter] - com.apple.print.JobInfo.PMJobName: value too long"),
@@ -538,9 +534,7 @@ TEST_F(Program, FilesBeyondTheLimitsAreUnreadable) {
       {"String", Str("@PJL SET QTY=" + places + "\\n")}})})}}));
   FilterResult r = job_.print(kDocument, "VTCollate=True copies=2");
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out.substr(0, r.out.find("%!PS")),
-            kUel + "@PJL JOB\n@PJL SET QTY=" + std::string(30, '2') +
-                "\n@PJL ENTER LANGUAGE = POSTSCRIPT\n");
+  EXPECT_EQ(OpenedHeader(r.out), "@PJL SET QTY=" + std::string(30, '2') + "\n");
 }
 
 TEST_F(Program, TemplateLimitLoginFallbackAndPpdMessage) {
@@ -553,17 +547,13 @@ TEST_F(Program, TemplateLimitLoginFallbackAndPpdMessage) {
   FilterResult r = job_.print(kDocument, "A=x B=x U=x com.apple.print.JobInfo.PMJobOwner=alice");
   ASSERT_EQ(r.status, 0) << r.err;
   // The job owner stands in for the login name only, not for a name it begins.
-  EXPECT_EQ(r.out.substr(0, r.out.find("%!PS")),
-            kUel + "@PJL JOB\n" + text2046 + "\n@PJL ENTER LANGUAGE = POSTSCRIPT\n");
+  EXPECT_EQ(OpenedHeader(r.out), text2046 + "\n");
 
   r = job_.run({"1", "tester", "title", "1", ""}, kDocument, {{"PPD", ""}});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("ERROR: unable to open the PPD file.\n"), std::string::npos) << r.err;
 }
 
-}  // namespace
-
-namespace {
 
 // The bundled sample customisation file with the demo's options.
 TEST(BundledSample, WritesItsHeader) {
@@ -575,15 +565,13 @@ TEST(BundledSample, WritesItsHeader) {
                              "com.apple.print.JobInfo.PMJobName='Sample document' "
                              "JimonTextSet=True JimonCharacter=CONFIDENTIAL");
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out.substr(0, r.out.find("%!PS")),
-            kUel + "@PJL JOB\n"
-                   "@PJL SET USERNAME = \"demo\"\n"
-                   "@PJL SET JOBNAME = \"Sample document\"\n"
-                   "@PJL SET COLLATE = ON\n"
-                   "@PJL SET HOLD = OFF\n"
-                   "@PJL SET STAMP = ON\n"
-                   "@PJL SET STAMPTEXT = \"CONFIDENTIAL\"\n"
-                   "@PJL ENTER LANGUAGE = POSTSCRIPT\n");
+  EXPECT_EQ(OpenedHeader(r.out),
+            "@PJL SET USERNAME = \"demo\"\n"
+            "@PJL SET JOBNAME = \"Sample document\"\n"
+            "@PJL SET COLLATE = ON\n"
+            "@PJL SET HOLD = OFF\n"
+            "@PJL SET STAMP = ON\n"
+            "@PJL SET STAMPTEXT = \"CONFIDENTIAL\"\n");
 
   // Secure print: the PIN comes back as upper-case hexadecimal; the job
   // owner stands in for a missing login name only when the item is selected,
@@ -591,17 +579,9 @@ TEST(BundledSample, WritesItsHeader) {
   r = job.print(kDocument, "OutputMethod=Secure VTSecurePIN=0a1b2c "
                            "com.apple.print.JobInfo.PMJobOwner=alice");
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out.substr(0, r.out.find("%!PS")),
-            kUel + "@PJL JOB\n"
-                   "@PJL SET JOBNAME = \"title\"\n"
-                   "@PJL SET HOLD = ON\n"
-                   "@PJL SET HOLDKEY = \"0A1B2C\"\n"
-                   "@PJL ENTER LANGUAGE = POSTSCRIPT\n");
+  EXPECT_EQ(OpenedHeader(r.out),
+            "@PJL SET JOBNAME = \"title\"\n@PJL SET HOLD = ON\n@PJL SET HOLDKEY = \"0A1B2C\"\n");
 }
-
-}  // namespace
-
-namespace {
 
 // The header the bundled sample file writes for a job run with the given
 // user, title and options; the error output when the job fails.
@@ -634,12 +614,7 @@ SampleRun RunSample(const std::string &user, const std::string &title, const std
   job.usePpd(kCustomOptionsPpd);
   job.setCustomization(ReadFile(std::string(VT_SOURCE_DIR) + "/examples/FilterCustomize.plist"));
   FilterResult r = job.run({"1", user, title, "1", options}, kDocument);
-  std::string header = r.out.substr(0, r.out.find("%!PS"));
-  const std::string open = kUel + "@PJL JOB\n", close = "@PJL ENTER LANGUAGE = POSTSCRIPT\n";
-  if (header.rfind(open, 0) == 0 && header.size() >= open.size() + close.size() &&
-      header.compare(header.size() - close.size(), close.size(), close) == 0)
-    header = header.substr(open.size(), header.size() - open.size() - close.size());
-  return {r.status, header, r.err, r.out};
+  return {r.status, OpenedHeader(r.out), r.err, r.out};
 }
 
 // The CUPS job's user and title name the job where no option does.

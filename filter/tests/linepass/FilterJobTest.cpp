@@ -29,11 +29,6 @@ std::string PlainDocument(const std::string &eol = "\n") {
   return doc;
 }
 
-int Count(const std::string &text, const std::string &what) {
-  int n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
 
 class FilterJobTest : public ::testing::Test {
  protected:
@@ -249,9 +244,9 @@ TEST_F(FilterJobTest, PosterOfAnUnknownCreatorIsTiled) {
   doc.replace(doc.find("(page two"), binary.size() - 15, binary);
   FilterResult r = job.printFile(doc, "Combination=2x2");
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(Count(r.out, "(page one marker) F showpage\r\n"), 4);
-  EXPECT_EQ(Count(r.out, binary), 4);
-  EXPECT_EQ(Count(r.out, "ESPshowpage\n%%Page:"), 7);
+  EXPECT_EQ(Occurrences(r.out, "(page one marker) F showpage\r\n"), 4u);
+  EXPECT_EQ(Occurrences(r.out, binary), 4u);
+  EXPECT_EQ(Occurrences(r.out, "ESPshowpage\n%%Page:"), 7u);
   EXPECT_TRUE(job.spoolFiles().empty());
 }
 

@@ -8,11 +8,6 @@
 #include "FilterRunner.h"
 
 namespace {
-size_t Count(const std::string &text, const std::string &what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
 
 std::string TwoPages(const std::string &creator) {
   return "%!PS-Adobe-3.0\n%%Creator: " + creator +
@@ -30,7 +25,7 @@ TEST(PageSetupRelease, SectionWithoutConverterSetupKeepsItsComment) {
   const std::string doc = TwoPages("pdftops 22.02.0");
   FilterResult r = job.print(doc);
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(Count(r.out, "%%BeginPageSetup"), 2u) << r.out;
+  EXPECT_EQ(Occurrences(r.out, "%%BeginPageSetup"), 2u) << r.out;
   // Each comment comes back inside its own page, just before its section ends.
   EXPECT_NE(r.out.find("%%PageOrientation: Portrait\npdfStartPage\n%%BeginPageSetup\n%%EndPageSetup\n"
                        "(p1) show"),
@@ -52,9 +47,9 @@ TEST(PageSetupRelease, TurnedPagesAreTurnedWithoutConverterSetup) {
   const std::string turn =
       "%%BeginPageSetup\ncurrentpagedevice /PageSize get aload pop translate 180 rotate\n"
       "%%EndPageSetup\n";
-  EXPECT_EQ(Count(turned, turn), 2u) << turned;
-  EXPECT_EQ(Count(plain, "rotate"), 0u);
-  EXPECT_EQ(Count(turned, "%%BeginPageSetup"), 2u);
+  EXPECT_EQ(Occurrences(turned, turn), 2u) << turned;
+  EXPECT_EQ(Occurrences(plain, "rotate"), 0u);
+  EXPECT_EQ(Occurrences(turned, "%%BeginPageSetup"), 2u);
 }
 
 // A document that works with "cg_md" keeps the printer's order wherever the

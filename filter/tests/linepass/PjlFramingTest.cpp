@@ -60,11 +60,6 @@ const char kTable[] = R"(<?xml version="1.0" encoding="UTF-8"?>
 
 const char kBody[] = "%!PS-Adobe-3.0\n%%Pages: 1\n%%Page: 1 1\n(only page) pop\n%%EOF\n";
 
-size_t Count(const std::string &text, const std::string &what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
 
 bool EndsWith(const std::string &text, const std::string &end) {
   return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
@@ -122,21 +117,21 @@ TEST_F(PjlFramingTest, ApplicationPjlGetsTheHeaderBeforeItsLanguageSwitch) {
   EXPECT_TRUE(EndsWith(r.out, "@PJL ENTER LANGUAGE = POSTSCRIPT\n" + std::string(kBody) + kUel +
                                   "@PJL EOJ\n" + kUel))
       << r.out;
-  EXPECT_EQ(Count(r.out, "@PJL EOJ"), 1u);
+  EXPECT_EQ(Occurrences(r.out, "@PJL EOJ"), 1u);
 }
 
 TEST_F(PjlFramingTest, SecondJobInTheStreamGetsItsOwnHeader) {
   std::string one = kUel + "@PJL JOB NAME=\"a\"\n@PJL ENTER LANGUAGE = POSTSCRIPT\n" + kBody +
                     kUel + "@PJL EOJ\n";
   FilterResult r = job.print(one + one, "VTCollate=true");
-  EXPECT_EQ(Count(r.out, "@PJL SET COLLATE = ON\n"), 2u);
-  EXPECT_EQ(Count(r.out, kUel + "@PJL JOB\n"), 2u);
+  EXPECT_EQ(Occurrences(r.out, "@PJL SET COLLATE = ON\n"), 2u);
+  EXPECT_EQ(Occurrences(r.out, kUel + "@PJL JOB\n"), 2u);
   // On older systems the stream stays one job.
   FilterJob older;
   older.usePpd();
   older.setCustomization(kTable);
   older.setSystemVersion("10.4.11");
-  EXPECT_EQ(Count(older.print(one + one, "VTCollate=true").out, "@PJL SET COLLATE = ON\n"), 1u);
+  EXPECT_EQ(Occurrences(older.print(one + one, "VTCollate=true").out, "@PJL SET COLLATE = ON\n"), 1u);
 }
 
 TEST_F(PjlFramingTest, ListedFeatureBlockIsReplaced) {

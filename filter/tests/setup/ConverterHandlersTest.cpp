@@ -14,11 +14,10 @@
 
 namespace {
 
+// The state a job starts its line pass with.
 ScanState FreshState() {
-  ScanState s{};
-  s.bWriteLine = 1;
-  s.bPageMarkNeeded = 1;
-  s.bFeatureDone = 1;
+  ScanState s;
+  vInitScanState(&s);
   return s;
 }
 

@@ -40,11 +40,6 @@ std::string Replace(std::string text, const std::string &from, const std::string
   return text;
 }
 
-size_t Count(const std::string &text, const std::string &what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
 
 class SetupThroughFilter : public ::testing::Test {
  protected:
@@ -72,7 +67,7 @@ TEST_F(SetupThroughFilter, OrientationFlagOnceAfterTheFirstBeginSetup) {
   for (const Case &c : cases) {
     std::string out = print(doc, c.options);
     EXPECT_EQ(out, Replace(doc, "%%BeginSetup\n", "%%BeginSetup\n" + c.flag)) << c.options;
-    EXPECT_EQ(Count(out, "PclOrientation"), 1u) << c.options;
+    EXPECT_EQ(Occurrences(out, "PclOrientation"), 1u) << c.options;
   }
 }
 
@@ -110,7 +105,7 @@ TEST_F(SetupThroughFilter, PageTurnForEachCreatorOnePass) {
     EXPECT_EQ(print(doc, "Rotate180=true" + c.options), expected)
         << c.creator << " /" << c.options;
     // Without the option nothing is turned.
-    EXPECT_EQ(Count(print(doc, c.options), "rotate"), 0u) << c.creator;
+    EXPECT_EQ(Occurrences(print(doc, c.options), "rotate"), 0u) << c.creator;
   }
 }
 
@@ -134,11 +129,11 @@ TEST_F(SetupThroughFilter, SidewaysPagesTurnWithExch) {
   const std::string doc = OnePage("cgpdftops CUPS filter");
   for (std::string value : {"2", "4"}) {
     std::string out = print(doc, "Rotate180=true" + kPMOrientation + value);
-    EXPECT_EQ(Count(out, kTurnSideways), 1u) << value;
+    EXPECT_EQ(Occurrences(out, kTurnSideways), 1u) << value;
   }
   std::string out = print(doc, "Rotate180=true" + kPMOrientation + "1");
-  EXPECT_EQ(Count(out, kTurn), 1u);
-  EXPECT_EQ(Count(out, "exch"), 0u);
+  EXPECT_EQ(Occurrences(out, kTurn), 1u);
+  EXPECT_EQ(Occurrences(out, "exch"), 0u);
 }
 
 // A cgpdftops N-up sheet as CUPS writes it on systems older than 10.5.0:
@@ -186,14 +181,14 @@ TEST_F(OlderSystem, SidewaysTwoUpSwapsTheHalves) {
   const std::string placement = "0 0 translate 0.5 0.5 scale\n";
   std::string out =
       print(NupSheet(2, placement), "Rotate180=true VTDocumentOrientation=2" + kLayoutNup + Nup(1, 2));
-  EXPECT_EQ(Count(out, kTurnSideways), 2u);
+  EXPECT_EQ(Occurrences(out, kTurnSideways), 2u);
   size_t first = out.find("1.8 0.0 translate 0.500 0.500 scale\n");
   size_t second = out.find("1.8 297.5 translate 0.500 0.500 scale\n");
   ASSERT_NE(first, std::string::npos) << out;
   ASSERT_NE(second, std::string::npos) << out;
   // Page 1 (position 1) takes the half at 297.5, page 2 (position 0) the one at 0.
   EXPECT_LT(second, first);
-  EXPECT_EQ(Count(out, placement), 0u);
+  EXPECT_EQ(Occurrences(out, placement), 0u);
 }
 
 TEST_F(OlderSystem, ThreeUpDropsThePlacement) {
@@ -212,8 +207,8 @@ TEST_F(OlderSystem, APlacementThatIsNotAFiniteNumberIsLeftOut) {
   const std::string placement = "0 0 translate inf 0.48 scale\n";
   FilterResult r = job_.print(NupSheet(1, placement), "Rotate180=true" + kLayoutNup + Nup(2, 2));
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(Count(r.out, "translate"), 1u) << r.out;  // only the page turn
-  EXPECT_EQ(Count(r.out, "inf"), 0u);
+  EXPECT_EQ(Occurrences(r.out, "translate"), 1u) << r.out;  // only the page turn
+  EXPECT_EQ(Occurrences(r.out, "inf"), 0u);
   EXPECT_NE(r.err.find("DEBUG: [Filter] - N-up placement of position 1 is not a finite number"),
             std::string::npos)
       << r.err;
@@ -222,7 +217,7 @@ TEST_F(OlderSystem, APlacementThatIsNotAFiniteNumberIsLeftOut) {
 TEST_F(OlderSystem, NotTurnedWithoutTheLayoutOption) {
   const std::string placement = "10 20 translate 0.48 0.48 scale\n";
   std::string out = print(NupSheet(4, placement), "Rotate180=true" + Nup(2, 2));
-  EXPECT_EQ(Count(out, placement), 4u);
+  EXPECT_EQ(Occurrences(out, placement), 4u);
 }
 
 TEST_F(OlderSystem, PictwpstopsMatrixTurnedOncePerJob) {
@@ -283,7 +278,7 @@ TEST_F(SetupThroughFilter, CgpdftopsRealPageCommentNeedsNoSyntheticOne) {
             "%!PS-Adobe-3.0\n%%Creator: cgpdftops CUPS filter\n"
             "%%DocumentSuppliedResources: procset bannerprint\n%%EndComments\n"
             "%%Page: 1 1\n(one) show\nep\nend\n%%Page: 2 2\n(two) show\n%%EOF\n");
-  EXPECT_EQ(Count(out, "%%Page: n"), 0u);
+  EXPECT_EQ(Occurrences(out, "%%Page: n"), 0u);
 }
 
 TEST_F(SetupThroughFilter, CgpdftopsCrLfLinesKeepTheirFraming) {

@@ -177,32 +177,9 @@ int ExitStatus(int status) {
 
 FilterResult FilterJob::run(const std::vector<std::string> &args, const std::string &stdinData,
                             const std::map<std::string, std::string> &extraEnv) const {
-  FilterResult result;
-  std::string inPath = writeFile("stdin.bin", stdinData);
-  std::string outPath = dir_ + "/stdout.bin";
-  std::string errPath = dir_ + "/stderr.txt";
-
-  pid_t pid = fork();
-  if (pid < 0) throw std::runtime_error("fork failed");
-  if (pid == 0) {
-    int in = open(inPath.c_str(), O_RDONLY);
-    int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (in < 0 || out < 0 || err < 0) _exit(127);
-    dup2(in, 0);
-    dup2(out, 1);
-    dup2(err, 2);
-    ExecFilter(*this, ppdPath_, args, extraEnv);
-  }
-  int status = 0;
-  struct rusage usage {};
-  wait4(pid, &status, 0, &usage);
-  result.maxRssKb = usage.ru_maxrss;
-  result.pid = pid;
-  result.status = ExitStatus(status);
-  result.out = ReadFile(outPath);
-  result.err = ReadFile(errPath);
-  return result;
+  RunOptions conditions;
+  conditions.env = extraEnv;
+  return runWith(args, stdinData, conditions);
 }
 
 FilterResult FilterJob::runWith(const std::vector<std::string> &args, const std::string &stdinData,
@@ -227,7 +204,7 @@ FilterResult FilterJob::runWith(const std::vector<std::string> &args, const std:
       limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(conditions.fileSizeLimit);
       setrlimit(RLIMIT_FSIZE, &limit);
     }
-    ExecFilter(*this, ppdPath_, args, {});
+    ExecFilter(*this, ppdPath_, args, conditions.env);
   }
   int status = 0;
   struct rusage usage {};

@@ -12,6 +12,7 @@
 struct RunOptions {
   std::string stdoutPath;       // standard output goes here instead (e.g. "/dev/full")
   long long fileSizeLimit = -1; // RLIMIT_FSIZE in bytes for the filter (SIGXFSZ ignored)
+  std::map<std::string, std::string> env;  // set in the filter's environment
 };
 
 struct FilterResult {
@@ -102,3 +103,10 @@ std::string MinimalPpd(const std::string &extraMain = std::string(),
 
 // Reads a whole file (empty string when it cannot be read).
 std::string ReadFile(const std::string &path);
+
+// How many times `what` occurs in text (overlapping occurrences counted).
+inline size_t Occurrences(const std::string &text, const std::string &what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}

@@ -45,6 +45,33 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// The IPv4 socket address of the given host order address and port.
+sockaddr_in Ipv4(uint32_t host, uint16_t port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(host);
+  return address;
+}
+
+// A new socket of the given type bound to host:port (port 0: any free one);
+// its port in *bound. -1, with errno of the failing call, on failure.
+int BoundSocket(int type, uint32_t host, uint16_t port, uint16_t *bound = nullptr) {
+  const int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  sockaddr_in address = Ipv4(host, port);
+  socklen_t length = sizeof address;
+  if (bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
+    const int error = errno;
+    close(fd);
+    errno = error;
+    return -1;
+  }
+  if (bound) *bound = ntohs(address.sin_port);
+  return fd;
+}
+
 // In a child just forked: it dies with the test process, so that a test that
 // aborts leaves no snmpd or service behind.
 void DieWithParent(pid_t parent) {
@@ -240,12 +267,8 @@ NetnsChild StartInOwnNetns(uint16_t udpPort, const std::function<int()> &body) {
     }
     int udp = -1;
     if (udpPort != 0) {
-      udp = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-      sockaddr_in any{};
-      any.sin_family = AF_INET;
-      any.sin_port = htons(udpPort);
-      any.sin_addr.s_addr = htonl(INADDR_ANY);
-      if (udp < 0 || bind(udp, reinterpret_cast<sockaddr *>(&any), sizeof any) != 0) {
+      udp = BoundSocket(SOCK_DGRAM, INADDR_ANY, udpPort);
+      if (udp < 0) {
         SendMessageWithFd(channel[1], std::string("FAIL bind UDP port in namespace: ") + std::strerror(errno), -1);
         _exit(78);
       }
@@ -384,17 +407,7 @@ std::optional<std::string> ServiceProcess::Call(const std::string &selector, con
   return reply;
 }
 
-SilentAgent::SilentAgent() {
-  fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  if (fd_ >= 0 && bind(fd_, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
-      getsockname(fd_, reinterpret_cast<sockaddr *>(&address), &length) == 0) {
-    port_ = ntohs(address.sin_port);
-  }
-}
+SilentAgent::SilentAgent() { fd_ = BoundSocket(SOCK_DGRAM, INADDR_LOOPBACK, 0, &port_); }
 
 SilentAgent::~SilentAgent() {
   if (fd_ >= 0) close(fd_);
@@ -405,10 +418,7 @@ namespace {
 // Starts a non-blocking connect of a new socket to 127.0.0.1:port.
 int StartLoopbackConnect(uint16_t port) {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sockaddr_in address = Ipv4(INADDR_LOOPBACK, port);
   if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 &&
       errno != EINPROGRESS) {
     close(fd);
@@ -426,17 +436,11 @@ bool ConnectCompletes(int fd, int waitMs) {
 }  // namespace
 
 UnansweredTcpAgent::UnansweredTcpAgent() {
-  listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
+  uint16_t port = 0;
+  listener_ = BoundSocket(SOCK_STREAM, INADDR_LOOPBACK, 0, &port);
   // A backlog of 0 holds one connection: the filler's.
-  if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
-      getsockname(listener_, reinterpret_cast<sockaddr *>(&address), &length) != 0 || listen(listener_, 0) != 0) {
-    return;
-  }
-  port_ = ntohs(address.sin_port);
+  if (listener_ < 0 || listen(listener_, 0) != 0) return;
+  port_ = port;
   filler_ = StartLoopbackConnect(port_);
   if (!ConnectCompletes(filler_, 2000)) return;
   const int probe = StartLoopbackConnect(port_);
@@ -450,16 +454,8 @@ UnansweredTcpAgent::~UnansweredTcpAgent() {
 }
 
 uint16_t FreeLoopbackUdpPort() {
-  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
   uint16_t port = 0;
-  if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) == 0) {
-    port = ntohs(address.sin_port);
-  }
+  const int fd = BoundSocket(SOCK_DGRAM, INADDR_LOOPBACK, 0, &port);
   if (fd >= 0) close(fd);
   return port;
 }
@@ -504,14 +500,9 @@ Snmpd::Snmpd(const TempDir &dir, const std::string &extraConfig) {
         pid_ = -1;
         break;
       }
-      const int probe = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-      sockaddr_in address{};
-      address.sin_family = AF_INET;
-      address.sin_port = htons(port_);
-      address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-      const bool taken = bind(probe, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 &&
-                         errno == EADDRINUSE;
-      close(probe);
+      const int probe = BoundSocket(SOCK_DGRAM, INADDR_LOOPBACK, port_);
+      const bool taken = probe < 0 && errno == EADDRINUSE;
+      if (probe >= 0) close(probe);
       if (taken) return;
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
