@@ -429,4 +429,22 @@ std::string ValidateExtraAttributes(ipp_t *request, std::string *badName) {
   return {};
 }
 
+std::string ValidatePrinterDefault(ipp_attribute_t *def) {
+  static constexpr char kSuffix[] = "-default";
+  constexpr size_t kSuffixLen = sizeof(kSuffix) - 1;
+  const char *name = def ? ippGetName(def) : nullptr;
+  size_t len = name ? std::strlen(name) : 0;
+  if (len <= kSuffixLen || std::strcmp(name + len - kSuffixLen, kSuffix))
+    return "not a printer default";
+  ipp_t *asJob = ippNew();
+  ipp_attribute_t *a = ippCopyAttribute(asJob, def, 0);
+  std::string why;
+  if (!a || !ippSetName(asJob, &a, std::string(name, len - kSuffixLen).c_str()))
+    why = "cannot be read";
+  else
+    why = ValidateExtraAttributes(asJob, nullptr);
+  ippDelete(asJob);
+  return why;
+}
+
 }  // namespace vtpapp

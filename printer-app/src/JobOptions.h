@@ -55,4 +55,10 @@ constexpr int kStampTextMax = 63;  // octets of vantora-stamp-text
 // names the offending attribute.
 std::string ValidateExtraAttributes(ipp_t *request, std::string *badName);
 
+// Checks a printer default of one of those attributes ("vantora-poster-default"
+// for "vantora-poster") by the same rules as the job's own value: PAPPL stores
+// whatever a client sets as a vendor attribute's default. Empty when usable,
+// otherwise the reason.
+std::string ValidatePrinterDefault(ipp_attribute_t *def);
+
 }  // namespace vtpapp

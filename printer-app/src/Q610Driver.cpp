@@ -110,6 +110,12 @@ ipp_t *PrinterDefaults(pappl_printer_t *printer) {
     for (const char *name : {"vantora-poster", "vantora-cut-lines"}) {
       std::string def = std::string(name) + "-default";
       if (ipp_attribute_t *a = ippFindAttribute(attrs, def.c_str(), IPP_TAG_ZERO)) {
+        // A value the printer does not have leaves the driver's own default.
+        if (std::string why = ValidatePrinterDefault(a); !why.empty()) {
+          papplLogPrinter(printer, PAPPL_LOGLEVEL_WARN, "Ignoring the printer's %s: %s",
+                          def.c_str(), why.c_str());
+          continue;
+        }
         ipp_attribute_t *c = ippCopyAttribute(d, a, 0);
         ippSetName(d, &c, name);
       }

@@ -493,6 +493,35 @@ for what in ShortPin:'ATTR octetString job-password 12' \
   fi
 done
 
+# PAPPL stores any value a client sets as a vendor attribute's printer
+# default; one the printer does not have is ignored (jobs print as if it
+# were not set) rather than failing every job.
+set_poster_default() {
+  cat > "$tmp/posterdef.test" <<EOF
+{
+  NAME "vantora-poster-default $1"
+  OPERATION Set-Printer-Attributes
+  GROUP operation-attributes-tag
+  $common_ops
+  GROUP printer-attributes-tag
+  ATTR keyword vantora-poster-default $1
+  STATUS successful-ok
+  STATUS client-error-attributes-or-values-not-supported
+}
+EOF
+  timeout 60 ipptool -t "$uri" "$tmp/posterdef.test" >"$tmp/posterdef.log" 2>&1 ||
+    fail "Set-Printer-Attributes vantora-poster-default $1 not answered"
+}
+set_poster_default 5x5
+submit BadDefault application/postscript "$tmp/sample.ps" ''
+s=$(stream_of BadDefault)
+if [ "$(job_state BadDefault)" = completed ] && [ -n "$s" ] && [ "$(render BadDefault "$s")" -eq $pages ]; then
+  pass "BadDefault: an unusable poster default is ignored, the job prints untiled"
+else
+  fail "BadDefault: job state '$(job_state BadDefault)'"; tail -5 "$tmp/BadDefault.log"
+fi
+set_poster_default none
+
 # The server still serves, and prints.
 submit After application/postscript "$tmp/sample.ps" ''
 [ "$(job_state After)" = completed ] && [ -n "$(stream_of After)" ] &&
