@@ -369,12 +369,15 @@ std::string CheckSheetCollection(ipp_attribute_t *a, bool isCover) {
 
 }  // namespace
 
-std::string ValidateExtraAttributes(ipp_t *request, std::string *badName) {
-  auto bad = [badName](const char *name, std::string why) {
+std::string ValidateExtraAttributes(ipp_t *request, std::string *badName,
+                                    ipp_attribute_t **badAttr) {
+  ipp_attribute_t *a = nullptr;
+  auto bad = [badName, badAttr, &a](const char *name, std::string why) {
     if (badName) *badName = name;
+    if (badAttr) *badAttr = a;
     return std::string(name) + ": " + why;
   };
-  for (ipp_attribute_t *a = ippFirstAttribute(request); a; a = ippNextAttribute(request)) {
+  for (a = ippFirstAttribute(request); a; a = ippNextAttribute(request)) {
     const char *name = ippGetName(a);
     if (!name) continue;
     if (!std::strcmp(name, "job-password")) {
