@@ -440,10 +440,14 @@ bool Closed(Conn &c) {
 // TLS connection, which PAPPL itself encrypts).
 void Tunnel(Conn &a, Conn &b) {
   char buf[16384];
-  // What was read ahead from the client goes first.
+  // What was read ahead goes first.
   while (a.Buffered() > 0) {
     ssize_t n = a.Read(buf, sizeof(buf));
     if (n <= 0 || !b.Write(buf, static_cast<size_t>(n))) return;
+  }
+  while (b.Buffered() > 0) {
+    ssize_t n = b.Read(buf, sizeof(buf));
+    if (n <= 0 || !a.Write(buf, static_cast<size_t>(n))) return;
   }
   for (;;) {
     pollfd p[2] = {{a.fd(), POLLIN, 0}, {b.fd(), POLLIN, 0}};
@@ -493,8 +497,22 @@ void Serve(int fd, std::string backendPath) {
       return;
     }
     bool closeAfter = http10 ? !req.Has("Connection", "keep-alive") : req.Has("Connection", "close");
-    // The front end answers Expect itself and keeps the connection unencrypted
-    // (an Upgrade to TLS is optional for the client).
+    if (!backend || Closed(*backend)) {  // PAPPL ends idle connections
+      int bfd = ConnectBackend(backendPath);
+      if (bfd < 0) {
+        Respond(client, "503 Service Unavailable", "", "", true);
+        return;
+      }
+      backend = std::make_unique<Conn>(bfd);
+    }
+    // An upgrade to TLS (an OPTIONS request without a body): PAPPL answers
+    // it and encrypts, and the connection is relayed as it is from then on.
+    if (req.Has("Connection", "upgrade") && req.Has("Upgrade", "tls/") &&
+        rf.kind == Framing::kNone) {
+      if (backend->Write(req.Text())) Tunnel(client, *backend);
+      return;
+    }
+    // The front end answers Expect itself.
     if (req.Get("Expect")) {
       if (!req.Has("Expect", "100-continue")) {
         Respond(client, "417 Expectation Failed", "", "", true);
@@ -532,16 +550,6 @@ void Serve(int fd, std::string backendPath) {
       }
     }
 
-    if (backend && Closed(*backend)) backend.reset();  // PAPPL ends idle connections
-    if (!backend) {
-      int bfd = ConnectBackend(backendPath);
-      if (bfd < 0) {
-        ippDelete(request);
-        Respond(client, "503 Service Unavailable", "", "", true);
-        return;
-      }
-      backend = std::make_unique<Conn>(bfd);
-    }
     bool sent;
     if (request) {  // the IPP message as checked, then the document
       req.Remove("Content-Length");

@@ -33,7 +33,9 @@ pass() { echo "ok: $*"; }
 
 tmp=$(mktemp -d /tmp/vt-papp.XXXXXX)
 server_pid=
+tls_pid=
 cleanup() {
+  [ -n "$tls_pid" ] && kill "$tls_pid" 2>/dev/null && wait "$tls_pid" 2>/dev/null
   if [ -n "$server_pid" ]; then
     kill "$server_pid" 2>/dev/null
     for _ in $(seq 50); do kill -0 "$server_pid" 2>/dev/null || break; sleep 0.1; done
@@ -577,6 +579,45 @@ submit After application/postscript "$tmp/sample.ps" ''
 [ "$(job_state After)" = completed ] && [ -n "$(stream_of After)" ] &&
   pass "the server still prints after the hostile requests" || fail "the server stopped printing"
 kill -0 "$server_pid" 2>/dev/null || fail "the server died"
+
+# TLS through the check of requests of a loopback server (PAPPL encrypts):
+# ipps, an HTTP upgrade (ipptool -E) and https.
+mkdir -p "$tmp/tls"
+tls_port=
+for try in $(seq 20); do
+  p=$((20000 + (RANDOM % 20000)))
+  "$app" server -o server-port=$p -o listen-hostname=localhost -o spool-directory="$tmp/tls" \
+    -o state-file="$tmp/tls/state" -o log-file="$tmp/tls/log" >"$tmp/tls/out" 2>&1 &
+  tls_pid=$!
+  for _ in $(seq 50); do
+    kill -0 "$tls_pid" 2>/dev/null || break
+    (exec 3<>"/dev/tcp/localhost/$p") 2>/dev/null && { tls_port=$p; break; }
+    sleep 0.1
+  done
+  [ -n "$tls_port" ] && break
+  kill "$tls_pid" 2>/dev/null; wait "$tls_pid" 2>/dev/null; tls_pid=
+done
+if [ -n "$tls_port" ]; then
+  cat > "$tmp/tls/system.test" <<'EOF'
+{
+  NAME "system attributes"
+  OPERATION Get-System-Attributes
+  GROUP operation-attributes-tag
+  ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en
+  ATTR uri system-uri $uri
+  STATUS successful-ok
+}
+EOF
+  timeout 60 ipptool -t "ipps://localhost:$tls_port/ipp/system" "$tmp/tls/system.test" >"$tmp/tls/ipps.log" 2>&1 &&
+    timeout 60 ipptool -E -t "ipp://localhost:$tls_port/ipp/system" "$tmp/tls/system.test" >"$tmp/tls/upgrade.log" 2>&1 &&
+    [ "$(curl -sk -o /dev/null -w '%{http_code}' --max-time 30 "https://localhost:$tls_port/")" = 200 ] &&
+    pass "ipps, an upgrade to TLS and https through the check of requests" ||
+    { fail "TLS through the check of requests"; tail -3 "$tmp/tls/"*.log; }
+  kill "$tls_pid" 2>/dev/null; wait "$tls_pid" 2>/dev/null; tls_pid=
+else
+  fail "no second server with TLS"; cat "$tmp/tls/out"
+fi
 
 if [ $failures -gt 0 ]; then
   echo "$failures check(s) failed; server log:"; grep -E '^[EW] ' "$tmp/log" | tail -20
