@@ -83,6 +83,10 @@ std::string CheckWakeDefault(ipp_attribute_t *a) {
 }  // namespace
 
 ipp_t *CheckRequest(ipp_t *request) {
+  // A request PAPPL refuses as a whole (version, request-id) it answers itself.
+  int minor = 0;
+  int major = ippGetVersion(request, &minor);
+  if (major < 1 || major > 2 || ippGetRequestId(request) <= 0) return nullptr;
   ipp_op_t op = ippGetOperation(request);
   if (op == IPP_OP_SET_PRINTER_ATTRIBUTES) {
     for (ipp_attribute_t *a = ippFirstAttribute(request); a; a = ippNextAttribute(request)) {

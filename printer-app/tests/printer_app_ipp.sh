@@ -566,6 +566,16 @@ else
 fi
 set_poster_default none "$uri" successful-ok
 
+# Malformed HTTP and IPP: an HTTP error, and the server goes on.
+# (an attribute name of 65535 octets in a message of 14)
+code=$(printf '\002\000\000\002\000\000\000\001\001\107\377\377ab' |
+  curl -s -o /dev/null -w '%{http_code}' --max-time 30 -H 'Content-Type: application/ipp' \
+    --data-binary @- "http://localhost:$port/ipp/print/Q610")
+[ "$code" = 400 ] || fail "a malformed IPP message got HTTP $code"
+code=$(curl -s -o /dev/null -w '%{http_code}' --max-time 30 -H "X-Big: $(printf 'x%.0s' $(seq 70000))" \
+  "http://localhost:$port/")
+[ "$code" = 200 ] && fail "a 70 kB header field was served"
+
 # The web pages pass the check unchanged.
 for page in / /Q610 /Q610/printing; do
   code=$(curl -s -o "$tmp/page.html" -w '%{http_code}' --max-time 30 "http://localhost:$port$page")
