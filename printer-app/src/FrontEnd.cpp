@@ -27,10 +27,14 @@
 namespace vtpapp {
 namespace {
 
-constexpr int kIdleMs = 60000;           // a client or PAPPL silent this long is dropped
+constexpr int kClientMs = 60000;  // a client silent this long is dropped
+// PAPPL may take as long as the printer to answer (it prints raster
+// documents while it reads them): a connection to it is given up only when
+// it is silent for an hour.
+constexpr int kBackendMs = 3600000;
 constexpr size_t kMaxHeadBytes = 65536;  // request or response line and fields
 constexpr size_t kMaxFields = 200;
-constexpr int kMaxConnections = 100;
+constexpr int kMaxConnections = 1000;
 // A refused request's document is read and dropped up to this much, so that
 // the client reads the answer; past it the connection is closed.
 constexpr long long kMaxDrainBytes = 64LL << 20;
@@ -142,7 +146,7 @@ namespace {
 // A socket read through a buffer, every wait bounded.
 class Conn {
  public:
-  explicit Conn(int fd) : fd_(fd) {}
+  Conn(int fd, int timeoutMs) : fd_(fd), timeoutMs_(timeoutMs) {}
   Conn(const Conn &) = delete;
   Conn &operator=(const Conn &) = delete;
   ~Conn() {
@@ -184,7 +188,7 @@ class Conn {
   bool Write(const char *p, size_t n) {
     while (n > 0) {
       pollfd pfd{fd_, POLLOUT, 0};
-      if (poll(&pfd, 1, kIdleMs) <= 0) return false;
+      if (poll(&pfd, 1, timeoutMs_) <= 0) return false;
       ssize_t k = send(fd_, p, n, MSG_NOSIGNAL);
       if (k < 0 && (errno == EINTR || errno == EAGAIN)) continue;
       if (k <= 0) return false;
@@ -202,7 +206,7 @@ class Conn {
   ssize_t Fill() {
     for (;;) {
       pollfd pfd{fd_, POLLIN, 0};
-      int r = poll(&pfd, 1, kIdleMs);
+      int r = poll(&pfd, 1, timeoutMs_);
       if (r < 0 && errno == EINTR) continue;
       if (r <= 0) return -1;
       ssize_t k = recv(fd_, buf_, sizeof(buf_), 0);
@@ -216,6 +220,7 @@ class Conn {
   }
 
   int fd_;
+  int timeoutMs_;
   char buf_[16384];
   size_t pos_ = 0, len_ = 0;
   bool eof_ = false;
@@ -440,8 +445,8 @@ bool Closed(Conn &c) {
   return recv(c.fd(), &x, 1, MSG_PEEK | MSG_DONTWAIT) <= 0;
 }
 
-// Both ways, byte for byte, until either side closes or is idle too long (a
-// TLS connection, which PAPPL itself encrypts).
+// Both ways, byte for byte, until either side closes (a TLS connection,
+// which PAPPL itself encrypts and ends when idle).
 void Tunnel(Conn &a, Conn &b) {
   char buf[16384];
   // What was read ahead goes first.
@@ -455,7 +460,7 @@ void Tunnel(Conn &a, Conn &b) {
   }
   for (;;) {
     pollfd p[2] = {{a.fd(), POLLIN, 0}, {b.fd(), POLLIN, 0}};
-    if (poll(p, 2, kIdleMs) <= 0) return;
+    if (poll(p, 2, kBackendMs) <= 0) return;
     for (int i = 0; i < 2; ++i) {
       if (!(p[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
       ssize_t n = recv(p[i].fd, buf, sizeof(buf), 0);
@@ -477,7 +482,7 @@ bool Respond(Conn &client, const char *status, const std::string &type, const st
 // One client connection: each request checked, then relayed to PAPPL with its
 // answer. Returns when either side closes or a message is malformed.
 void Serve(int fd, std::string backendPath) {
-  Conn client(fd);
+  Conn client(fd, kClientMs);
   std::unique_ptr<Conn> backend;
 
   char first;
@@ -485,7 +490,7 @@ void Serve(int fd, std::string backendPath) {
   if (!first || !std::strchr("DGHOPT", first)) {  // TLS: PAPPL's own
     int bfd = ConnectBackend(backendPath);
     if (bfd < 0) return;
-    Conn b(bfd);
+    Conn b(bfd, kBackendMs);
     Tunnel(client, b);
     return;
   }
@@ -507,7 +512,7 @@ void Serve(int fd, std::string backendPath) {
         Respond(client, "503 Service Unavailable", "", "", true);
         return;
       }
-      backend = std::make_unique<Conn>(bfd);
+      backend = std::make_unique<Conn>(bfd, kBackendMs);
     }
     // An upgrade to TLS (an OPTIONS request without a body): PAPPL answers
     // it and encrypts, and the connection is relayed as it is from then on.
