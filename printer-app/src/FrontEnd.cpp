@@ -403,12 +403,20 @@ struct IppSource {
   size_t total = 0;
 };
 
+// ippReadIO takes a short read for the end of the message: all n bytes are
+// read unless the body ends or fails first.
 ssize_t ReadBodyCb(void *ctx, ipp_uchar_t *buf, size_t n) {
   auto *src = static_cast<IppSource *>(ctx);
   if (src->total + n > kMaxIppBytes) return -1;
-  ssize_t r = src->body.Read(reinterpret_cast<char *>(buf), n);
-  if (r > 0) src->total += static_cast<size_t>(r);
-  return r;
+  size_t got = 0;
+  while (got < n) {
+    ssize_t r = src->body.Read(reinterpret_cast<char *>(buf) + got, n - got);
+    if (r < 0) return -1;
+    if (r == 0) break;
+    got += static_cast<size_t>(r);
+  }
+  src->total += got;
+  return static_cast<ssize_t>(got);
 }
 
 ssize_t AppendCb(void *ctx, ipp_uchar_t *buf, size_t n) {

@@ -576,6 +576,39 @@ code=$(curl -s -o /dev/null -w '%{http_code}' --max-time 30 -H "X-Big: $(printf 
   "http://localhost:$port/")
 [ "$code" = 200 ] && fail "a 70 kB header field was served"
 
+# An IPP request that arrives a few bytes at a time, in small chunks.
+if python3 - "$port" <<'PY' >"$tmp/trickle.log" 2>&1; then
+import socket, struct, sys, time
+port = int(sys.argv[1])
+def attr(tag, name, value):
+    return bytes([tag]) + struct.pack(">H", len(name)) + name + struct.pack(">H", len(value)) + value
+ipp = (b"\x02\x00\x00\x0b\x00\x00\x00\x01\x01"
+       + attr(0x47, b"attributes-charset", b"utf-8")
+       + attr(0x48, b"attributes-natural-language", b"en")
+       + attr(0x45, b"printer-uri", b"ipp://localhost:%d/ipp/print/Q610" % port)
+       + attr(0x44, b"requested-attributes", b"printer-state") + b"\x03")
+s = socket.create_connection(("localhost", port), timeout=30)
+s.sendall(b"POST /ipp/print/Q610 HTTP/1.1\r\nHost: localhost:%d\r\nContent-Type: application/ipp\r\n"
+          b"Transfer-Encoding: chunked\r\nConnection: close\r\n\r\n" % port)
+for i in range(0, len(ipp), 5):
+    piece = ipp[i:i + 5]
+    s.sendall(b"%x\r\n%s\r\n" % (len(piece), piece))
+    time.sleep(0.005)
+s.sendall(b"0\r\n\r\n")
+answer = b""
+while True:
+    data = s.recv(65536)
+    if not data:
+        break
+    answer += data
+print(answer[:200])
+sys.exit(0 if answer.startswith(b"HTTP/1.1 200") and b"printer-state" in answer else 1)
+PY
+  pass "an IPP request in 5-byte pieces is read whole"
+else
+  fail "an IPP request in 5-byte pieces: $(cat "$tmp/trickle.log")"
+fi
+
 # The web pages pass the check unchanged.
 for page in / /Q610 /Q610/printing; do
   code=$(curl -s -o "$tmp/page.html" -w '%{http_code}' --max-time 30 "http://localhost:$port$page")
