@@ -4,8 +4,10 @@
 # it, prints jobs carrying the standard attributes (booklet, covers and
 # interleave from their trays, secure print, hold) and the vendor ones
 # (poster with cut lines, stamp), checks what reached the device (PJL header,
-# sheet comments, rendering through vt-preview), sends hostile requests and
-# checks the server keeps serving. Stops its server itself.
+# sheet comments, rendering through vt-preview), sends hostile requests (to
+# the loopback port, where they are checked in front of PAPPL, and straight
+# to PAPPL's socket) and checks the server keeps serving, and TLS through the
+# check on a second server. Stops its servers itself.
 #
 # usage: printer_app_ipp.sh APP FILTER SOURCE_DIR
 #   APP         vantora-printer-app
