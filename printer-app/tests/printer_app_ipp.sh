@@ -38,6 +38,7 @@ server_pid=
 tls_pid=
 cleanup() {
   [ -n "$tls_pid" ] && kill "$tls_pid" 2>/dev/null && wait "$tls_pid" 2>/dev/null
+  [ -n "${tls_dir:-}" ] && rm -rf "$tls_dir"
   if [ -n "$server_pid" ]; then
     kill "$server_pid" 2>/dev/null
     for _ in $(seq 50); do kill -0 "$server_pid" 2>/dev/null || break; sleep 0.1; done
@@ -626,13 +627,21 @@ submit After application/postscript "$tmp/sample.ps" ''
 kill -0 "$server_pid" 2>/dev/null || fail "the server died"
 
 # TLS through the check of requests of a loopback server (PAPPL encrypts):
-# ipps, an HTTP upgrade (ipptool -E) and https.
-mkdir -p "$tmp/tls"
+# ipps, an HTTP upgrade (ipptool -E) and https. PAPPL makes its certificate
+# in HOME, or in CUPS's own folder for root: a root test runs this server as
+# nobody, in a folder of its own.
+tls_dir=$(mktemp -d /tmp/vt-papp-tls.XXXXXX)
+as_user=(env)
+if [ "$(id -u)" = 0 ]; then
+  chown 65534:65534 "$tls_dir"
+  as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups env)
+fi
 tls_port=
 for try in $(seq 20); do
   p=$((20000 + (RANDOM % 20000)))
-  "$app" server -o server-port=$p -o listen-hostname=localhost -o spool-directory="$tmp/tls" \
-    -o state-file="$tmp/tls/state" -o log-file="$tmp/tls/log" >"$tmp/tls/out" 2>&1 &
+  "${as_user[@]}" HOME="$tls_dir" TMPDIR="$tls_dir" "$app" server -o server-port=$p \
+    -o listen-hostname=localhost -o spool-directory="$tls_dir/spool" \
+    -o state-file="$tls_dir/state" -o log-file="$tls_dir/log" >"$tmp/tls.out" 2>&1 &
   tls_pid=$!
   for _ in $(seq 50); do
     kill -0 "$tls_pid" 2>/dev/null || break
@@ -643,7 +652,7 @@ for try in $(seq 20); do
   kill "$tls_pid" 2>/dev/null; wait "$tls_pid" 2>/dev/null; tls_pid=
 done
 if [ -n "$tls_port" ]; then
-  cat > "$tmp/tls/system.test" <<'EOF'
+  cat > "$tmp/system.test" <<'EOF'
 {
   NAME "system attributes"
   OPERATION Get-System-Attributes
@@ -654,14 +663,14 @@ if [ -n "$tls_port" ]; then
   STATUS successful-ok
 }
 EOF
-  timeout 60 ipptool -t "ipps://localhost:$tls_port/ipp/system" "$tmp/tls/system.test" >"$tmp/tls/ipps.log" 2>&1 &&
-    timeout 60 ipptool -E -t "ipp://localhost:$tls_port/ipp/system" "$tmp/tls/system.test" >"$tmp/tls/upgrade.log" 2>&1 &&
+  timeout 60 ipptool -t "ipps://localhost:$tls_port/ipp/system" "$tmp/system.test" >"$tmp/ipps.log" 2>&1 &&
+    timeout 60 ipptool -E -t "ipp://localhost:$tls_port/ipp/system" "$tmp/system.test" >"$tmp/upgrade.log" 2>&1 &&
     [ "$(curl -sk -o /dev/null -w '%{http_code}' --max-time 30 "https://localhost:$tls_port/")" = 200 ] &&
     pass "ipps, an upgrade to TLS and https through the check of requests" ||
-    { fail "TLS through the check of requests"; tail -3 "$tmp/tls/"*.log; }
+    { fail "TLS through the check of requests"; tail -3 "$tmp/ipps.log" "$tmp/upgrade.log"; }
   kill "$tls_pid" 2>/dev/null; wait "$tls_pid" 2>/dev/null; tls_pid=
 else
-  fail "no second server with TLS"; cat "$tmp/tls/out"
+  fail "no second server with TLS"; cat "$tmp/tls.out"
 fi
 
 if [ $failures -gt 0 ]; then
