@@ -369,12 +369,15 @@ std::string CheckSheetCollection(ipp_attribute_t *a, bool isCover) {
 
 }  // namespace
 
-std::string ValidateExtraAttributes(ipp_t *request, std::string *badName) {
-  auto bad = [badName](const char *name, std::string why) {
+std::string ValidateExtraAttributes(ipp_t *request, std::string *badName,
+                                    ipp_attribute_t **badAttr) {
+  ipp_attribute_t *a = nullptr;
+  auto bad = [badName, badAttr, &a](const char *name, std::string why) {
     if (badName) *badName = name;
+    if (badAttr) *badAttr = a;
     return std::string(name) + ": " + why;
   };
-  for (ipp_attribute_t *a = ippFirstAttribute(request); a; a = ippNextAttribute(request)) {
+  for (a = ippFirstAttribute(request); a; a = ippNextAttribute(request)) {
     const char *name = ippGetName(a);
     if (!name) continue;
     if (!std::strcmp(name, "job-password")) {
@@ -427,6 +430,24 @@ std::string ValidateExtraAttributes(ipp_t *request, std::string *badName) {
     }
   }
   return {};
+}
+
+std::string ValidatePrinterDefault(ipp_attribute_t *def) {
+  static constexpr char kSuffix[] = "-default";
+  constexpr size_t kSuffixLen = sizeof(kSuffix) - 1;
+  const char *name = def ? ippGetName(def) : nullptr;
+  size_t len = name ? std::strlen(name) : 0;
+  if (len <= kSuffixLen || std::strcmp(name + len - kSuffixLen, kSuffix))
+    return "not a printer default";
+  ipp_t *asJob = ippNew();
+  ipp_attribute_t *a = ippCopyAttribute(asJob, def, 0);
+  std::string why;
+  if (!a || !ippSetName(asJob, &a, std::string(name, len - kSuffixLen).c_str()))
+    why = "cannot be read";
+  else
+    why = ValidateExtraAttributes(asJob, nullptr);
+  ippDelete(asJob);
+  return why;
 }
 
 }  // namespace vtpapp

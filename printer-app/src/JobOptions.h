@@ -52,7 +52,14 @@ constexpr int kStampTextMax = 63;  // octets of vantora-stamp-text
 // Checks the attributes of a job request the framework does not check itself
 // (job-password, covers, inserts, imposition, vendor attributes). Returns an
 // empty string when they are acceptable, otherwise the reason; `badName`
-// names the offending attribute.
-std::string ValidateExtraAttributes(ipp_t *request, std::string *badName);
+// names the offending attribute, `badAttr` (may be nullptr) points to it.
+std::string ValidateExtraAttributes(ipp_t *request, std::string *badName,
+                                    ipp_attribute_t **badAttr = nullptr);
+
+// Checks a printer default of one of those attributes ("vantora-poster-default"
+// for "vantora-poster") by the same rules as the job's own value: PAPPL stores
+// whatever a client sets as a vendor attribute's default. Empty when usable,
+// otherwise the reason.
+std::string ValidatePrinterDefault(ipp_attribute_t *def);
 
 }  // namespace vtpapp

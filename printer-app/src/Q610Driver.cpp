@@ -3,6 +3,7 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -33,6 +34,8 @@ namespace vtpapp {
 const char kDriverName[] = "vantora_q610";
 
 namespace {
+
+std::atomic<bool> gJobPasswordKept{false};
 
 pappl_pr_driver_t gDrivers[] = {
     {kDriverName, "VANTORA Q610", "MFG:VANTORA;MDL:Q610;CMD:PJL,POSTSCRIPT;", nullptr},
@@ -110,6 +113,12 @@ ipp_t *PrinterDefaults(pappl_printer_t *printer) {
     for (const char *name : {"vantora-poster", "vantora-cut-lines"}) {
       std::string def = std::string(name) + "-default";
       if (ipp_attribute_t *a = ippFindAttribute(attrs, def.c_str(), IPP_TAG_ZERO)) {
+        // A value the printer does not have leaves the driver's own default.
+        if (std::string why = ValidatePrinterDefault(a); !why.empty()) {
+          papplLogPrinter(printer, PAPPL_LOGLEVEL_WARN, "Ignoring the printer's %s: %s",
+                          def.c_str(), why.c_str());
+          continue;
+        }
         ipp_attribute_t *c = ippCopyAttribute(d, a, 0);
         ippSetName(d, &c, name);
       }
@@ -819,10 +828,16 @@ bool DriverCallback(pappl_system_t *system, const char *driverName, const char *
   ippAddInteger(a, IPP_TAG_PRINTER, IPP_TAG_INTEGER,
                 (std::string(kWakePortAttr) + "-default").c_str(), 9);
 
-  // Secure print: job-password is not advertised. PAPPL 1.3 keeps only the
-  // job attributes group with a job, and clients (CUPS among them) send the
-  // password as an operation attribute: the job would print at once, not
-  // held for its PIN. A job-password sent with the job's attributes is used.
+  // Secure print: PAPPL 1.3 keeps only the job attributes group with a job,
+  // and clients (CUPS among them) send job-password as an operation
+  // attribute. It is offered only when the check of requests moves it to the
+  // job's attributes; otherwise the job would print at once, not held for its
+  // PIN. A job-password sent with the job's attributes is used either way.
+  if (gJobPasswordKept) {
+    ippAddInteger(a, IPP_TAG_PRINTER, IPP_TAG_INTEGER, "job-password-supported", kSecurePinMax);
+    ippAddString(a, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "job-password-encryption-supported", nullptr,
+                 "none");
+  }
 
   // The filter leaves colour management to the printer.
   ippAddString(a, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-supported", nullptr,
@@ -871,6 +886,8 @@ bool DriverCallback(pappl_system_t *system, const char *driverName, const char *
   (void)deviceId;
   return true;
 }
+
+void SetJobPasswordKept(bool kept) { gJobPasswordKept = kept; }
 
 void RegisterFormats(pappl_system_t *system) {
   papplSystemAddMIMEFilter(system, "application/pdf", "application/postscript", PdfFilterCallback,

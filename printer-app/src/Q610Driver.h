@@ -26,6 +26,10 @@ void PrinterCreated(pappl_printer_t *printer, void *data);
 void EventCallback(pappl_system_t *system, pappl_printer_t *printer, pappl_job_t *job,
                    pappl_event_t event, void *data);
 
+// Whether a job-password sent as an operation attribute reaches the job (the
+// check of requests runs in front of PAPPL): then job-password is offered.
+void SetJobPasswordKept(bool kept);
+
 // Registers the PDF and PostScript paths of a job with the system.
 void RegisterFormats(pappl_system_t *system);
 

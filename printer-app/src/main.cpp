@@ -3,11 +3,13 @@
 //   vantora-printer-app server [-o server-port=N] [-o listen-hostname=H]
 //                              [-o spool-directory=DIR] [-o state-file=FILE]
 //                              [-o log-file=FILE] [-o log-level=LEVEL]
+//                              [-o check-requests=no]
 //   vantora-printer-app add -d NAME -m vantora_q610 -v socket://host:9100
 //
 // and the other sub-commands of PAPPL's main loop (see --help).
 
 #include <pappl/pappl.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -15,6 +17,7 @@
 #include <cstring>
 #include <string>
 
+#include "FrontEnd.h"
 #include "Q610Driver.h"
 
 namespace {
@@ -71,11 +74,28 @@ pappl_system_t *SystemCallback(int numOptions, cups_option_t *options, void *) {
       logFile.c_str(), LogLevel(Option("log-level", numOptions, options, "warn")), nullptr, false);
   if (!system) return nullptr;
 
-  if (!papplSystemAddListeners(system, hostName.empty() ? nullptr : hostName.c_str())) {
+  // A server on loopback only gets the check of requests in front of PAPPL,
+  // which then listens on a socket in the spool directory (see FrontEnd.h).
+  bool frontEnd = Option("check-requests", numOptions, options, "yes") != "no" &&
+                  vtpapp::IsLoopbackOnly(hostName, port);
+  std::string backend = spool + "/" + kName + ".sock";
+  if (frontEnd && (backend.size() >= sizeof(sockaddr_un::sun_path) ||
+                   !papplSystemAddListeners(system, backend.c_str()))) {
+    std::fprintf(stderr, "%s: no socket %s for the check of requests\n", kName, backend.c_str());
+    frontEnd = false;
+  }
+  if (frontEnd) {
+    if (std::string why = vtpapp::StartFrontEnd(hostName, port, backend); !why.empty()) {
+      std::fprintf(stderr, "%s: %s\n", kName, why.c_str());
+      papplSystemDelete(system);
+      return nullptr;
+    }
+  } else if (!papplSystemAddListeners(system, hostName.empty() ? nullptr : hostName.c_str())) {
     std::fprintf(stderr, "%s: cannot listen on port %d\n", kName, port);
     papplSystemDelete(system);
     return nullptr;
   }
+  vtpapp::SetJobPasswordKept(frontEnd);
   if (!hostName.empty()) papplSystemSetHostName(system, hostName.c_str());
 
   int numDrivers = 0;

@@ -269,6 +269,61 @@ TEST(JobOptions, ValidateRejectsHostileValues) {
   }
 }
 
+// A printer default is checked by the rules of the job's own value.
+TEST(JobOptions, PrinterDefaultsAreCheckedLikeJobValues) {
+  const char *twoValues[] = {"2x2", "none"};
+  struct Case {
+    const char *what;
+    std::function<ipp_attribute_t *(ipp_t *)> build;
+    bool usable;
+  };
+  const Case cases[] = {
+      {"poster 2x2",
+       [](ipp_t *p) {
+         return ippAddString(p, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "vantora-poster-default",
+                             nullptr, "2x2");
+       },
+       true},
+      {"poster 5x5",
+       [](ipp_t *p) {
+         return ippAddString(p, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "vantora-poster-default",
+                             nullptr, "5x5");
+       },
+       false},
+      {"poster as text",
+       [](ipp_t *p) {
+         return ippAddString(p, IPP_TAG_PRINTER, IPP_TAG_TEXT, "vantora-poster-default", nullptr,
+                             "2x2");
+       },
+       false},
+      {"poster with two values",
+       [&](ipp_t *p) {
+         return ippAddStrings(p, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "vantora-poster-default", 2,
+                              nullptr, twoValues);
+       },
+       false},
+      {"cut lines boolean",
+       [](ipp_t *p) { return ippAddBoolean(p, IPP_TAG_PRINTER, "vantora-cut-lines-default", 1); },
+       true},
+      {"cut lines integer",
+       [](ipp_t *p) {
+         return ippAddInteger(p, IPP_TAG_PRINTER, IPP_TAG_INTEGER, "vantora-cut-lines-default", 1);
+       },
+       false},
+      {"not a default",
+       [](ipp_t *p) {
+         return ippAddString(p, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "vantora-poster", nullptr, "2x2");
+       },
+       false},
+  };
+  for (const auto &c : cases) {
+    Ipp printer;
+    ipp_attribute_t *a = c.build(printer.p);
+    EXPECT_EQ(ValidatePrinterDefault(a).empty(), c.usable) << c.what;
+  }
+  EXPECT_FALSE(ValidatePrinterDefault(nullptr).empty());
+}
+
 TEST(JobOptions, JoinQuotesValuesWithBlanksAndQuotes) {
   EXPECT_EQ(JoinFilterOptions({{"A", "x"}, {"B", "two words"}, {"C", "q\"uo\\te"}, {"D", ""}}),
             "A=x B=\"two words\" C=\"q\\\"uo\\\\te\" D=\"\"");

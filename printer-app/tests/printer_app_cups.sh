@@ -94,21 +94,24 @@ for _ in $(seq 50); do [ -s "$out/Driverless.prn" ] && grep -q 'Completed, job' 
 # ---- what the device got ---------------------------------------------------------
 s=$out/Driverless.prn
 if [ -s "$s" ]; then
-  for l in '@PJL SET USERNAME = "alice"' '@PJL SET JOBNAME = "Driverless"'; do
+  for l in '@PJL SET USERNAME = "alice"' '@PJL SET JOBNAME = "Driverless"' '@PJL SET HOLD = ON' \
+           '@PJL SET HOLDKEY = "31323334"'; do
     grep -aqxF "$l" "$s" || fail "no line '$l' in the device's stream"
   done
-  pass "the device got the filter's stream with the job's user and name"
+  pass "the device got the filter's stream with the job's user and name, held for its PIN"
 else
   fail "nothing reached the device"; tail -20 "$tmp/cups/log/error_log"
 fi
 options=$(sed -n 's/.* with options: //p' "$tmp/papp.log" | tail -1)
-for o in PageSize=A4 VTInputSlot=Tray2 MediaType=Thick VTDuplex=Duplex Binding=LongEdge OutputMethod=Normal; do
+for o in PageSize=A4 VTInputSlot=Tray2 MediaType=Thick VTDuplex=Duplex Binding=LongEdge \
+         OutputMethod=Secure VTSecurePIN=31323334; do
   [[ " $options " == *" $o "* ]] || fail "the filter did not get $o (it got: $options)"
 done
 
 # ---- what the application received -------------------------------------------
-# The job's Create-Job (or Print-Job) request as the application logged it:
-# "NAME@GROUP" for each attribute.
+# The job's Create-Job (or Print-Job) request as PAPPL logged it, behind the
+# check of requests (which moves an operation-group job-password into the
+# job's attributes): "NAME@GROUP" for each attribute.
 client=$(grep -m1 'request:   job-name nameWithoutLanguage Driverless' "$tmp/papp.log" |
          sed 's/.*\[Client \([0-9]*\)\].*/\1/')
 received=$(grep -E "\[Client $client\] (Create-Job|Print-Job) request:" "$tmp/papp.log" |
@@ -130,8 +133,8 @@ media-col job
 sides job
 print-color-mode job
 print-quality job
-job-password absent
-job-password-encryption absent
+job-password job
+job-password-encryption job
 imposition-template absent
 cover-front absent
 vantora-poster absent

@@ -4,8 +4,10 @@
 # it, prints jobs carrying the standard attributes (booklet, covers and
 # interleave from their trays, secure print, hold) and the vendor ones
 # (poster with cut lines, stamp), checks what reached the device (PJL header,
-# sheet comments, rendering through vt-preview), sends hostile requests and
-# checks the server keeps serving. Stops its server itself.
+# sheet comments, rendering through vt-preview), sends hostile requests (to
+# the loopback port, where they are checked in front of PAPPL, and straight
+# to PAPPL's socket) and checks the server keeps serving, and TLS through the
+# check on a second server. Stops its servers itself.
 #
 # usage: printer_app_ipp.sh APP FILTER SOURCE_DIR
 #   APP         vantora-printer-app
@@ -33,7 +35,10 @@ pass() { echo "ok: $*"; }
 
 tmp=$(mktemp -d /tmp/vt-papp.XXXXXX)
 server_pid=
+tls_pid=
 cleanup() {
+  [ -n "$tls_pid" ] && kill "$tls_pid" 2>/dev/null && wait "$tls_pid" 2>/dev/null
+  [ -n "${tls_dir:-}" ] && rm -rf "$tls_dir"
   if [ -n "$server_pid" ]; then
     kill "$server_pid" 2>/dev/null
     for _ in $(seq 50); do kill -0 "$server_pid" 2>/dev/null || break; sleep 0.1; done
@@ -80,6 +85,8 @@ if ! "$app" add -u "ipp://localhost:$port/ipp/system" -d Q610 -m vantora_q610 -v
   cat "$tmp/add.log"; echo "FAIL: the printer could not be added"; exit 1
 fi
 uri=ipp://localhost:$port/ipp/print/Q610
+# PAPPL itself, behind the check of requests of a loopback server.
+direct_uri=ipp://$(printf %s "$tmp/spool/vantora-printer-app.sock" | sed 's|/|%2F|g')/ipp/print/Q610
 pass "printer Q610 added with a file: device"
 
 # ---- documents ---------------------------------------------------------------
@@ -163,7 +170,7 @@ wait_job='{
 
 # submit NAME FORMAT FILE JOB-ATTRIBUTES [EXTRA-TESTS]: Print-Job as alice
 # with the job name NAME, then waits until the job ended; ipptool's output in
-# $tmp/NAME.log.
+# $tmp/NAME.log. $op_attrs: more operation attributes; $submit_uri: where to.
 submit() {
   local name=$1 format=$2 file=$3 attrs=$4 extra=${5:-$wait_job}
   cat > "$tmp/$name.test" <<EOF
@@ -175,6 +182,7 @@ submit() {
   ATTR name requesting-user-name alice
   ATTR name job-name $name
   ATTR mimeMediaType document-format $format
+  ${op_attrs:-}
   GROUP job-attributes-tag
   $attrs
   FILE \$filename
@@ -183,7 +191,7 @@ submit() {
 }
 $extra
 EOF
-  timeout 120 ipptool -tv -f "$file" "$uri" "$tmp/$name.test" >"$tmp/$name.log" 2>&1
+  timeout 120 ipptool -tv -f "$file" "${submit_uri:-$uri}" "$tmp/$name.test" >"$tmp/$name.log" 2>&1
 }
 
 # The stream the device got for job NAME (PAPPL names the file after the job).
@@ -225,6 +233,31 @@ else
   [ "$(impressions Quarterly)" = 4 ] && pass "Quarterly: job-impressions-completed 4" ||
     fail "Quarterly: job-impressions-completed is '$(impressions Quarterly)'"
 fi
+
+# 1b. Secure print as print dialogs send it: job-password as an operation
+# attribute, which the printer offers.
+op_attrs='ATTR octetString job-password 8642
+  ATTR keyword job-password-encryption none' submit PinOp application/postscript "$tmp/sample.ps" ''
+s=$(stream_of PinOp)
+if [ "$(job_state PinOp)" != completed ] || [ -z "$s" ]; then
+  fail "PinOp: the job did not complete with output"; tail -20 "$tmp/PinOp.log"
+else
+  has_lines PinOp "$s" '@PJL SET USERNAME = "alice"' '@PJL SET HOLD = ON' '@PJL SET HOLDKEY = "38363432"'
+fi
+cat > "$tmp/pwsup.test" <<EOF
+{
+  NAME "job-password offered"
+  OPERATION Get-Printer-Attributes
+  GROUP operation-attributes-tag
+  $common_ops
+  STATUS successful-ok
+  EXPECT job-password-supported OF-TYPE integer WITH-VALUE 8
+  EXPECT job-password-encryption-supported OF-TYPE keyword WITH-VALUE none
+}
+EOF
+timeout 60 ipptool -t "$uri" "$tmp/pwsup.test" >"$tmp/pwsup.log" 2>&1 &&
+  pass "job-password-supported 8, job-password-encryption-supported none" ||
+  { fail "job-password not offered"; grep -E 'EXPECTED|GOT' "$tmp/pwsup.log" | head -3; }
 
 # 2. A 2x2 poster with cut lines from the PDF (converted by poppler, whose
 # documents the filter tiles): every page over 4 sheets.
@@ -438,53 +471,66 @@ fi
 
 # ---- hostile requests --------------------------------------------------------
 huge=$(for i in $(seq 600); do printf 'MEMBER keyword media-source tray-%d\n' "$i"; done)
-# Wrong types and out-of-range values get an IPP error. PAPPL 1.3 answers
-# two of them with successful-ok-ignored-or-substituted-attributes even when
-# the client asks for fidelity: the value is dropped, never used.
+long=$(printf 'x%.0s' $(seq 100))
+# Wrong types, out-of-range and unknown values get an IPP error and no job.
+# PAPPL 1.3 answers two of them with
+# successful-ok-ignored-or-substituted-attributes even when the client asks
+# for fidelity: the value is dropped, never used. The driver's own attributes
+# are checked in front of PAPPL (see FrontEnd.h).
 bad=0
-while IFS='|' read -r what attr statuses; do
+while IFS='|' read -r op what attr statuses; do
   {
     cat <<EOF
 {
   NAME "$what"
-  OPERATION Print-Job
+  OPERATION $op
   GROUP operation-attributes-tag
   $common_ops
   ATTR name requesting-user-name mallory
   ATTR boolean ipp-attribute-fidelity true
-  ATTR mimeMediaType document-format application/postscript
-  GROUP job-attributes-tag
-  $attr
-  FILE \$filename
 EOF
+    [ "$op" = Create-Job ] || echo "  ATTR mimeMediaType document-format application/postscript"
+    echo "  GROUP job-attributes-tag"
+    echo "  $attr"
+    [ "$op" = Print-Job ] && echo "  FILE \$filename"
     for st in $statuses; do echo "  STATUS $st"; done
+    [[ "$statuses" == client-error* ]] && echo "  EXPECT !job-id"
     echo "}"
   } > "$tmp/bad.test"
   if timeout 60 ipptool -t -f "$tmp/sample.ps" "$uri" "$tmp/bad.test" >"$tmp/bad.log" 2>&1; then :; else
     fail "hostile '$what' was not answered with $statuses"; grep -E 'status-code|GOT' "$tmp/bad.log" | head -3; bad=1
   fi
 done <<EOF
-sides as integer|ATTR integer sides 2|client-error-bad-request client-error-attributes-or-values-not-supported
-copies zero|ATTR integer copies 0|client-error-bad-request client-error-attributes-or-values-not-supported
-copies huge|ATTR integer copies 2147483647|client-error-bad-request client-error-attributes-or-values-not-supported
-print-scaling unknown|ATTR keyword print-scaling shrink-to-nothing|client-error-bad-request client-error-attributes-or-values-not-supported
-media-col as keyword|ATTR keyword media-col tray-1|client-error-bad-request client-error-attributes-or-values-not-supported
-orientation out of range|ATTR enum orientation-requested 9|successful-ok-ignored-or-substituted-attributes
-unknown media|ATTR keyword media iso_z9_1x1mm|successful-ok-ignored-or-substituted-attributes
+Print-Job|sides as integer|ATTR integer sides 2|client-error-bad-request client-error-attributes-or-values-not-supported
+Print-Job|copies zero|ATTR integer copies 0|client-error-bad-request client-error-attributes-or-values-not-supported
+Print-Job|copies huge|ATTR integer copies 2147483647|client-error-bad-request client-error-attributes-or-values-not-supported
+Print-Job|print-scaling unknown|ATTR keyword print-scaling shrink-to-nothing|client-error-bad-request client-error-attributes-or-values-not-supported
+Print-Job|media-col as keyword|ATTR keyword media-col tray-1|client-error-bad-request client-error-attributes-or-values-not-supported
+Print-Job|orientation out of range|ATTR enum orientation-requested 9|successful-ok-ignored-or-substituted-attributes
+Print-Job|unknown media|ATTR keyword media iso_z9_1x1mm|successful-ok-ignored-or-substituted-attributes
+Print-Job|short PIN|ATTR octetString job-password 12|client-error-attributes-or-values-not-supported
+Create-Job|PIN of letters|ATTR octetString job-password abcd|client-error-attributes-or-values-not-supported
+Validate-Job|PIN as text|ATTR text job-password 1234|client-error-attributes-or-values-not-supported
+Print-Job|poster 5x5|ATTR keyword vantora-poster 5x5|client-error-attributes-or-values-not-supported
+Create-Job|cut lines as integer|ATTR integer vantora-cut-lines 1|client-error-attributes-or-values-not-supported
+Print-Job|stamp of 100 octets|ATTR text vantora-stamp-text "$long"|client-error-attributes-or-values-not-supported
+Validate-Job|unknown cover-type|ATTR collection cover-back { MEMBER keyword cover-type print-back }|client-error-attributes-or-values-not-supported
+Create-Job|insert at a page|ATTR collection insert-sheet { MEMBER integer insert-after-page-number 3 }|client-error-attributes-or-values-not-supported
+Print-Job|unknown imposition|ATTR keyword imposition-template saddle|client-error-attributes-or-values-not-supported
+Print-Job|media-col of 600 members|ATTR collection media-col { $(echo $huge) }|client-error-attributes-or-values-not-supported
 EOF
 [ $bad -eq 0 ] && pass "hostile requests answered with IPP errors"
 
-# What PAPPL 1.3 accepts without looking (the driver's own attributes, a
-# media-col of 600 members) is
-# checked when the job starts: the job is aborted with the reason and nothing
-# reaches the device.
+# Requests that reach PAPPL without the check (a server on the network):
+# what PAPPL 1.3 accepts without looking is checked when the job starts: the
+# job is aborted with the reason and nothing reaches the device.
 for what in ShortPin:'ATTR octetString job-password 12' \
             BadPoster:'ATTR keyword vantora-poster 5x5' \
-            LongStamp:"ATTR text vantora-stamp-text \"$(printf 'x%.0s' $(seq 100))\"" \
+            LongStamp:"ATTR text vantora-stamp-text \"$long\"" \
             CoverBack:'ATTR collection cover-back { MEMBER keyword cover-type print-back }' \
             HugeMediaCol:"ATTR collection media-col { $(echo $huge) }"; do
   name=${what%%:*}
-  submit "$name" application/postscript "$tmp/sample.ps" "${what#*:}"
+  submit_uri=$direct_uri submit "$name" application/postscript "$tmp/sample.ps" "${what#*:}"
   st=$(job_state "$name")
   if [ "$st" = aborted ] && [ -z "$(grep -l -a "JOBNAME = \"$name\"" "$out"/*.prn 2>/dev/null)" ]; then
     pass "$name: job aborted, nothing printed"
@@ -493,11 +539,139 @@ for what in ShortPin:'ATTR octetString job-password 12' \
   fi
 done
 
+# A printer default the printer does not have: refused by the check in
+# front of PAPPL; PAPPL itself stores any value a client sets as a vendor
+# attribute's default, and the driver then ignores it (jobs print as if it
+# were not set) rather than failing every job.
+set_poster_default() {  # VALUE URI STATUS
+  cat > "$tmp/posterdef.test" <<EOF
+{
+  NAME "vantora-poster-default $1"
+  OPERATION Set-Printer-Attributes
+  GROUP operation-attributes-tag
+  $common_ops
+  GROUP printer-attributes-tag
+  ATTR keyword vantora-poster-default $1
+  STATUS $3
+}
+EOF
+  timeout 60 ipptool -t "$2" "$tmp/posterdef.test" >"$tmp/posterdef.log" 2>&1 ||
+    fail "Set-Printer-Attributes vantora-poster-default $1 not answered with $3"
+}
+set_poster_default 5x5 "$uri" client-error-attributes-or-values-not-supported
+set_poster_default 5x5 "$direct_uri" successful-ok
+submit BadDefault application/postscript "$tmp/sample.ps" ''
+s=$(stream_of BadDefault)
+if [ "$(job_state BadDefault)" = completed ] && [ -n "$s" ] && [ "$(render BadDefault "$s")" -eq $pages ]; then
+  pass "BadDefault: an unusable poster default is ignored, the job prints untiled"
+else
+  fail "BadDefault: job state '$(job_state BadDefault)'"; tail -5 "$tmp/BadDefault.log"
+fi
+set_poster_default none "$uri" successful-ok
+
+# Malformed HTTP and IPP: an HTTP error, and the server goes on.
+# (an attribute name of 65535 octets in a message of 14)
+code=$(printf '\002\000\000\002\000\000\000\001\001\107\377\377ab' |
+  curl -s -o /dev/null -w '%{http_code}' --max-time 30 -H 'Content-Type: application/ipp' \
+    --data-binary @- "http://localhost:$port/ipp/print/Q610")
+[ "$code" = 400 ] || fail "a malformed IPP message got HTTP $code"
+code=$(curl -s -o /dev/null -w '%{http_code}' --max-time 30 -H "X-Big: $(printf 'x%.0s' $(seq 70000))" \
+  "http://localhost:$port/")
+[ "$code" = 200 ] && fail "a 70 kB header field was served"
+
+# An IPP request that arrives a few bytes at a time, in small chunks.
+if python3 - "$port" <<'PY' >"$tmp/trickle.log" 2>&1; then
+import socket, struct, sys, time
+port = int(sys.argv[1])
+def attr(tag, name, value):
+    return bytes([tag]) + struct.pack(">H", len(name)) + name + struct.pack(">H", len(value)) + value
+ipp = (b"\x02\x00\x00\x0b\x00\x00\x00\x01\x01"
+       + attr(0x47, b"attributes-charset", b"utf-8")
+       + attr(0x48, b"attributes-natural-language", b"en")
+       + attr(0x45, b"printer-uri", b"ipp://localhost:%d/ipp/print/Q610" % port)
+       + attr(0x44, b"requested-attributes", b"printer-state") + b"\x03")
+s = socket.create_connection(("localhost", port), timeout=30)
+s.sendall(b"POST /ipp/print/Q610 HTTP/1.1\r\nHost: localhost:%d\r\nContent-Type: application/ipp\r\n"
+          b"Transfer-Encoding: chunked\r\nConnection: close\r\n\r\n" % port)
+for i in range(0, len(ipp), 5):
+    piece = ipp[i:i + 5]
+    s.sendall(b"%x\r\n%s\r\n" % (len(piece), piece))
+    time.sleep(0.005)
+s.sendall(b"0\r\n\r\n")
+answer = b""
+while True:
+    data = s.recv(65536)
+    if not data:
+        break
+    answer += data
+print(answer[:200])
+sys.exit(0 if answer.startswith(b"HTTP/1.1 200") and b"printer-state" in answer else 1)
+PY
+  pass "an IPP request in 5-byte pieces is read whole"
+else
+  fail "an IPP request in 5-byte pieces: $(cat "$tmp/trickle.log")"
+fi
+
+# The web pages pass the check unchanged.
+for page in / /Q610 /Q610/printing; do
+  code=$(curl -s -o "$tmp/page.html" -w '%{http_code}' --max-time 30 "http://localhost:$port$page")
+  [ "$code" = 200 ] && grep -q Q610 "$tmp/page.html" || fail "web page $page: HTTP $code"
+done
+[ "$(curl -s -o /dev/null -w '%{http_code}' --max-time 30 --http1.0 "http://localhost:$port/")" = 200 ] &&
+  pass "web pages served through the check" || fail "HTTP/1.0 request not served"
+
 # The server still serves, and prints.
 submit After application/postscript "$tmp/sample.ps" ''
 [ "$(job_state After)" = completed ] && [ -n "$(stream_of After)" ] &&
   pass "the server still prints after the hostile requests" || fail "the server stopped printing"
 kill -0 "$server_pid" 2>/dev/null || fail "the server died"
+
+# TLS through the check of requests of a loopback server (PAPPL encrypts):
+# ipps, an HTTP upgrade (ipptool -E) and https. PAPPL makes its certificate
+# in HOME, or in CUPS's own folder for root: a root test runs this server as
+# nobody, in a folder of its own.
+tls_dir=$(mktemp -d /tmp/vt-papp-tls.XXXXXX)
+as_user=(env)
+if [ "$(id -u)" = 0 ]; then
+  chown 65534:65534 "$tls_dir"
+  as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups env)
+fi
+tls_port=
+for try in $(seq 20); do
+  p=$((20000 + (RANDOM % 20000)))
+  "${as_user[@]}" HOME="$tls_dir" TMPDIR="$tls_dir" "$app" server -o server-port=$p \
+    -o listen-hostname=localhost -o spool-directory="$tls_dir/spool" \
+    -o state-file="$tls_dir/state" -o log-file="$tls_dir/log" >"$tmp/tls.out" 2>&1 &
+  tls_pid=$!
+  for _ in $(seq 50); do
+    kill -0 "$tls_pid" 2>/dev/null || break
+    (exec 3<>"/dev/tcp/localhost/$p") 2>/dev/null && { tls_port=$p; break; }
+    sleep 0.1
+  done
+  [ -n "$tls_port" ] && break
+  kill "$tls_pid" 2>/dev/null; wait "$tls_pid" 2>/dev/null; tls_pid=
+done
+if [ -n "$tls_port" ]; then
+  cat > "$tmp/system.test" <<'EOF'
+{
+  NAME "system attributes"
+  OPERATION Get-System-Attributes
+  GROUP operation-attributes-tag
+  ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en
+  ATTR uri system-uri $uri
+  STATUS successful-ok
+}
+EOF
+  timeout 60 ipptool -t "ipps://localhost:$tls_port/ipp/system" "$tmp/system.test" >"$tmp/ipps.log" 2>&1 &&
+    timeout 60 ipptool -E -t "ipp://localhost:$tls_port/ipp/system" "$tmp/system.test" >"$tmp/upgrade.log" 2>&1 &&
+    [ "$(curl -sk -o /dev/null -w '%{http_code}' --max-time 30 "https://localhost:$tls_port/")" = 200 ] &&
+    pass "ipps, an upgrade to TLS and https through the check of requests" ||
+    { fail "TLS through the check of requests"; tail -3 "$tmp/ipps.log" "$tmp/upgrade.log"; }
+  kill "$tls_pid" 2>/dev/null; wait "$tls_pid" 2>/dev/null; tls_pid=
+else
+  fail "no second server with TLS"; cat "$tmp/tls.out"
+fi
 
 if [ $failures -gt 0 ]; then
   echo "$failures check(s) failed; server log:"; grep -E '^[EW] ' "$tmp/log" | tail -20

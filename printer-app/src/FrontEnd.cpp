@@ -1,0 +1,684 @@
+#include "FrontEnd.h"
+
+#include <arpa/inet.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <fcntl.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <strings.h>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "JobOptions.h"
+#include "Wake.h"
+
+namespace vtpapp {
+namespace {
+
+constexpr int kClientMs = 60000;  // a client silent this long is dropped
+// PAPPL may take as long as the printer to answer (it prints raster
+// documents while it reads them): a connection to it is given up only when
+// it is silent for an hour.
+constexpr int kBackendMs = 3600000;
+constexpr size_t kMaxHeadBytes = 65536;  // request or response line and fields
+constexpr size_t kMaxFields = 200;
+constexpr int kMaxConnections = 1000;
+// A refused request's document is read and dropped up to this much, so that
+// the client reads the answer; past it the connection is closed.
+constexpr long long kMaxDrainBytes = 64LL << 20;
+// The IPP message before the document: far larger than any real request.
+constexpr size_t kMaxIppBytes = 16u << 20;
+
+// ---- the checks ------------------------------------------------------------
+
+ipp_t *ErrorResponse(ipp_t *request, ipp_status_t status, const std::string &message,
+                     ipp_attribute_t *unsupported) {
+  ipp_t *r = ippNewResponse(request);
+  ippSetStatusCode(r, status);
+  ippAddString(r, IPP_TAG_OPERATION, IPP_TAG_TEXT, "status-message", nullptr, message.c_str());
+  if (unsupported) {
+    ipp_attribute_t *c = ippCopyAttribute(r, unsupported, 0);
+    if (c) ippSetGroupTag(r, &c, IPP_TAG_UNSUPPORTED_GROUP);
+  }
+  return r;
+}
+
+bool EndsWith(const char *s, const char *suffix) {
+  size_t n = std::strlen(s), m = std::strlen(suffix);
+  return n >= m && !std::strcmp(s + n - m, suffix);
+}
+
+// The wake settings, which the driver reads as they are.
+std::string CheckWakeDefault(ipp_attribute_t *a) {
+  const std::string name = ippGetName(a);
+  ipp_tag_t tag = ippGetValueTag(a);
+  bool text = (tag == IPP_TAG_TEXT || tag == IPP_TAG_TEXTLANG || tag == IPP_TAG_NAME ||
+               tag == IPP_TAG_NAMELANG) &&
+              ippGetCount(a) == 1;
+  const char *s = text ? ippGetString(a, 0, nullptr) : nullptr;
+  if (name == std::string(kWakeMacAttr) + "-default") {
+    uint8_t mac[6];
+    if (!s) return "must be one text value";
+    if (*s && !ParseMac(s, mac)) return "not a MAC address (aa:bb:cc:dd:ee:ff)";
+  } else if (name == std::string(kWakeAddressAttr) + "-default") {
+    in_addr addr{};
+    if (!s) return "must be one text value";
+    if (*s && inet_pton(AF_INET, s, &addr) != 1) return "not an IPv4 address";
+  } else if (name == std::string(kWakePortAttr) + "-default") {
+    if (tag != IPP_TAG_INTEGER || ippGetCount(a) != 1 || ippGetInteger(a, 0) < 1 ||
+        ippGetInteger(a, 0) > 65535)
+      return "must be a port from 1 to 65535";
+  }
+  return {};
+}
+
+}  // namespace
+
+ipp_t *CheckRequest(ipp_t *request) {
+  // A request PAPPL refuses as a whole (version, request-id) it answers itself.
+  int minor = 0;
+  int major = ippGetVersion(request, &minor);
+  if (major < 1 || major > 2 || ippGetRequestId(request) <= 0) return nullptr;
+  ipp_op_t op = ippGetOperation(request);
+  if (op == IPP_OP_SET_PRINTER_ATTRIBUTES) {
+    for (ipp_attribute_t *a = ippFirstAttribute(request); a; a = ippNextAttribute(request)) {
+      const char *name = ippGetName(a);
+      if (!name || ippGetGroupTag(a) != IPP_TAG_PRINTER || !EndsWith(name, "-default")) continue;
+      std::string why = CheckWakeDefault(a);
+      if (why.empty()) why = ValidatePrinterDefault(a);
+      if (!why.empty())
+        return ErrorResponse(request, IPP_STATUS_ERROR_ATTRIBUTES_OR_VALUES,
+                             std::string(name) + ": " + why, a);
+    }
+    return nullptr;
+  }
+  if (op != IPP_OP_PRINT_JOB && op != IPP_OP_CREATE_JOB && op != IPP_OP_VALIDATE_JOB &&
+      op != IPP_OP_SEND_DOCUMENT)
+    return nullptr;
+
+  // A job-password (and its encryption) once, wherever the client put it.
+  for (const char *name : {"job-password", "job-password-encryption"}) {
+    int count = 0;
+    for (ipp_attribute_t *a = ippFirstAttribute(request); a; a = ippNextAttribute(request)) {
+      const char *n = ippGetName(a);
+      if (n && !std::strcmp(n, name)) ++count;
+    }
+    if (count > 1)
+      return ErrorResponse(request, IPP_STATUS_ERROR_BAD_REQUEST,
+                           std::string(name) + " is given more than once", nullptr);
+  }
+
+  std::string badName;
+  ipp_attribute_t *bad = nullptr;
+  std::string why = ValidateExtraAttributes(request, &badName, &bad);
+  if (!why.empty()) return ErrorResponse(request, IPP_STATUS_ERROR_ATTRIBUTES_OR_VALUES, why, bad);
+
+  // Print dialogs send job-password as an operation attribute, which PAPPL
+  // does not keep with the job: it becomes one of the job's attributes.
+  if (op != IPP_OP_SEND_DOCUMENT) {
+    for (const char *name : {"job-password", "job-password-encryption"}) {
+      ipp_attribute_t *a = ippFindAttribute(request, name, IPP_TAG_ZERO);
+      if (!a || ippGetGroupTag(a) != IPP_TAG_OPERATION) continue;
+      ipp_attribute_t *moved = ippCopyAttribute(request, a, 0);  // appended at the end
+      ippDeleteAttribute(request, a);
+      if (moved) ippSetGroupTag(request, &moved, IPP_TAG_JOB);
+    }
+  }
+  return nullptr;
+}
+
+namespace {
+
+// ---- the relay ---------------------------------------------------------------
+
+// A socket read through a buffer, every wait bounded.
+class Conn {
+ public:
+  Conn(int fd, int timeoutMs) : fd_(fd), timeoutMs_(timeoutMs) {}
+  Conn(const Conn &) = delete;
+  Conn &operator=(const Conn &) = delete;
+  ~Conn() {
+    if (fd_ >= 0) close(fd_);
+  }
+  int fd() const { return fd_; }
+
+  // Up to n bytes; 0 at the end of the stream; -1 on an error or time-out.
+  ssize_t Read(char *p, size_t n) {
+    if (pos_ == len_ && Fill() <= 0) return eof_ ? 0 : -1;
+    size_t k = std::min(n, len_ - pos_);
+    std::memcpy(p, buf_ + pos_, k);
+    pos_ += k;
+    return static_cast<ssize_t>(k);
+  }
+
+  // One line without its CR LF; false at the end, on an error or past `max`.
+  bool ReadLine(std::string &line, size_t max) {
+    line.clear();
+    for (;;) {
+      if (pos_ == len_ && Fill() <= 0) return false;
+      char c = buf_[pos_++];
+      if (c == '\n') {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        return true;
+      }
+      if (line.size() >= max) return false;
+      line += c;
+    }
+  }
+
+  // The next byte without taking it; false at the end or on an error.
+  bool Peek(char &c) {
+    if (pos_ == len_ && Fill() <= 0) return false;
+    c = buf_[pos_];
+    return true;
+  }
+
+  bool Write(const char *p, size_t n) {
+    while (n > 0) {
+      pollfd pfd{fd_, POLLOUT, 0};
+      if (poll(&pfd, 1, timeoutMs_) <= 0) return false;
+      ssize_t k = send(fd_, p, n, MSG_NOSIGNAL);
+      if (k < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+      if (k <= 0) return false;
+      p += k;
+      n -= static_cast<size_t>(k);
+    }
+    return true;
+  }
+  bool Write(const std::string &s) { return Write(s.data(), s.size()); }
+
+  // Bytes already read from the socket and not yet taken.
+  size_t Buffered() const { return len_ - pos_; }
+
+ private:
+  ssize_t Fill() {
+    for (;;) {
+      pollfd pfd{fd_, POLLIN, 0};
+      int r = poll(&pfd, 1, timeoutMs_);
+      if (r < 0 && errno == EINTR) continue;
+      if (r <= 0) return -1;
+      ssize_t k = recv(fd_, buf_, sizeof(buf_), 0);
+      if (k < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+      if (k == 0) eof_ = true;
+      if (k <= 0) return k;
+      pos_ = 0;
+      len_ = static_cast<size_t>(k);
+      return k;
+    }
+  }
+
+  int fd_;
+  int timeoutMs_;
+  char buf_[16384];
+  size_t pos_ = 0, len_ = 0;
+  bool eof_ = false;
+};
+
+// The start line and fields of an HTTP message.
+struct Head {
+  std::string start;
+  std::vector<std::pair<std::string, std::string>> fields;
+
+  const std::string *Get(const char *name) const {
+    for (const auto &f : fields)
+      if (!strcasecmp(f.first.c_str(), name)) return &f.second;
+    return nullptr;
+  }
+  bool Has(const char *name, const char *token) const {  // token in a list value
+    const std::string *v = Get(name);
+    if (!v) return false;
+    std::string lower;
+    for (char c : *v) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lower.find(token) != std::string::npos;
+  }
+  void Remove(const char *name) {
+    for (size_t i = fields.size(); i-- > 0;)
+      if (!strcasecmp(fields[i].first.c_str(), name)) fields.erase(fields.begin() + i);
+  }
+  std::string Text() const {
+    std::string s = start + "\r\n";
+    for (const auto &[k, v] : fields) s += k + ": " + v + "\r\n";
+    return s + "\r\n";
+  }
+};
+
+bool ReadHead(Conn &c, Head &h) {
+  std::string line;
+  size_t total = 0;
+  do {  // blank lines before a request are allowed
+    if (!c.ReadLine(line, kMaxHeadBytes)) return false;
+  } while (line.empty());
+  h.start = line;
+  h.fields.clear();
+  total = line.size();
+  for (;;) {
+    if (!c.ReadLine(line, kMaxHeadBytes)) return false;
+    if (line.empty()) return true;
+    total += line.size();
+    if (total > kMaxHeadBytes || h.fields.size() >= kMaxFields) return false;
+    if ((line[0] == ' ' || line[0] == '\t') && !h.fields.empty()) {  // folded
+      h.fields.back().second += ' ' + line.substr(line.find_first_not_of(" \t"));
+      continue;
+    }
+    size_t colon = line.find(':');
+    if (colon == std::string::npos || colon == 0) return false;
+    std::string value = line.substr(colon + 1);
+    size_t b = value.find_first_not_of(" \t");
+    value = b == std::string::npos ? "" : value.substr(b);
+    while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.pop_back();
+    h.fields.emplace_back(line.substr(0, colon), value);
+  }
+}
+
+// How a message's body is delimited.
+struct Framing {
+  enum Kind { kNone, kLength, kChunked, kUntilClose } kind = kNone;
+  long long length = 0;
+};
+
+// Framing of a request (false: malformed).
+bool RequestFraming(const Head &h, Framing &f) {
+  if (const std::string *te = h.Get("Transfer-Encoding")) {
+    if (strcasecmp(te->c_str(), "chunked")) return false;
+    f.kind = Framing::kChunked;
+    return true;
+  }
+  if (const std::string *cl = h.Get("Content-Length")) {
+    if (cl->empty() || cl->size() > 15 ||
+        cl->find_first_not_of("0123456789") != std::string::npos)
+      return false;
+    f.kind = Framing::kLength;
+    f.length = std::stoll(*cl);
+    return true;
+  }
+  f.kind = Framing::kNone;
+  return true;
+}
+
+// The body of a message, decoded.
+class Body {
+ public:
+  Body(Conn &c, Framing f) : c_(c), f_(f), left_(f.kind == Framing::kLength ? f.length : 0) {}
+
+  // Up to n bytes; 0 at the end; -1 on an error.
+  ssize_t Read(char *p, size_t n) {
+    switch (f_.kind) {
+      case Framing::kNone:
+        return 0;
+      case Framing::kUntilClose:
+        return c_.Read(p, n);
+      case Framing::kLength:
+        break;
+      case Framing::kChunked:
+        if (done_) return 0;
+        if (left_ == 0) {
+          if (started_) {
+            std::string crlf;
+            if (!c_.ReadLine(crlf, 2) || !crlf.empty()) return -1;
+          }
+          started_ = true;
+          std::string line;
+          if (!c_.ReadLine(line, 1024)) return -1;
+          size_t semi = line.find(';');
+          std::string hex = line.substr(0, semi);
+          while (!hex.empty() && (hex.back() == ' ' || hex.back() == '\t')) hex.pop_back();
+          if (hex.empty() || hex.size() > 12 ||
+              hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+            return -1;
+          left_ = std::stoll(hex, nullptr, 16);
+          if (left_ == 0) {  // trailer fields up to a blank line
+            for (int i = 0; i < static_cast<int>(kMaxFields); ++i) {
+              if (!c_.ReadLine(line, kMaxHeadBytes)) return -1;
+              if (line.empty()) {
+                done_ = true;
+                return 0;
+              }
+            }
+            return -1;
+          }
+        }
+        break;
+    }
+    if (left_ == 0) return 0;
+    size_t k = static_cast<size_t>(std::min<long long>(static_cast<long long>(n), left_));
+    ssize_t r = c_.Read(p, k);
+    if (r <= 0) return -1;  // ended early
+    left_ -= r;
+    return r;
+  }
+
+ private:
+  Conn &c_;
+  Framing f_;
+  long long left_;
+  bool started_ = false;
+  bool done_ = false;
+};
+
+bool WriteChunk(Conn &to, const char *p, size_t n) {
+  if (n == 0) return true;
+  char size[32];
+  std::snprintf(size, sizeof(size), "%zx\r\n", n);
+  return to.Write(size, std::strlen(size)) && to.Write(p, n) && to.Write("\r\n", 2);
+}
+
+// Copies a body: as chunks when `chunked`, else as it is.
+bool CopyBody(Body &from, Conn &to, bool chunked) {
+  char buf[16384];
+  for (;;) {
+    ssize_t n = from.Read(buf, sizeof(buf));
+    if (n < 0) return false;
+    if (n == 0) return !chunked || to.Write("0\r\n\r\n", 5);
+    if (!(chunked ? WriteChunk(to, buf, static_cast<size_t>(n))
+                  : to.Write(buf, static_cast<size_t>(n))))
+      return false;
+  }
+}
+
+// Reads and drops a body, up to kMaxDrainBytes; true when it ended.
+bool Drain(Body &body) {
+  char buf[16384];
+  long long total = 0;
+  for (;;) {
+    ssize_t n = body.Read(buf, sizeof(buf));
+    if (n == 0) return true;
+    if (n < 0 || (total += n) > kMaxDrainBytes) return false;
+  }
+}
+
+struct IppSource {
+  Body &body;
+  size_t total = 0;
+};
+
+// ippReadIO takes a short read for the end of the message: all n bytes are
+// read unless the body ends or fails first.
+ssize_t ReadBodyCb(void *ctx, ipp_uchar_t *buf, size_t n) {
+  auto *src = static_cast<IppSource *>(ctx);
+  if (src->total + n > kMaxIppBytes) return -1;
+  size_t got = 0;
+  while (got < n) {
+    ssize_t r = src->body.Read(reinterpret_cast<char *>(buf) + got, n - got);
+    if (r < 0) return -1;
+    if (r == 0) break;
+    got += static_cast<size_t>(r);
+  }
+  src->total += got;
+  return static_cast<ssize_t>(got);
+}
+
+ssize_t AppendCb(void *ctx, ipp_uchar_t *buf, size_t n) {
+  static_cast<std::string *>(ctx)->append(reinterpret_cast<const char *>(buf), n);
+  return static_cast<ssize_t>(n);
+}
+
+std::string Encode(ipp_t *ipp) {
+  std::string s;
+  ippSetState(ipp, IPP_STATE_IDLE);
+  if (ippWriteIO(&s, AppendCb, 1, nullptr, ipp) != IPP_STATE_DATA) s.clear();
+  return s;
+}
+
+int ConnectBackend(const std::string &path) {
+  int fd = socket(AF_LOCAL, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  sockaddr_un addr{};
+  addr.sun_family = AF_LOCAL;
+  std::snprintf(addr.sun_path, sizeof(addr.sun_path), "%s", path.c_str());
+  if (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// True when the peer has closed a connection that has nothing left to read.
+bool Closed(Conn &c) {
+  if (c.Buffered() > 0) return false;
+  pollfd p{c.fd(), POLLIN, 0};
+  if (poll(&p, 1, 0) <= 0) return false;
+  char x;
+  return recv(c.fd(), &x, 1, MSG_PEEK | MSG_DONTWAIT) <= 0;
+}
+
+// Both ways, byte for byte, until either side closes (a TLS connection,
+// which PAPPL itself encrypts and ends when idle).
+void Tunnel(Conn &a, Conn &b) {
+  char buf[16384];
+  // What was read ahead goes first.
+  while (a.Buffered() > 0) {
+    ssize_t n = a.Read(buf, sizeof(buf));
+    if (n <= 0 || !b.Write(buf, static_cast<size_t>(n))) return;
+  }
+  while (b.Buffered() > 0) {
+    ssize_t n = b.Read(buf, sizeof(buf));
+    if (n <= 0 || !a.Write(buf, static_cast<size_t>(n))) return;
+  }
+  for (;;) {
+    pollfd p[2] = {{a.fd(), POLLIN, 0}, {b.fd(), POLLIN, 0}};
+    if (poll(p, 2, kBackendMs) <= 0) return;
+    for (int i = 0; i < 2; ++i) {
+      if (!(p[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+      ssize_t n = recv(p[i].fd, buf, sizeof(buf), 0);
+      if (n <= 0) return;
+      if (!(i == 0 ? b : a).Write(buf, static_cast<size_t>(n))) return;
+    }
+  }
+}
+
+bool Respond(Conn &client, const char *status, const std::string &type, const std::string &body,
+             bool close) {
+  std::string head = std::string("HTTP/1.1 ") + status + "\r\n";
+  if (!type.empty()) head += "Content-Type: " + type + "\r\n";
+  head += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+  head += close ? "Connection: close\r\n\r\n" : "\r\n";
+  return client.Write(head) && client.Write(body);
+}
+
+// One client connection: each request checked, then relayed to PAPPL with its
+// answer. Returns when either side closes or a message is malformed.
+void Serve(int fd, std::string backendPath) {
+  Conn client(fd, kClientMs);
+  std::unique_ptr<Conn> backend;
+
+  char first;
+  if (!client.Peek(first)) return;
+  if (!first || !std::strchr("DGHOPT", first)) {  // TLS: PAPPL's own
+    int bfd = ConnectBackend(backendPath);
+    if (bfd < 0) return;
+    Conn b(bfd, kBackendMs);
+    Tunnel(client, b);
+    return;
+  }
+
+  for (;;) {
+    Head req;
+    if (!ReadHead(client, req)) return;
+    std::string method = req.start.substr(0, req.start.find(' '));
+    bool http10 = req.start.size() >= 8 && req.start.compare(req.start.size() - 8, 8, "HTTP/1.0") == 0;
+    Framing rf;
+    if (!RequestFraming(req, rf)) {
+      Respond(client, "400 Bad Request", "", "", true);
+      return;
+    }
+    bool closeAfter = http10 ? !req.Has("Connection", "keep-alive") : req.Has("Connection", "close");
+    if (!backend || Closed(*backend)) {  // PAPPL ends idle connections
+      int bfd = ConnectBackend(backendPath);
+      if (bfd < 0) {
+        Respond(client, "503 Service Unavailable", "", "", true);
+        return;
+      }
+      backend = std::make_unique<Conn>(bfd, kBackendMs);
+    }
+    // An upgrade to TLS (an OPTIONS request without a body): PAPPL answers
+    // it and encrypts, and the connection is relayed as it is from then on.
+    if (req.Has("Connection", "upgrade") && req.Has("Upgrade", "tls/") &&
+        rf.kind == Framing::kNone) {
+      if (backend->Write(req.Text())) Tunnel(client, *backend);
+      return;
+    }
+    // The front end answers Expect itself.
+    if (req.Get("Expect")) {
+      if (!req.Has("Expect", "100-continue")) {
+        Respond(client, "417 Expectation Failed", "", "", true);
+        return;
+      }
+      if (rf.kind != Framing::kNone && !client.Write("HTTP/1.1 100 Continue\r\n\r\n")) return;
+      req.Remove("Expect");
+    }
+    if (req.Has("Connection", "upgrade")) {
+      req.Remove("Connection");
+      if (closeAfter) req.fields.emplace_back("Connection", "close");
+    }
+    req.Remove("Upgrade");
+
+    Body body(client, rf);
+    ipp_t *request = nullptr;
+    const std::string *type = req.Get("Content-Type");
+    if (method == "POST" && type && !strncasecmp(type->c_str(), "application/ipp", 15)) {
+      request = ippNew();
+      IppSource src{body};
+      if (ippReadIO(&src, ReadBodyCb, 1, nullptr, request) != IPP_STATE_DATA) {
+        ippDelete(request);
+        Respond(client, "400 Bad Request", "", "", true);
+        return;
+      }
+      if (ipp_t *answer = CheckRequest(request)) {
+        std::string bytes = Encode(answer);
+        ippDelete(answer);
+        ippDelete(request);
+        bool drained = Drain(body);
+        if (!Respond(client, "200 OK", "application/ipp", bytes, closeAfter || !drained) ||
+            closeAfter || !drained)
+          return;
+        continue;
+      }
+    }
+
+    bool sent;
+    if (request) {  // the IPP message as checked, then the document
+      req.Remove("Content-Length");
+      req.Remove("Transfer-Encoding");
+      req.fields.emplace_back("Transfer-Encoding", "chunked");
+      std::string bytes = Encode(request);
+      ippDelete(request);
+      sent = !bytes.empty() && backend->Write(req.Text()) &&
+             WriteChunk(*backend, bytes.data(), bytes.size()) && CopyBody(body, *backend, true);
+    } else {
+      sent = backend->Write(req.Text()) && CopyBody(body, *backend, rf.kind == Framing::kChunked);
+    }
+    if (!sent) return;
+
+    // PAPPL's answer, as it is.
+    Head resp;
+    do {
+      if (!ReadHead(*backend, resp)) return;
+    } while (resp.start.size() > 9 && resp.start.compare(9, 1, "1") == 0 &&
+             resp.start.compare(9, 3, "101") != 0);
+    int status = resp.start.size() >= 12 ? std::atoi(resp.start.c_str() + 9) : 0;
+    Framing f;
+    if (method == "HEAD" || status == 204 || status == 304 || (status >= 100 && status < 200))
+      f.kind = Framing::kNone;
+    else if (resp.Has("Transfer-Encoding", "chunked"))
+      f.kind = Framing::kChunked;
+    else if (const std::string *cl = resp.Get("Content-Length");
+             cl && !cl->empty() && cl->size() <= 15 &&
+             cl->find_first_not_of("0123456789") == std::string::npos) {
+      f.kind = Framing::kLength;
+      f.length = std::stoll(*cl);
+    } else
+      f.kind = Framing::kUntilClose;
+    bool backendCloses = f.kind == Framing::kUntilClose || resp.Has("Connection", "close");
+    if (backendCloses && !resp.Has("Connection", "close")) resp.fields.emplace_back("Connection", "close");
+    Body answer(*backend, f);
+    if (!client.Write(resp.Text()) || !CopyBody(answer, client, f.kind == Framing::kChunked))
+      return;
+    if (closeAfter || backendCloses) return;
+  }
+}
+
+std::atomic<int> gConnections{0};
+
+void AcceptLoop(std::vector<int> fds, std::string backendPath) {
+  std::vector<pollfd> p;
+  for (int fd : fds) p.push_back({fd, POLLIN, 0});
+  for (;;) {
+    if (poll(p.data(), p.size(), -1) < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    for (auto &x : p) {
+      if (!(x.revents & POLLIN)) continue;
+      int fd = accept4(x.fd, nullptr, nullptr, SOCK_CLOEXEC);
+      if (fd < 0) continue;
+      if (gConnections.load() >= kMaxConnections) {
+        close(fd);
+        continue;
+      }
+      ++gConnections;
+      try {
+        std::thread([fd, backendPath] {
+          try {
+            Serve(fd, backendPath);
+          } catch (...) {
+          }
+          --gConnections;
+        }).detach();
+      } catch (...) {
+        close(fd);
+        --gConnections;
+      }
+    }
+  }
+}
+
+}  // namespace
+
+bool IsLoopbackOnly(const std::string &host, int port) {
+  if (host.empty()) return false;
+  http_addrlist_t *list = httpAddrGetList(host.c_str(), AF_UNSPEC, std::to_string(port).c_str());
+  bool ok = list != nullptr;
+  for (http_addrlist_t *a = list; a; a = a->next)
+    if (!httpAddrLocalhost(&a->addr)) ok = false;
+  httpAddrFreeList(list);
+  return ok;
+}
+
+std::string StartFrontEnd(const std::string &host, int port, const std::string &backend) {
+  if (!IsLoopbackOnly(host, port)) return "'" + host + "' is not a loopback address";
+  http_addrlist_t *list = httpAddrGetList(host.c_str(), AF_UNSPEC, std::to_string(port).c_str());
+  std::vector<int> fds;
+  std::string error;
+  for (http_addrlist_t *a = list; a && error.empty(); a = a->next) {
+    int fd = httpAddrListen(&a->addr, port);
+    if (fd < 0)
+      error = std::string("cannot listen on port ") + std::to_string(port) + ": " +
+              std::strerror(errno);
+    else {
+      fcntl(fd, F_SETFD, FD_CLOEXEC);  // not for the filter and converters
+      fds.push_back(fd);
+    }
+  }
+  httpAddrFreeList(list);
+  if (error.empty() && fds.empty()) error = "no address to listen on";
+  if (!error.empty()) {
+    for (int fd : fds) close(fd);
+    return error;
+  }
+  std::thread(AcceptLoop, fds, backend).detach();
+  return {};
+}
+
+}  // namespace vtpapp

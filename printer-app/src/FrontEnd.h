@@ -1,0 +1,36 @@
+// The check of requests in front of PAPPL, for a server that listens on
+// loopback only.
+//
+// PAPPL 1.3 gives a driver no say before it creates a job: it takes any
+// value of the driver's own attributes and drops a job-password sent as an
+// operation attribute. The front end listens on the server's port, reads
+// each IPP request, answers one with a bad value of those attributes with an
+// IPP error itself, moves an operation-group job-password into the job's
+// attributes, and relays everything else (web pages, TLS connections, the
+// document data) to PAPPL on a private Unix socket, unchanged.
+//
+// PAPPL decides by the client's address who may administer and which URIs
+// it offers; it sees every client of the front end as local. That is only
+// what it would see anyway when every client is local, so the front end
+// runs only for a server that listens on loopback addresses.
+#pragma once
+
+#include <cups/cups.h>
+
+#include <string>
+
+namespace vtpapp {
+
+// Checks a request and moves an operation-group job-password (and its
+// job-password-encryption) into the job attributes group. nullptr: the
+// request may go on to PAPPL; otherwise the response to send instead.
+ipp_t *CheckRequest(ipp_t *request);
+
+// True when `host` names loopback addresses only (e.g. "localhost").
+bool IsLoopbackOnly(const std::string &host, int port);
+
+// Listens on host:port (loopback only) and relays to PAPPL's Unix socket
+// `backend`, in threads of its own. "" when listening, else the reason.
+std::string StartFrontEnd(const std::string &host, int port, const std::string &backend);
+
+}  // namespace vtpapp
