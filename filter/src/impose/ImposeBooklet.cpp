@@ -219,21 +219,9 @@ void vRearrange2upWithBooklet(PageInfo *cellList, FILE *in, FILE *out, const Job
   }
   const int pageCount = index.count;
 
-  // One output page per sheet side.
-  vWriteHeader(static_cast<int>((int64_t{pageCount} + 1) / 2), in, out, index.pagesCommentPos,
-               index.headerEnd);
-  // Every side ends with ESPshowpage; the document's own showpage must do
-  // nothing. pictwpstops gets its procedures before the setup ends; other
-  // documents than cgpdftops ones (such as those of Linux CUPS) get the
-  // deferral when they need it.
-  if (job.filterType == kFilterCgpdftops)
-    vWriteShowpageDeferral(out);
-  else
-    bWriteShowpageDeferralWhereNeeded(job.filterType, in, out, &index);
-  vWriteProlog(index.setupEnd, in, out);
-  if (job.filterType == kFilterPictwpstops) vWriteEspRectProcs(out);
-  vWriteSetup(index.offsets, in, out);
-  if (bDocumentNeedsImposedProcs(job.filterType)) vWriteImposedProcsWhereMissing(out);
+  // One output page per sheet side; a cgpdftops document always gets the
+  // deferral.
+  vWriteImposedDocumentStart(job, (int64_t{pageCount} + 1) / 2, true, in, out, &index);
 
   int totalCells = static_cast<int>((int64_t{pageCount} + 1) & ~int64_t{1});
   vRearrange2upWithBookletEveryCirculation(job, totalCells, 2, cellList, W, H, pageCount, in,

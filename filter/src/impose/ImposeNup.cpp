@@ -593,22 +593,7 @@ void vRearrangeNupWithoutBooklet(PageInfo *cellList, FILE *in, FILE *out, const 
   // The header counts every sheet side the job prints: covers, body sheets
   // and interleave sheets alike.
   const int64_t sides = iNupSheetSides(job, totalCells, N, P, bodyPages, backCover);
-  vWriteHeader(static_cast<int>(sides > INT32_MAX ? INT32_MAX : sides), in, out,
-               index.pagesCommentPos, index.headerEnd);
-  // Every sheet ends with ESPshowpage; the document's own showpage must do
-  // nothing. A cgpdftops document defers it itself when CUPS placed pages
-  // or drew borders; pictwpstops gets its procedures before the setup ends;
-  // other documents (such as those of Linux CUPS) get the deferral when
-  // they need it.
-  if (job.filterType == kFilterCgpdftops) {
-    if (N == 1 && border == 0) vWriteShowpageDeferral(out);
-  } else {
-    bWriteShowpageDeferralWhereNeeded(job.filterType, in, out, &index);
-  }
-  vWriteProlog(index.setupEnd, in, out);
-  if (job.filterType == kFilterPictwpstops) vWriteEspRectProcs(out);
-  vWriteSetup(index.offsets, in, out);
-  if (bDocumentNeedsImposedProcs(job.filterType)) vWriteImposedProcsWhereMissing(out);
+  vWriteImposedDocumentStart(job, sides, N == 1 && border == 0, in, out, &index);
   vRearrangeNupWithoutBookletEveryCirculation(job, out, static_cast<int>(totalCells), N, cellList,
                                               P, in, index.offsets, bodyPages, backCover);
   if (job.filterType == kFilterPictwpstops) fputs("userdict/showpage/ESPshowpage load put\n", out);

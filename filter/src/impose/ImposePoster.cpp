@@ -161,22 +161,7 @@ void vConvertPoster(const JobRecord &jobIn) {
   // The header counts every sheet side the job prints, covers, tiles and
   // interleave sheets alike; the trailer repeats it.
   const int64_t sides = PosterSheetSides(job, back, loopPages, pageCount, tiles);
-  vWriteHeader(static_cast<int>(sides > INT32_MAX ? INT32_MAX : sides), in, out,
-               index.pagesCommentPos, index.headerEnd);
-  // Every tile ends with ESPshowpage; the document's own showpage must do
-  // nothing. A cgpdftops document defers it itself when CUPS placed pages
-  // or drew borders; pictwpstops gets its procedures before the setup ends;
-  // other recognised converters' documents get the deferral when they need
-  // it.
-  if (job.filterType == kFilterCgpdftops) {
-    if (faces == 1 && border == 0) vWriteShowpageDeferral(out);
-  } else {
-    bWriteShowpageDeferralWhereNeeded(job.filterType, in, out, &index);
-  }
-  vWriteProlog(index.setupEnd, in, out);
-  if (job.filterType == kFilterPictwpstops) vWriteEspRectProcs(out);
-  vWriteSetup(index.offsets, in, out);
-  if (bDocumentNeedsImposedProcs(job.filterType)) vWriteImposedProcsWhereMissing(out);
+  vWriteImposedDocumentStart(job, sides, faces == 1 && border == 0, in, out, &index);
 
   vConvertPosterEveryCirculation(job, back, out, loopPages, pageCount, in, index.offsets, tiles,
                                  static_cast<float>(size.a), static_cast<float>(size.b));

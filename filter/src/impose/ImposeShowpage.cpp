@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "impose/ImposeNup.h"
 #include "job/JobRecord.h"
 #include "linepass/PSUtil.h"
 
@@ -94,6 +95,25 @@ bool bDocumentNeedsImposedProcs(int filterType) {
 bool bOrientationAppliedUpstream(const JobRecord &job) {
   return bDocumentNeedsImposedProcs(job.filterType) && job.orientationRequested &&
          !job.macOrientationGiven;
+}
+
+void vWriteImposedDocumentStart(const JobRecord &job, int64_t sides, bool deferCgpdftops, FILE *in,
+                                FILE *out, const PageIndex *index) {
+  vWriteHeader(static_cast<int>(sides > INT32_MAX ? INT32_MAX : sides), in, out,
+               index->pagesCommentPos, index->headerEnd);
+  // Every sheet ends with ESPshowpage; the document's own showpage must do
+  // nothing. pictwpstops gets its procedures before the setup ends; other
+  // documents than cgpdftops ones (such as those of Linux CUPS) get the
+  // deferral when they need it.
+  if (job.filterType == kFilterCgpdftops) {
+    if (deferCgpdftops) vWriteShowpageDeferral(out);
+  } else {
+    bWriteShowpageDeferralWhereNeeded(job.filterType, in, out, index);
+  }
+  vWriteProlog(index->setupEnd, in, out);
+  if (job.filterType == kFilterPictwpstops) vWriteEspRectProcs(out);
+  vWriteSetup(index->offsets, in, out);
+  if (bDocumentNeedsImposedProcs(job.filterType)) vWriteImposedProcsWhereMissing(out);
 }
 
 void vWriteImposedProcsWhereMissing(FILE *out) {

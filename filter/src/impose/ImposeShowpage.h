@@ -79,6 +79,15 @@ bool bOrientationAppliedUpstream(const JobRecord &job);
 // selected between sheets take effect.
 void vWriteImposedProcsWhereMissing(FILE *out);
 
+// Copies the start of the document being imposed to `out`: its header,
+// counting `sides` sheet sides (clamped to what the count holds), the
+// deferral of its showpage, its prolog and its setup, with the procedures
+// the imposed sheets call. A cgpdftops document gets the deferral only when
+// `deferCgpdftops` says so (it defers showpage itself when CUPS placed pages
+// or drew borders); other documents get it when they need it.
+void vWriteImposedDocumentStart(const JobRecord &job, int64_t sides, bool deferCgpdftops, FILE *in,
+                                FILE *out, const PageIndex *index);
+
 // Written at the start of each cell of such a document, inside its save:
 // the page's own end of sheet (the ESPshowpage of a sheet pstops laid out)
 // and page size changes (poppler's pdftops sets the size of a page that

@@ -77,16 +77,17 @@ TEST(CoverTraySelection, ASheetKindWhoseOptionIsNotTrueGetsNoTray) {
   EXPECT_EQ(Position(body, 3), kNullPosition);
 }
 
+std::string MediaType(const Options &options, int kind) {
+  Capture out;
+  WritePS_MediaType_InsertPage_BottomHalf(out.stream(), RecordOf(options), kind);
+  return out.text();
+}
+
 TEST(CoverMediaType, CoverAndInterleaveSheetsArePlain) {
   Options options{{"MediaType", "Heavy"}};
-  for (int kind : {kMediaKindFrontCover, kMediaKindBackCover, kMediaKindInterleave}) {
-    Capture out;
-    WritePS_MediaType_InsertPage_BottomHalf(out.stream(), RecordOf(options), kind);
-    EXPECT_EQ(out.text(), "<</MediaType (plain)>>setpagedevice\n") << kind;
-  }
-  Capture other;
-  WritePS_MediaType_InsertPage_BottomHalf(other.stream(), RecordOf(options), 3);
-  EXPECT_EQ(other.text(), "");
+  for (int kind : {kMediaKindFrontCover, kMediaKindBackCover, kMediaKindInterleave})
+    EXPECT_EQ(MediaType(options, kind), "<</MediaType (plain)>>setpagedevice\n") << kind;
+  EXPECT_EQ(MediaType(options, 3), "");
 }
 
 const std::string kTrayGroup =
@@ -103,22 +104,14 @@ const std::string kTrayGroup =
 TEST(CoverMediaType, TheBodyGetsItsMediaCodeFromThePpdVerbatim) {
   ScopedPpd ppd(MinimalPpd(kTrayGroup));
   Options options{{"MediaType", "Heavy"}};
-  Capture out;
-  WritePS_MediaType_InsertPage_BottomHalf(out.stream(), RecordOf(options),
-                                          kMediaKindRestore);
-  EXPECT_EQ(out.text(), "<</MediaType (heavy 50%)>>setpagedevice\n");
+  EXPECT_EQ(MediaType(options, kMediaKindRestore), "<</MediaType (heavy 50%)>>setpagedevice\n");
 
   // Choice names match exactly; an unknown choice or no option writes nothing.
-  for (const char *value : {"HEAVY", "Unknown", ""}) {
-    Options o{{"MediaType", value}};
-    Capture c;
-    WritePS_MediaType_InsertPage_BottomHalf(c.stream(), RecordOf(o), kMediaKindRestore);
-    EXPECT_EQ(c.text(), "") << value;
+  for (const char *value : {"HEAVY", "Unknown", "", static_cast<const char *>(nullptr)}) {
+    Options o;
+    if (value) o.set("MediaType", value);
+    EXPECT_EQ(MediaType(o, kMediaKindRestore), "") << (value ? value : "no option");
   }
-  Options none;
-  Capture c;
-  WritePS_MediaType_InsertPage_BottomHalf(c.stream(), RecordOf(none), kMediaKindRestore);
-  EXPECT_EQ(c.text(), "");
 }
 
 TEST(CoverMediaType, OnlyTheTrayGroupIsSearched) {

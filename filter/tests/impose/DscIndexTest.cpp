@@ -33,6 +33,15 @@ struct Indexed {
   PageIndex index;
 };
 
+// The label vSeekPage reads for page i, with the index's own offsets unless
+// others are given.
+std::string LabelOf(const Indexed &d, int i, const int64_t *offsets = nullptr) {
+  char label[kDscLineSize];
+  memset(label, 0, sizeof label);
+  vSeekPage(i, d.in, offsets ? offsets : d.index.offsets, label);
+  return label;
+}
+
 int64_t Pos(const std::string &doc, const std::string &text, size_t from = 0) {
   const size_t at = doc.find(text, from);
   EXPECT_NE(at, std::string::npos) << text;
@@ -226,10 +235,7 @@ TEST(DscPageLabel, ParenthesisedBareAndBrokenLabels) {
   const char *expected[] = {"(Chapter (1) intro)", "iv", "(open 3", "last"};
   const char *bodies[] = {"A\n", "B\n", "C\n", "D\n"};
   for (int i = 0; i < 4; ++i) {
-    char label[kDscLineSize];
-    memset(label, 0, sizeof label);
-    vSeekPage(i, d.in, d.index.offsets, label);
-    EXPECT_STREQ(label, expected[i]);
+    EXPECT_EQ(LabelOf(d, i), expected[i]);
     // The stream is left just after the page comment.
     Capture body;
     vWritePageBody(i, d.index.offsets, d.in, body.stream());
@@ -241,20 +247,14 @@ TEST(DscPageLabel, ALineThatIsNotAPageCommentLeavesTheLabelEmpty) {
   const std::string doc = "%!PS\n%%EndComments\n%%Page: 1 1\nA\n";
   Indexed d(doc);
   int64_t wrong[2] = {0, static_cast<int64_t>(doc.size())};
-  char label[kDscLineSize];
-  memset(label, 0, sizeof label);
-  vSeekPage(0, d.in, wrong, label);
-  EXPECT_STREQ(label, "");
+  EXPECT_EQ(LabelOf(d, 0, wrong), "");
 }
 
 TEST(DscPageLabel, ALabelFillingTheWholeLineFitsTheBuffer) {
   const std::string longLabel(4095 - 9, 'L');  // "%%Page: " + label + "\n" is 4095 bytes
   const std::string doc = "%!PS\n%%EndComments\n%%Page: " + longLabel + "\nbody\n";
   Indexed d(doc);
-  char label[kDscLineSize];
-  memset(label, 0, sizeof label);
-  vSeekPage(0, d.in, d.index.offsets, label);
-  EXPECT_EQ(std::string(label), longLabel);
+  EXPECT_EQ(LabelOf(d, 0), longLabel);
 }
 
 // A page comment longer than the line buffer, its label and page number
@@ -266,10 +266,7 @@ TEST(DscPageLabel, TheRestOfAnOverlongPageCommentStaysOutOfTheBody) {
     const std::string doc = "%!PS\n%%EndComments\n" + comment + "body\n%%Page: 2 2\nmore\n";
     Indexed d(doc);
     ASSERT_EQ(d.index.count, 2);
-    char label[kDscLineSize];
-    memset(label, 0, sizeof label);
-    vSeekPage(0, d.in, d.index.offsets, label);
-    EXPECT_EQ(std::string(label), "(" + std::string(4095 - 9, 'L'));
+    EXPECT_EQ(LabelOf(d, 0), "(" + std::string(4095 - 9, 'L'));
     Capture body;
     vWritePageBody(0, d.index.offsets, d.in, body.stream());
     EXPECT_EQ(body.text(), "body\n");

@@ -52,11 +52,6 @@ const char kFourUpCoverInterleave[] =
     "FrontCoverPage=True FrontCoverOption=PrintedSingle FrontCoverTray=Tray1 "
     "OHPInterleave=True OHPInterOption=BlankPrinter OHPOpTray=Tray2";
 
-// What the printer has resident: the VTOptions procedure set, and nothing
-// else; the ESP procedures the imposed sheets call come with the document
-// (CUPS's pstops writes them) or from the filter.
-const std::string kPrinterPrelude = imposetest::Prelude();
-
 bool Succeeded(int status) { return WIFEXITED(status) && WEXITSTATUS(status) == 0; }
 
 bool HaveGhostscript() { return Succeeded(system("gs --version > /dev/null 2>&1")); }
@@ -85,14 +80,6 @@ int BarsIn(const Image &side, double left, double top, double right, double bott
     most = std::max(most, runs);
   }
   return most;
-}
-
-// Renders the imposed stream after the printer prelude, one image per side;
-// an empty list when Ghostscript fails or reports an error (see *log).
-std::vector<Image> Render(const FilterJob &job, const std::string &out, std::string *log) {
-  std::vector<Image> sides;
-  if (!imposetest::Render(job, out, &sides, log, kPrinterPrelude)) sides.clear();
-  return sides;
 }
 
 // Bars in the two halves of booklet sides (first cell on top) and in the
@@ -166,9 +153,8 @@ TEST_P(ForeignConverterSheets, BookletComesOutAsFourSides) {
                        "showpage load put}if\nuserdict/showpage{}put\n"),
             std::string::npos);
 
-  std::string log;
-  const std::vector<Image> sides = Render(job_, r.out, &log);
-  ASSERT_EQ(sides.size(), 4u) << log;
+  const std::vector<Image> sides = imposetest::Rendered(job_, r.out);
+  ASSERT_EQ(sides.size(), 4u);
   // Booklet positions 7,0 | 1,6 | 5,2 | 3,4 of pages 1 to 6 (7 and 8 blank).
   const std::vector<std::vector<int>> expected = {{0, 1}, {2, 0}, {6, 3}, {4, 5}};
   for (size_t i = 0; i < sides.size(); ++i)
@@ -182,9 +168,8 @@ TEST_P(ForeignConverterSheets, FourUpWithCoverAndInterleaveComesOutAsFiveSides) 
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(Count(r.out, "userdict/showpage{}put\n"), 1);
 
-  std::string log;
-  const std::vector<Image> sides = Render(job_, r.out, &log);
-  ASSERT_EQ(sides.size(), 5u) << log;
+  const std::vector<Image> sides = imposetest::Rendered(job_, r.out);
+  ASSERT_EQ(sides.size(), 5u);
   // The header counts every side printed (the document leaves it to the
   // trailer, which says the same).
   EXPECT_EQ(Count(r.out, "%%Pages: 5"), 2);
@@ -227,9 +212,8 @@ TEST(ForeignConverterMixedSizes, APageOfAnotherSizeKeepsTheSheetsEarlierCells) {
     // poppler's "pdfSetupPaper" call or in ps2write's page "/MediaBox";
     // drawn at the sheet's size, its top was cut.
     EXPECT_EQ(Count(r.out, " 595.00 842.00 ESPrc\n"), 1);
-    std::string log;
-    const std::vector<Image> sides = Render(job, r.out, &log);
-    ASSERT_EQ(sides.size(), 2u) << log;
+    const std::vector<Image> sides = imposetest::Rendered(job, r.out);
+    ASSERT_EQ(sides.size(), 2u);
     EXPECT_EQ(Quarters(sides[0]), (std::vector<int>{1, 2, 3, 4}));
   }
 }
@@ -244,9 +228,8 @@ TEST_P(ForeignConverterSheets, PosterTilesEveryPage) {
   if (doc.empty()) GTEST_SKIP() << "no " << GetParam() << " document could be made here";
   const FilterResult r = job_.print(doc, "Combination=2x2");
   ASSERT_EQ(r.status, 0) << r.err;
-  std::string log;
-  const std::vector<Image> sides = Render(job_, r.out, &log);
-  ASSERT_EQ(sides.size(), 24u) << log;
+  const std::vector<Image> sides = imposetest::Rendered(job_, r.out);
+  ASSERT_EQ(sides.size(), 24u);
   for (int k = 1; k <= 6; ++k) {
     const int left = std::min(k, 3), right = std::max(0, k - 3);
     const std::vector<int> expected = {left, right, left, right};
@@ -293,9 +276,8 @@ TEST_F(ForeignConverterStream, DocumentDeferringShowpageItselfGetsNoSecondDeferr
   EXPECT_EQ(Count(r.out, "userdict/showpage{}put"), 1);
   EXPECT_EQ(r.out.find("known not{userdict/ESPshowpage"), std::string::npos);
   if (!HaveGhostscript()) GTEST_SKIP() << "Ghostscript is not installed";
-  std::string log;
-  const std::vector<Image> sides = Render(job_, r.out, &log);
-  ASSERT_EQ(sides.size(), 4u) << log;
+  const std::vector<Image> sides = imposetest::Rendered(job_, r.out);
+  ASSERT_EQ(sides.size(), 4u);
   EXPECT_EQ(Halves(sides[2]), (std::vector<int>{6, 3}));
 }
 
@@ -309,36 +291,35 @@ TEST_F(ForeignConverterStream, PosterOfARecognisedConverterGivesOneSidePerTile) 
   EXPECT_EQ(Count(r.out, "userdict/showpage{}put\n"), 1);
   EXPECT_EQ(Count(r.out, "ESPshowpage\n%%Page:"), 23);  // 24 tiles, the last before the trailer
   if (!HaveGhostscript()) GTEST_SKIP() << "Ghostscript is not installed";
-  std::string log;
-  const std::vector<Image> sides = Render(job_, r.out, &log);
-  EXPECT_EQ(sides.size(), 24u) << log;
+  const std::vector<Image> sides = imposetest::Rendered(job_, r.out);
+  EXPECT_EQ(sides.size(), 24u);
 }
 
 // The search for the document's showpage reads lines by their bytes: NUL
-// bytes before the name do not hide it, and pass through unchanged.
-TEST_F(ForeignConverterStream, ShowpageAfterNulBytesInTheFirstPageIsFound) {
-  const std::string nul("junk\0\0\0 pop showpage\n", 21);
-  const std::string doc =
-      "%!PS-Adobe-3.0\n%%Pages: 2\n%%EndComments\n%%BeginProlog\n%%EndProlog\n"
-      "%%BeginSetup\n%%EndSetup\n%%Page: 1 1\n" +
-      nul + "%%Page: 2 2\nshowpage\n%%Trailer\n%%EOF\n";
-  const FilterResult r = job_.print(doc, kFourUp);
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(Count(r.out, "userdict/showpage{}put\n"), 1);
-  EXPECT_NE(r.out.find(nul), std::string::npos);
-}
-
-// A document that never names showpage has nothing to defer and keeps the
+// bytes before the name do not hide it, and pass through unchanged. A
+// document that never names showpage has nothing to defer and keeps the
 // stream it had.
-TEST_F(ForeignConverterStream, DocumentWithoutShowpageGetsNoDeferral) {
-  const std::string doc =
+TEST_F(ForeignConverterStream, ShowpageIsDeferredOnlyWhereTheDocumentNamesIt) {
+  const std::string nul("junk\0\0\0 pop showpage\n", 21);
+  const std::string head =
       "%!PS-Adobe-3.0\n%%Pages: 2\n%%EndComments\n%%BeginProlog\n%%EndProlog\n"
-      "%%BeginSetup\n%%EndSetup\n%%Page: 1 1\nerasepage\n%%Page: 2 2\nerasepage\n"
-      "%%Trailer\n%%EOF\n";
-  const FilterResult r = job_.print(doc, kFourUp);
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out.find("userdict/showpage{}put"), std::string::npos);
-  EXPECT_NE(r.out.find("%%BeginProlog\n%%EndProlog\n"), std::string::npos);
+      "%%BeginSetup\n%%EndSetup\n%%Page: 1 1\n";
+  const struct {
+    const char *name;
+    std::string pages;
+    int deferrals;
+    std::string kept;  // a piece of the document the output keeps as it was
+  } cases[] = {
+      {"showpage after NUL bytes", nul + "%%Page: 2 2\nshowpage\n", 1, nul},
+      {"no showpage", "erasepage\n%%Page: 2 2\nerasepage\n", 0, "%%BeginProlog\n%%EndProlog\n"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    const FilterResult r = job_.print(head + c.pages + "%%Trailer\n%%EOF\n", kFourUp);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Count(r.out, "userdict/showpage{}put"), c.deferrals);
+    EXPECT_NE(r.out.find(c.kept), std::string::npos);
+  }
 }
 
 // After any imposition the PJL framing is whole, whatever the document
@@ -399,9 +380,8 @@ TEST_F(ForeignConverterStream, CoversOnSheetsPstopsLaidOutGiveNoBlankSides) {
         *laidOut, "FrontCoverPage=True FrontCoverOption=PrintedSingle FrontCoverTray=Tray1 "
                   "BackCoverPage=True BackCoverOption=BlankPrinter BackCoverTray=Tray1");
     ASSERT_EQ(r.status, 0) << r.err;
-    std::string log;
-    const std::vector<Image> sides = Render(job_, r.out, &log);
-    ASSERT_EQ(sides.size(), 4u) << log;
+    const std::vector<Image> sides = imposetest::Rendered(job_, r.out);
+    ASSERT_EQ(sides.size(), 4u);
     // pstops turned its sheets: the first page of each stands at the bottom.
     EXPECT_EQ(Halves(sides[0]), (std::vector<int>{2, 1}));
     EXPECT_EQ(Halves(sides[1]), (std::vector<int>{4, 3}));

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "FilterRunner.h"
 
 namespace imposetest {
@@ -200,5 +202,20 @@ inline bool Render(const FilterJob &job, const std::string &output, std::vector<
   }
   return true;
 }
+
+// The rendered sides of the output; a rendering that fails is a test failure
+// (and gives no sides).
+inline std::vector<Image> Rendered(const FilterJob &job, const std::string &output,
+                                   const std::string &prelude_text = Prelude()) {
+  std::vector<Image> images;
+  std::string log;
+  EXPECT_TRUE(Render(job, output, &images, &log, prelude_text)) << log;
+  return images;
+}
+
+// A job with the test PPD of a Letter printer.
+struct LetterJob : FilterJob {
+  LetterJob() { usePpd(); }
+};
 
 }  // namespace imposetest

@@ -158,137 +158,127 @@ class NupJob : public ::testing::Test {
 const std::string kCell1 = "@0.0,380.2", kCell2 = "@293.8,380.2", kCell3 = "@0.0,0.0",
                   kCell4 = "@293.8,0.0";
 
-TEST_F(NupJob, FourUpWithABlankInterleaveSheetAfterEverySheet) {
-  FilterResult r = Print(6, kNup4 + Total(6) +
-                                "OHPInterleave=True OHPInterOption=BlankPrinter OHPOpTray=Tray2");
-  // Every sheet side counts, the interleave sheets too.
-  EXPECT_NE(r.out.find("%%Pages: 4 0\n"), std::string::npos);
-  EXPECT_EQ(Sheets(r.out),
-            "[1#1] " + kCell1 + " body 1 [2#2] " + kCell2 + " body 2 [3#3] " + kCell3 +
-                " body 3 [4#4] " + kCell4 + " body 4 | tray 0 plain BLANK tray null "
-                "[5#5] " + kCell1 + " body 5 [6#6] " + kCell2 + " body 6 | tray 0 plain BLANK tray null");
-  // One progress report per sheet side: two body sheets, two interleaves.
-  EXPECT_EQ(Count(r.err, "PAGE: "), 4) << r.err;
-  EXPECT_NE(r.err.find("ATTR: job-impressions-completed=4"), std::string::npos);
-}
+// One N-up job: the document of `pages` pages printed with `options`, and
+// its sheets as Sheets() writes them.
+struct NupCase {
+  const char *name;
+  int pages;
+  std::string options;
+  std::string sheets;
+  const char *alsoHas = nullptr;  // a piece of the output, or null
+};
 
-TEST_F(NupJob, InterleaveReprintsEachSheetWithTheSamePageNumbers) {
-  FilterResult r = Print(5, kNup4 + Total(5) +
-                                "OHPInterleave=true OHPInterOption=PrintedSingle OHPOpTray=Tray5");
-  EXPECT_EQ(Sheets(r.out),
-            "[1#1] " + kCell1 + " body 1 [2#2] " + kCell2 + " body 2 [3#3] " + kCell3 +
-                " body 3 [4#4] " + kCell4 + " body 4 | tray 38 plain "
-                "[1#1] " + kCell1 + " body 1 [2#2] " + kCell2 + " body 2 [3#3] " + kCell3 +
-                " body 3 [4#4] " + kCell4 + " body 4 | tray null "
-                "[5#5] " + kCell1 + " body 5 | tray 38 plain [5#5] " + kCell1 + " body 5 | tray null");
-}
+const NupCase kNupCases[] = {
+    {"four-up with a blank interleave sheet after every sheet", 6,
+     kNup4 + Total(6) + "OHPInterleave=True OHPInterOption=BlankPrinter OHPOpTray=Tray2",
+     "[1#1] " + kCell1 + " body 1 [2#2] " + kCell2 + " body 2 [3#3] " + kCell3 + " body 3 [4#4] " +
+         kCell4 + " body 4 | tray 0 plain BLANK tray null [5#5] " + kCell1 + " body 5 [6#6] " +
+         kCell2 + " body 6 | tray 0 plain BLANK tray null",
+     // Every sheet side counts, the interleave sheets too.
+     "%%Pages: 4 0\n"},
+    {"interleave reprints each sheet with the same page numbers", 5,
+     kNup4 + Total(5) + "OHPInterleave=true OHPInterOption=PrintedSingle OHPOpTray=Tray5",
+     "[1#1] " + kCell1 + " body 1 [2#2] " + kCell2 + " body 2 [3#3] " + kCell3 + " body 3 [4#4] " +
+         kCell4 + " body 4 | tray 38 plain [1#1] " + kCell1 + " body 1 [2#2] " + kCell2 +
+         " body 2 [3#3] " + kCell3 + " body 3 [4#4] " + kCell4 + " body 4 | tray null [5#5] " +
+         kCell1 + " body 5 | tray 38 plain [5#5] " + kCell1 + " body 5 | tray null"},
+    // The cover takes two pages, so the body fits one sheet although the
+    // document's pages would fill two: the second pass writes no sheet, and
+    // no interleave follows it.
+    {"no interleave sheet without a body sheet before it", 6,
+     kNup4 + Total(6) +
+         "FrontCoverPage=True FrontCoverOption=PrintedDouble FrontCoverTray=Tray2 "
+         "OHPInterleave=True OHPInterOption=BlankPrinter OHPOpTray=Tray1",
+     "tray 0 plain duplex true tumble false [1#1] body 1 | [2#2] body 2 | "
+     "tray null duplex false tumble false [3#3] " + kCell1 + " body 3 [4#4] " + kCell2 +
+         " body 4 [5#5] " + kCell3 + " body 5 [6#6] " + kCell4 + " body 6 | tray 3 plain BLANK tray null"},
+    // The first two pages one per side, whole, from the cover tray; the body
+    // then starts in the first cell of a fresh sheet.
+    {"front cover printed on both sides with long-edge duplex", 6,
+     kNup4 + Total(6) +
+         "VTDuplex=Duplex Binding=LongEdge FrontCoverPage=True "
+         "FrontCoverOption=PrintedDouble FrontCoverTray=Tray3 VTInputSlot=Tray1",
+     "tray 1 plain duplex true tumble false [1#1] body 1 | [2#2] body 2 | "
+     "tray 3 duplex true tumble false [3#3] " + kCell1 + " body 3 [4#4] " + kCell2 +
+         " body 4 [5#5] " + kCell3 + " body 5 [6#6] " + kCell4 + " body 6 |",
+     // A cover page is unscaled: nothing between its save and its body.
+     "%%Page: 1 1\nuserdict/ESPsave save put\n(body 1) pop\n"},
+    // After a cover from its own tray on plain paper, the body's tray and
+    // media (the queue's choices, the media as the PPD's code for it) come
+    // back.
+    {"body tray and media come back after the cover", 5,
+     kNup4 + Total(5) +
+         "FrontCoverPage=True FrontCoverOption=PrintedSingle "
+         "FrontCoverTray=Tray1 VTInputSlot=Tray3 MediaType=Recycled",
+     "tray 3 plain duplex false tumble false [1#1] body 1 | tray 1 media recycled duplex false "
+     "tumble false [2#2] " + kCell1 + " body 2 [3#3] " + kCell2 + " body 3 [4#4] " + kCell3 +
+         " body 4 [5#5] " + kCell4 + " body 5 |"},
+    // Duplex, 5 pages, the last one the back cover: the body is one sheet
+    // side, so a blank side comes first.
+    {"printed back cover after a blank page so it starts a sheet", 5,
+     kNup4 + Total(5) +
+         "VTDuplex=Duplex Binding=LongEdge BackCoverPage=True "
+         "BackCoverOption=PrintedSingle BackCoverTray=Tray4",
+     "[1#1] " + kCell1 + " body 1 [2#2] " + kCell2 + " body 2 [3#3] " + kCell3 + " body 3 [4#4] " +
+         kCell4 + " body 4 | BLANK tray 2 plain duplex false tumble false "
+         "[5#5] body 5 | tray null duplex true tumble false"},
+    {"printed back cover without blank when the body sides are even", 3,
+     Total(3) +
+         "VTDuplex=Duplex Binding=ShortEdge BackCoverPage=True "
+         "BackCoverOption=PrintedSingle BackCoverTray=Tray1",
+     "[1#1] body 1 | [2#2] body 2 | tray 3 plain duplex false tumble false [3#3] body 3 | "
+     "tray null duplex true tumble true"},
+    // Both sides of the cover sheet blank; no duplex switch for a blank cover.
+    {"blank front cover from the manual feed", 2,
+     kNup4 + Total(2) +
+         "VTDuplex=Duplex Binding=LongEdge FrontCoverPage=True "
+         "FrontCoverOption=BlankPrinter FrontCoverTray=Manual",
+     "tray manual plain BLANK BLANK tray null [1#1] " + kCell1 + " body 1 [2#2] " + kCell2 +
+         " body 2 |"},
+    {"blank covers simplex take one blank page each", 1,
+     Total(1) +
+         "FrontCoverPage=True FrontCoverOption=BlankPrinter "
+         "BackCoverPage=True BackCoverOption=BlankPrinter BackCoverTray=Tray2",
+     "tray null plain BLANK tray null [1#1] body 1 | tray 0 plain BLANK tray null"},
+    {"rotated four-up starts bottom right", 4,
+     kNup4 + Total(4) + "Rotate180=True BackCoverPage=True BackCoverOption=BlankPrinter",
+     "[1#1] " + kCell4 + " body 1 [2#2] " + kCell3 + " body 2 [3#3] " + kCell2 + " body 3 [4#4] " +
+         kCell1 + " body 4 | tray null plain BLANK tray null"},
+    // One body side and the blank back cover.
+    {"last partial sheet ends and has no empty cells", 3,
+     kNup4 + Total(3) + "BackCoverPage=True BackCoverOption=BlankPrinter",
+     "[1#1] " + kCell1 + " body 1 [2#2] " + kCell2 + " body 2 [3#3] " + kCell3 +
+         " body 3 | tray null plain BLANK tray null",
+     "%%Pages: 2 0\n"},
+    // The total-pages option says 6; the spool file holds 3 pages: the sheet
+    // is filled with cells that carry a page comment with an empty label and
+    // no body. The empty cell takes the slot after the last page written.
+    {"more total pages than the document has give empty cells", 3,
+     kNup4 + Total(6) + "BackCoverPage=True BackCoverOption=BlankPrinter",
+     "[1#1] " + kCell1 + " body 1 [2#2] " + kCell2 + " body 2 [3#3] " + kCell3 + " body 3 [#4] " +
+         kCell4 + " | tray null plain BLANK tray null",
+     "%%Page:  4\n"},
+    {"without the total-pages option the document's own pages print", 2,
+     kNup4 + "BackCoverPage=True BackCoverOption=PrintedSingle",
+     "[1#1] " + kCell1 + " body 1 | tray null plain duplex false tumble false "
+     "[2#2] body 2 | tray null duplex false tumble false"},
+};
 
-TEST_F(NupJob, NoInterleaveSheetWithoutABodySheetBeforeIt) {
-  // The cover takes two pages, so the body fits one sheet although the
-  // document's pages would fill two: the second pass writes no sheet, and
-  // no interleave follows it.
-  FilterResult r = Print(6, kNup4 + Total(6) +
-                                "FrontCoverPage=True FrontCoverOption=PrintedDouble FrontCoverTray=Tray2 "
-                                "OHPInterleave=True OHPInterOption=BlankPrinter OHPOpTray=Tray1");
-  EXPECT_EQ(Sheets(r.out),
-            "tray 0 plain duplex true tumble false [1#1] body 1 | [2#2] body 2 | "
-            "tray null duplex false tumble false "
-            "[3#3] " + kCell1 + " body 3 [4#4] " + kCell2 + " body 4 [5#5] " + kCell3 +
-                " body 5 [6#6] " + kCell4 + " body 6 | tray 3 plain BLANK tray null");
-}
-
-TEST_F(NupJob, FrontCoverPrintedOnBothSidesWithLongEdgeDuplex) {
-  FilterResult r = Print(6, kNup4 + Total(6) +
-                                "VTDuplex=Duplex Binding=LongEdge FrontCoverPage=True "
-                                "FrontCoverOption=PrintedDouble FrontCoverTray=Tray3 VTInputSlot=Tray1");
-  // The first two pages one per side, whole, from the cover tray; the body
-  // then starts in the first cell of a fresh sheet.
-  EXPECT_EQ(Sheets(r.out),
-            "tray 1 plain duplex true tumble false [1#1] body 1 | [2#2] body 2 | "
-            "tray 3 duplex true tumble false "
-            "[3#3] " + kCell1 + " body 3 [4#4] " + kCell2 + " body 4 [5#5] " + kCell3 +
-                " body 5 [6#6] " + kCell4 + " body 6 |");
-  // A cover page is unscaled: nothing between its save and its body.
-  EXPECT_NE(r.out.find("%%Page: 1 1\nuserdict/ESPsave save put\n(body 1) pop\n"), std::string::npos);
-}
-
-// After a cover from its own tray on plain paper, the body's tray and media
-// (the queue's choices, the media as the PPD's code for it) come back.
-TEST_F(NupJob, BodyTrayAndMediaComeBackAfterTheCover) {
-  FilterResult r = Print(5, kNup4 + Total(5) +
-                                "FrontCoverPage=True FrontCoverOption=PrintedSingle "
-                                "FrontCoverTray=Tray1 VTInputSlot=Tray3 MediaType=Recycled");
-  EXPECT_EQ(Sheets(r.out), "tray 3 plain duplex false tumble false [1#1] body 1 | tray 1 media "
-                           "recycled duplex false tumble false [2#2] " +
-                               kCell1 + " body 2 [3#3] " + kCell2 + " body 3 [4#4] " + kCell3 +
-                               " body 4 [5#5] " + kCell4 + " body 5 |");
-}
-
-TEST_F(NupJob, PrintedBackCoverAfterABlankPageSoItStartsASheet) {
-  // Duplex, 5 pages, the last one the back cover: the body is one sheet
-  // side, so a blank side comes first.
-  FilterResult r = Print(5, kNup4 + Total(5) +
-                                "VTDuplex=Duplex Binding=LongEdge BackCoverPage=True "
-                                "BackCoverOption=PrintedSingle BackCoverTray=Tray4");
-  EXPECT_EQ(Sheets(r.out),
-            "[1#1] " + kCell1 + " body 1 [2#2] " + kCell2 + " body 2 [3#3] " + kCell3 +
-                " body 3 [4#4] " + kCell4 + " body 4 | BLANK tray 2 plain duplex false tumble false "
-                "[5#5] body 5 | tray null duplex true tumble false");
-}
-
-TEST_F(NupJob, PrintedBackCoverWithoutBlankWhenTheBodySidesAreEven) {
-  FilterResult r = Print(3, Total(3) +
-                                "VTDuplex=Duplex Binding=ShortEdge BackCoverPage=True "
-                                "BackCoverOption=PrintedSingle BackCoverTray=Tray1");
-  EXPECT_EQ(Sheets(r.out),
-            "[1#1] body 1 | [2#2] body 2 | tray 3 plain duplex false tumble false [3#3] body 3 | "
-            "tray null duplex true tumble true");
-}
-
-TEST_F(NupJob, BlankFrontCoverFromTheManualFeed) {
-  FilterResult r = Print(2, kNup4 + Total(2) +
-                                "VTDuplex=Duplex Binding=LongEdge FrontCoverPage=True "
-                                "FrontCoverOption=BlankPrinter FrontCoverTray=Manual");
-  // Both sides of the cover sheet blank; no duplex switch for a blank cover.
-  EXPECT_EQ(Sheets(r.out), "tray manual plain BLANK BLANK tray null "
-                           "[1#1] " + kCell1 + " body 1 [2#2] " + kCell2 + " body 2 |");
-}
-
-TEST_F(NupJob, BlankCoversSimplexTakeOneBlankPageEach) {
-  FilterResult r = Print(1, Total(1) +
-                                "FrontCoverPage=True FrontCoverOption=BlankPrinter "
-                                "BackCoverPage=True BackCoverOption=BlankPrinter BackCoverTray=Tray2");
-  EXPECT_EQ(Sheets(r.out), "tray null plain BLANK tray null [1#1] body 1 | tray 0 plain BLANK tray null");
-}
-
-TEST_F(NupJob, RotatedFourUpStartsBottomRight) {
-  FilterResult s = Print(4, kNup4 + Total(4) +
-                                "Rotate180=True BackCoverPage=True BackCoverOption=BlankPrinter");
-  EXPECT_EQ(Sheets(s.out), "[1#1] " + kCell4 + " body 1 [2#2] " + kCell3 + " body 2 [3#3] " +
-                               kCell2 + " body 3 [4#4] " + kCell1 + " body 4 | tray null plain BLANK tray null");
-}
-
-TEST_F(NupJob, LastPartialSheetEndsAndHasNoEmptyCells) {
-  FilterResult r = Print(3, kNup4 + Total(3) + "BackCoverPage=True BackCoverOption=BlankPrinter");
-  EXPECT_EQ(Count(r.out, "%%Page:"), 3);
-  // One body side and the blank back cover.
-  EXPECT_NE(r.out.find("%%Pages: 2 0\n"), std::string::npos);
-}
-
-TEST_F(NupJob, MoreTotalPagesThanTheDocumentHasGiveEmptyCells) {
-  // The total-pages option says 6; the spool file holds 3 pages: the sheet
-  // is filled with cells that carry a page comment with an empty label and
-  // no body. The empty cell takes the slot after the last page written.
-  FilterResult r = Print(3, kNup4 + Total(6) + "BackCoverPage=True BackCoverOption=BlankPrinter");
-  EXPECT_EQ(Sheets(r.out), "[1#1] " + kCell1 + " body 1 [2#2] " + kCell2 + " body 2 [3#3] " +
-                               kCell3 + " body 3 [#4] " + kCell4 + " | tray null plain BLANK tray null");
-  EXPECT_NE(r.out.find("%%Page:  4\n"), std::string::npos);
-}
-
-TEST_F(NupJob, WithoutTheTotalPagesOptionTheDocumentsOwnPagesPrint) {
-  FilterResult r = Print(2, kNup4 + "BackCoverPage=True BackCoverOption=PrintedSingle");
-  EXPECT_EQ(Sheets(r.out), "[1#1] " + kCell1 + " body 1 | tray null plain duplex false tumble false "
-                           "[2#2] body 2 | tray null duplex false tumble false");
+// Every case: its sheets, and one progress report per sheet side printed
+// (blank and interleave sides too).
+TEST_F(NupJob, Layouts) {
+  for (const NupCase &c : kNupCases) {
+    SCOPED_TRACE(c.name);
+    FilterResult r = Print(c.pages, c.options);
+    EXPECT_EQ(Sheets(r.out), c.sheets);
+    if (c.alsoHas) {
+      EXPECT_NE(r.out.find(c.alsoHas), std::string::npos) << r.out;
+    }
+    const int sides = Count(r.out, "ESPshowpage\n");
+    EXPECT_EQ(Count(r.err, "PAGE: "), sides) << r.err;
+    EXPECT_NE(r.err.find("ATTR: job-impressions-completed=" + std::to_string(sides)),
+              std::string::npos);
+  }
 }
 
 TEST_F(NupJob, FramesAreDrawnInEveryCell) {

@@ -82,21 +82,33 @@ const Layout kLayouts[] = {
      {0, 146.88, 293.76, 440.64}, {0, 190.08, 380.16, 570.24}},
 };
 
+// The 2-up fit of two turned Letter pages with 12-point margins:
+// s = min((396 - 24) / 588, (612 - 24) / 768) = 0.632653, and
+// offset B = (588 - s * 768) / 2 = 51.0612.
+constexpr double kTwoUpScale = 372.0 / 588.0;
+constexpr double kTwoUpOffsetB = (588.0 - kTwoUpScale * 768.0) * 0.5;
+
+// Every position of every reading order, plain and turned by 180 degrees.
+// Positions repeat after a sheet; a negative one (a printed cover whose page
+// is missing can leave the body one) is the cell counted back from the end.
+// Without a direction the pages read as Z.
 TEST_F(NupPlacement, FourNineAndSixteenUpFollowEachReadingOrder) {
   for (const Layout &layout : kLayouts) {
     const struct {
       const char *direction;
       const char *table;
-    } orders[] = {{"1", layout.z}, {"2", layout.z}, {"3", layout.rz}, {"4", layout.z},
-                  {"5", layout.n}, {"6", layout.rn}, {"7", layout.z}};
+    } orders[] = {{nullptr, layout.z}, {"1", layout.z}, {"2", layout.z}, {"3", layout.rz},
+                  {"4", layout.z},     {"5", layout.n}, {"6", layout.rn}, {"7", layout.z}};
     for (const auto &order : orders) {
-      Options o{{kRows, layout.rows}, {kColumns, layout.columns}, {kDirection, order.direction}};
+      Options o{{kRows, layout.rows}, {kColumns, layout.columns}};
+      if (order.direction) o.set(kDirection, order.direction);
       const auto cells = Cells(order.table);
       const int n = static_cast<int>(cells.size());
-      for (int position = 0; position < 2 * n; ++position) {
-        SCOPED_TRACE(std::string(layout.rows) + "x" + layout.columns + " order " + order.direction +
-                     " position " + std::to_string(position));
-        const auto [col, row] = cells[position % n];
+      for (int position = -n; position < 2 * n; ++position) {
+        SCOPED_TRACE(std::string(layout.rows) + "x" + layout.columns + " order " +
+                     (order.direction ? order.direction : "none") + " position " +
+                     std::to_string(position));
+        const auto [col, row] = cells[(position % n + n) % n];
         const Result r = Place(o, position);
         EXPECT_FLOAT_EQ(r.scale, layout.scale);
         EXPECT_NEAR(r.tx, layout.x[col - 1], 1e-3);
@@ -111,21 +123,10 @@ TEST_F(NupPlacement, FourNineAndSixteenUpFollowEachReadingOrder) {
   }
 }
 
-TEST_F(NupPlacement, RotatedFourUpPutsTheFirstPageBottomRight) {
-  Options o{{kRows, "2"}, {kColumns, "2"}};
-  const Result r = Place(o, 0, true);
-  EXPECT_NEAR(r.tx, 293.76, 1e-3);  // column 2
-  EXPECT_NEAR(r.ty, 0.0, 1e-3);     // row 1
-}
-
 TEST_F(NupPlacement, TwoUpUsesTheTurnedFitAndNoLargerScale) {
-  // Fit of two turned Letter pages with 12-point margins:
-  // s = min((396 - 24) / 588, (612 - 24) / 768) = 0.632653,
-  // offset B = (588 - s * 768) / 2 = 51.0612. The pages are drawn at the
-  // fit: at the printer's 0.678 two Letter cells 387.2 points apart would
-  // overlap by 27.7 points.
-  const double s = 372.0 / 588.0;
-  const double offsetB = (588.0 - s * 768.0) * 0.5;
+  // The pages are drawn at the fit: at the printer's 0.678 two Letter
+  // cells 387.2 points apart would overlap by 27.7 points.
+  const double s = kTwoUpScale, offsetB = kTwoUpOffsetB;
   Options z{{kRows, "1"}, {kColumns, "2"}};
   Result r0 = Place(z, 0);
   Result r1 = Place(z, 1);
@@ -198,18 +199,8 @@ TEST_F(NupPlacement, LayoutsWithoutATableTakeTheNextLargerOne) {
   }
 }
 
-TEST_F(NupPlacement, NegativePositionsStayInsideTheTables) {
-  // A printed cover whose page is missing can leave the body a negative
-  // position; it maps to the cell counted back from the end.
-  Options o{{kRows, "2"}, {kColumns, "2"}};
-  const Result r = Place(o, -1);
-  EXPECT_NEAR(r.tx, 293.76, 1e-3);  // slot 3: column 2, row 1
-  EXPECT_NEAR(r.ty, 0.0, 1e-3);
-}
-
 TEST_F(NupPlacement, BookletPairsUseTheFitAsWrittenScale) {
-  const double s = 372.0 / 588.0;
-  const double offsetB = (588.0 - s * 768.0) * 0.5;
+  const double s = kTwoUpScale, offsetB = kTwoUpOffsetB;
   Options o{{"VTDuplex", "BookletL"}};
   Result left = Place(o, 0);
   Result right = Place(o, 1);
@@ -262,8 +253,7 @@ TEST_F(NupOlderSystemPlacement, LandscapeLayoutsSwapTheAxes) {
   EXPECT_NEAR(r.tx, 0.0, 1e-3);
   EXPECT_NEAR(r.ty, 612.0 * 0.48, 1e-3);
   // 2-up landscape: slots reversed, (row, col) as (a, b).
-  const double s = 372.0 / 588.0;
-  const double offsetB = (588.0 - s * 768.0) * 0.5;
+  const double s = kTwoUpScale, offsetB = kTwoUpOffsetB;
   Options two{{kRows, "1"}, {kColumns, "2"}, {"orientation-requested", "4"}};
   const Result t0 = Place(two, 0);  // slot 1: column 2, row 1
   EXPECT_NEAR(t0.tx, offsetB, 1e-3);

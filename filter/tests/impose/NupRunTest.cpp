@@ -54,6 +54,20 @@ class NupRun : public ::testing::Test {
     fclose(in);
     return out.text();
   }
+  // Runs the second phase over the spool file holding doc (a missing file
+  // when null) and returns what it wrote on standard output.
+  std::string RunSecondPhase(const Options &o, const std::string *doc) {
+    std::string spool = doc ? dir_.write("spool", *doc) : dir_.path() + "/no-such-spool";
+    char *saved = cpSpoolFileAwithPID;
+    cpSpoolFileAwithPID = spool.data();
+    FILE *keep = stdout;
+    Capture out;
+    stdout = out.stream();
+    vConvertInsertPage2ndPhase(RecordOf(o));
+    stdout = keep;
+    cpSpoolFileAwithPID = saved;
+    return out.text();
+  }
   ScopedPpd ppd_{MinimalPpd()};
   TempDir dir_;
   int creator_ = kFilterUnknown;  // the document's creator code
@@ -110,30 +124,38 @@ TEST_F(NupRun, OnlyTheProceduresTheDocumentLacksAreDefined) {
       << text;
 }
 
+// One-up sheets: each cell as it ends its sheet, for a portrait and a
+// landscape job.
 TEST_F(NupRun, OneUpPortraitAndLandscapeSheets) {
-  Options portrait{{kTotal, "2"}};
-  const std::string p = Run(portrait, 1);
-  EXPECT_NE(p.find("%%Page: 1 1\nuserdict/ESPsave save put\nbody-1\nuserdict /ESPsave get restore\n"
-                   "gsave\n612.0 792.0 translate 180 rotate\nESPwl\ngrestore\nESPshowpage\n"),
-            std::string::npos)
-      << p;
-  // Landscape pages of the macOS converters are turned onto the sheet.
-  Options landscape{{kTotal, "2"}, {"orientation-requested", "4"}};
-  creator_ = kFilterCgpdftops;
-  const std::string l = Run(landscape, 1);
-  EXPECT_NE(l.find("%%Page: 2 2\nuserdict/ESPsave save put\n0.0 768.0 translate -90 rotate\n"
-                   "body-2\nuserdict /ESPsave get restore\n"
-                   "gsave\n0.0 792.0 translate -90 rotate\nESPwl\ngrestore\nESPshowpage\n"),
-            std::string::npos)
-      << l;
-  // CUPS's pdftopdf and pstops turned them already: turned once more, the
-  // page was cut.
-  creator_ = kFilterUnknown;
-  const std::string u = Run(landscape, 1);
-  EXPECT_NE(u.find("%%Page: 2 2\nuserdict/ESPsave save put\nbody-2\nuserdict /ESPsave get restore\n"
-                   "gsave\n612.0 792.0 translate 180 rotate\nESPwl\ngrestore\nESPshowpage\n"),
-            std::string::npos)
-      << u;
+  const std::string portraitEnd =
+      "userdict /ESPsave get restore\ngsave\n612.0 792.0 translate 180 rotate\nESPwl\ngrestore\n"
+      "ESPshowpage\n";
+  const struct {
+    const char *name;
+    const char *orientation;
+    int creator;
+    std::string sheet;
+  } cases[] = {
+      {"portrait", nullptr, kFilterUnknown,
+       "%%Page: 1 1\nuserdict/ESPsave save put\nbody-1\n" + portraitEnd},
+      // Landscape pages of the macOS converters are turned onto the sheet.
+      {"landscape from cgpdftops", "4", kFilterCgpdftops,
+       "%%Page: 2 2\nuserdict/ESPsave save put\n0.0 768.0 translate -90 rotate\nbody-2\n"
+       "userdict /ESPsave get restore\ngsave\n0.0 792.0 translate -90 rotate\nESPwl\ngrestore\n"
+       "ESPshowpage\n"},
+      // CUPS's pdftopdf and pstops turned them already: turned once more,
+      // the page was cut.
+      {"landscape turned upstream", "4", kFilterUnknown,
+       "%%Page: 2 2\nuserdict/ESPsave save put\nbody-2\n" + portraitEnd},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    creator_ = c.creator;
+    Options o{{kTotal, "2"}};
+    if (c.orientation) o.set("orientation-requested", c.orientation);
+    const std::string text = Run(o, 1);
+    EXPECT_NE(text.find(c.sheet), std::string::npos) << text;
+  }
 }
 
 TEST_F(NupRun, TwoUpPortraitTurnsItsPages) {
@@ -147,22 +169,30 @@ TEST_F(NupRun, TwoUpPortraitTurnsItsPages) {
   EXPECT_EQ(Count(text, "grestore\nESPshowpage\n"), 1);
 }
 
+// A cgpdftops document defers its showpage itself when CUPS placed its
+// pages or drew frames; a 1-up unframed one gets the deferral right after
+// the header, which runs through "%%BeginProlog".
 TEST_F(NupRun, CgpdftopsOneUpDefersShowpageBeforeTheProlog) {
   creator_ = kFilterCgpdftops;
-  Options o{{kTotal, "2"}};
-  const std::string text = Run(o, 1);
-  // Right after the header, which runs through "%%BeginProlog".
-  EXPECT_NE(text.find("%%BeginProlog\nuserdict/ESPshowpage/showpage load put\nuserdict/showpage{}put\n"
-                      "%%EndProlog\n"),
-            std::string::npos)
-      << text;
-  // Not for N-up or with frames.
+  const char kDeferred[] =
+      "%%BeginProlog\nuserdict/ESPshowpage/showpage load put\nuserdict/showpage{}put\n%%EndProlog\n";
+  Options oneUp{{kTotal, "2"}};
   Options nup{{kRows, "2"}, {kColumns, "2"}, {kTotal, "2"}};
-  EXPECT_EQ(Run(nup, 4).find("userdict/showpage{}put"), std::string::npos);
   Options framed{{kTotal, "2"},
                  {"com.apple.print.PrintSettings.PMBorder..b.", "true"},
                  {"com.apple.print.PrintSettings.PMBorderType..n.", "3"}};
-  EXPECT_EQ(Run(framed, 1).find("userdict/showpage{}put"), std::string::npos);
+  const struct {
+    const char *name;
+    const Options &options;
+    int cells;
+    int deferrals;
+  } cases[] = {{"1-up", oneUp, 1, 1}, {"4-up", nup, 4, 0}, {"framed", framed, 1, 0}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string text = Run(c.options, c.cells);
+    EXPECT_EQ(Count(text, kDeferred), c.deferrals) << text;
+    EXPECT_EQ(Count(text, "userdict/showpage{}put"), c.deferrals);
+  }
 }
 
 TEST_F(NupRun, PictwpstopsGetsItsProceduresBeforeEndSetupAndShowpageBackAtTheEnd) {
@@ -179,41 +209,24 @@ TEST_F(NupRun, PictwpstopsGetsItsProceduresBeforeEndSetupAndShowpageBackAtTheEnd
   EXPECT_EQ(Count(text, "ESPshowpage\n%%Page:"), 1);  // each 1-up sheet still ends
 }
 
-TEST_F(NupRun, AnUnreadableSpoolFileFailsTheJob) {
-  char *saved = cpSpoolFileAwithPID;
-  std::string missing = dir_.path() + "/no-such-spool";
-  cpSpoolFileAwithPID = missing.data();
-  Options o{{"BackCoverPage", "True"}, {"BackCoverOption", "BlankPrinter"}};
-  vConvertInsertPage2ndPhase(RecordOf(o));
+// The second phase over spool file A: a file it cannot read and a cell
+// count it cannot build fail the job; a count below one is one.
+TEST_F(NupRun, SecondPhaseFailuresAndTheSmallestCellCount) {
+  Options cover{{"BackCoverPage", "True"}, {"BackCoverOption", "BlankPrinter"}};
+  EXPECT_EQ(RunSecondPhase(cover, nullptr), "");
   EXPECT_EQ(giJobFailed, 1);
-  cpSpoolFileAwithPID = saved;
-}
+  giJobFailed = 0;
 
-TEST_F(NupRun, AnAbsurdCellCountFailsTheJobInsteadOfBuildingMillionsOfCells) {
-  char *saved = cpSpoolFileAwithPID;
-  std::string spool = dir_.write("spool", kDoc);
-  cpSpoolFileAwithPID = spool.data();
-  Options o{{kRows, "5000"}, {kColumns, "5000"}, {kTotal, "2"}};
-  vConvertInsertPage2ndPhase(RecordOf(o));
+  Options absurd{{kRows, "5000"}, {kColumns, "5000"}, {kTotal, "2"}};
+  RunSecondPhase(absurd, &kDoc);
   EXPECT_EQ(giJobFailed, 1);
-  cpSpoolFileAwithPID = saved;
-}
+  giJobFailed = 0;
 
-TEST_F(NupRun, ACellCountBelowOneCountsAsOne) {
-  char *saved = cpSpoolFileAwithPID;
-  std::string spool = dir_.write("spool", kDoc);
-  cpSpoolFileAwithPID = spool.data();
-  Options o{{kRows, "0"}, {kColumns, "3"}, {kTotal, "2"}};
-  FILE *keep = stdout;
-  Capture out;
-  stdout = out.stream();
-  vConvertInsertPage2ndPhase(RecordOf(o));
-  stdout = keep;
+  Options belowOne{{kRows, "0"}, {kColumns, "3"}, {kTotal, "2"}};
+  const std::string text = RunSecondPhase(belowOne, &kDoc);
   EXPECT_EQ(giJobFailed, 0);
-  const std::string text = out.text();
   EXPECT_NE(text.find("%%Pages: 2 0\n"), std::string::npos) << text;
   EXPECT_EQ(Count(text, "grestore\nESPshowpage\n"), 2);
-  cpSpoolFileAwithPID = saved;
 }
 
 }  // namespace

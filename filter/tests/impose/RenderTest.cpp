@@ -17,10 +17,22 @@
 #include <vector>
 
 #include "FilterRunner.h"
+#include "ImposedOutput.h"
 
 namespace {
 
+using imposetest::LetterJob;
+
 constexpr int kDpi = 18;
+
+const std::string kRows = "com.apple.print.PrintSettings.PMLayoutRows..n.=";
+const std::string kColumns = "com.apple.print.PrintSettings.PMLayoutColumns..n.=";
+const std::string kNup4 = kRows + "2 " + kColumns + "2 ";
+const std::string kPrintedCover = "FrontCoverPage=True FrontCoverOption=PrintedSingle FrontCoverTray=Tray1";
+
+std::string Total(int pages) {
+  return "com.apple.print.PrintSettings.PMTotalBeginPages..n.=" + std::to_string(pages) + " ";
+}
 
 // Page i (from 1) fills its clip with grey level i / 10.
 std::string GreyDocument(int pages) {
@@ -75,13 +87,17 @@ bool ReadPgm(const std::string &path, Image *image) {
 
 bool HaveGhostscript() { return system("gs --version > /dev/null 2>&1") == 0; }
 
-// Renders the PostScript part of the filter's output after the prelude;
-// returns the sheets, and the interpreter's messages in *log. `paper` names
-// the paper the printer has loaded (Ghostscript's default when empty).
-std::vector<Image> Render(const FilterJob &job, const std::string &filterOutput, std::string *log,
+// Renders the PostScript part of the filter's output after the prelude and
+// returns the sheets; an interpreter that fails or reports an error is a
+// test failure. `paper` names the paper the printer has loaded
+// (Ghostscript's default when empty).
+std::vector<Image> Render(const FilterJob &job, const std::string &filterOutput,
                           const std::string &paper = std::string()) {
   // The PostScript document runs from "%!" to the end-of-job PJL, if any.
-  std::string ps = filterOutput.substr(filterOutput.find("%!"));
+  const size_t start = filterOutput.find("%!");
+  EXPECT_NE(start, std::string::npos) << filterOutput;
+  if (start == std::string::npos) return {};
+  std::string ps = filterOutput.substr(start);
   const size_t uel = ps.find("\x1b%-12345X");
   if (uel != std::string::npos) ps.resize(uel);
   const std::string psPath = job.writeFile("imposed.ps", ps);
@@ -91,8 +107,8 @@ std::vector<Image> Render(const FilterJob &job, const std::string &filterOutput,
                               "/sheet%03d.pgm " + VT_SOURCE_DIR "/filter/tests/impose/prelude.ps " +
                               psPath + " > " + job.dir() + "/gs.log 2>&1";
   const int status = system(command.c_str());
-  *log = ReadFile(job.dir() + "/gs.log");
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << *log;
+  const std::string log = ReadFile(job.dir() + "/gs.log");
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   std::vector<Image> sheets;
   for (int i = 1;; ++i) {
     char name[32];
@@ -102,6 +118,17 @@ std::vector<Image> Render(const FilterJob &job, const std::string &filterOutput,
     sheets.push_back(std::move(image));
   }
   return sheets;
+}
+
+// Prints the document with the options (the output in *result when given)
+// and renders it; a failed job is a test failure and gives no sheets.
+std::vector<Image> PrintAndRender(const FilterJob &job, const std::string &doc,
+                                  const std::string &options, const std::string &paper = std::string(),
+                                  FilterResult *result = nullptr) {
+  const FilterResult r = job.print(doc, options);
+  EXPECT_EQ(r.status, 0) << r.err;
+  if (result) *result = r;
+  return r.status == 0 ? Render(job, r.out, paper) : std::vector<Image>{};
 }
 
 int Grey(int page) { return (255 * page + 5) / 10; }
@@ -150,22 +177,15 @@ class NupRendering : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!HaveGhostscript()) GTEST_SKIP() << "Ghostscript not installed";
-    job_.usePpd();
   }
-  FilterJob job_;
+  LetterJob job_;
 };
 
 TEST_F(NupRendering, FourUpWithBlankInterleaveSheets) {
-  const FilterResult r = job_.print(GreyDocument(6),
-                                    "com.apple.print.PrintSettings.PMLayoutRows..n.=2 "
-                                    "com.apple.print.PrintSettings.PMLayoutColumns..n.=2 "
-                                    "com.apple.print.PrintSettings.PMTotalBeginPages..n.=6 "
-                                    "OHPInterleave=True OHPInterOption=BlankPrinter OHPOpTray=Tray2");
-  ASSERT_EQ(r.status, 0) << r.err;
-  std::string log;
-  const std::vector<Image> sheets = Render(job_, r.out, &log);
-  EXPECT_EQ(log.find("Error"), std::string::npos) << log;
-  ASSERT_EQ(sheets.size(), 4u) << log;
+  const std::vector<Image> sheets = PrintAndRender(
+      job_, GreyDocument(6),
+      kNup4 + Total(6) + "OHPInterleave=True OHPInterOption=BlankPrinter OHPOpTray=Tray2");
+  ASSERT_EQ(sheets.size(), 4u);
   // Sheet 1: pages 1-4 left to right, then down. Sheet 3: pages 5, 6 on top.
   const struct {
     size_t sheet;
@@ -187,32 +207,21 @@ TEST_F(NupRendering, FourUpWithBlankInterleaveSheets) {
 // Three pages to a side (1 x 3) have no layout of their own: they take the
 // first three cells of the 4-up layout, each whole, none on top of another.
 TEST_F(NupRendering, ThreeToASideTakeTheFourUpCells) {
-  const FilterResult r = job_.print(GreyDocument(3),
-                                    "com.apple.print.PrintSettings.PMLayoutRows..n.=1 "
-                                    "com.apple.print.PrintSettings.PMLayoutColumns..n.=3 "
-                                    "com.apple.print.PrintSettings.PMTotalBeginPages..n.=3 "
-                                    "OHPInterleave=True OHPInterOption=BlankPrinter OHPOpTray=Tray2");
-  ASSERT_EQ(r.status, 0) << r.err;
-  std::string log;
-  const std::vector<Image> sheets = Render(job_, r.out, &log);
-  EXPECT_EQ(log.find("Error"), std::string::npos) << log;
-  ASSERT_GE(sheets.size(), 1u) << log;
+  const std::vector<Image> sheets = PrintAndRender(
+      job_, GreyDocument(3),
+      kRows + "1 " + kColumns + "3 " + Total(3) +
+          "OHPInterleave=True OHPInterOption=BlankPrinter OHPOpTray=Tray2");
+  ASSERT_GE(sheets.size(), 1u);
   ExpectFourUpCells(sheets[0], 3);
   EXPECT_EQ(sheets[0].at(CellX(2), CellY(1)), 255);
 }
 
 TEST_F(NupRendering, RotatedFourUpWithAPrintedFrontCover) {
-  const FilterResult r = job_.print(GreyDocument(5),
-                                    "com.apple.print.PrintSettings.PMLayoutRows..n.=2 "
-                                    "com.apple.print.PrintSettings.PMLayoutColumns..n.=2 "
-                                    "com.apple.print.PrintSettings.PMTotalBeginPages..n.=5 "
-                                    "Rotate180=True FrontCoverPage=True "
-                                    "FrontCoverOption=PrintedSingle FrontCoverTray=Tray1");
-  ASSERT_EQ(r.status, 0) << r.err;
-  std::string log;
-  const std::vector<Image> sheets = Render(job_, r.out, &log);
-  EXPECT_EQ(log.find("Error"), std::string::npos) << log;
-  ASSERT_EQ(sheets.size(), 2u) << log;
+  const std::vector<Image> sheets = PrintAndRender(
+      job_, GreyDocument(5),
+      kNup4 + Total(5) +
+          "Rotate180=True FrontCoverPage=True FrontCoverOption=PrintedSingle FrontCoverTray=Tray1");
+  ASSERT_EQ(sheets.size(), 2u);
   // The cover carries page 1 over the whole sheet.
   EXPECT_NEAR(sheets[0].at(306, 396), Grey(1), 3);
   EXPECT_NEAR(sheets[0].at(100, 700), Grey(1), 3);
@@ -232,10 +241,7 @@ TEST_F(NupRendering, RotatedFourUpWithAPrintedFrontCover) {
 // centres. At 0.678 on Letter the two cells overlapped by about 28 points
 // and the second ran off the sheet.
 TEST_F(NupRendering, TwoPagesToASideFitTheSheetWithoutOverlapping) {
-  const std::string twoUp =
-      "com.apple.print.PrintSettings.PMLayoutRows..n.=1 "
-      "com.apple.print.PrintSettings.PMLayoutColumns..n.=2 "
-      "BackCoverPage=True BackCoverOption=BlankPrinter ";
+  const std::string twoUp = kRows + "1 " + kColumns + "2 BackCoverPage=True BackCoverOption=BlankPrinter ";
   const struct {
     std::string options;
     int first;  // the page in the side's first cell
@@ -244,13 +250,9 @@ TEST_F(NupRendering, TwoPagesToASideFitTheSheetWithoutOverlapping) {
   const double slack = 2 * 72.0 / kDpi;  // two pixels
   for (const auto &c : cases) {
     SCOPED_TRACE(c.options);
-    FilterJob job;
-    job.usePpd();
-    const FilterResult r = job.print(GreyDocument(4), c.options);
-    ASSERT_EQ(r.status, 0) << r.err;
-    std::string log;
-    const std::vector<Image> sheets = Render(job, r.out, &log);
-    ASSERT_GE(sheets.size(), 2u) << log;
+    LetterJob job;
+    const std::vector<Image> sheets = PrintAndRender(job, GreyDocument(4), c.options);
+    ASSERT_GE(sheets.size(), 2u);
     // 2-up: pages 1 and 2 on the first side; a booklet of 4: pages 4 and 1.
     const int pages[2] = {c.first, c.first == 1 ? 2 : 1};
     const Extent a = ExtentOf(sheets[0], pages[0]), b = ExtentOf(sheets[0], pages[1]);
@@ -292,16 +294,14 @@ std::string SizedDocument(const std::vector<std::pair<int, int>> &sizes,
 // to the sheet's size, erased it).
 TEST_F(NupRendering, PagesOfTheirOwnSizeShowWholeInTheirCells) {
   const std::vector<std::pair<int, int>> sizes = {{612, 792}, {792, 612}, {595, 842}, {842, 595}};
-  const std::string rows = "com.apple.print.PrintSettings.PMLayoutRows..n.=";
-  const std::string columns = " com.apple.print.PrintSettings.PMLayoutColumns..n.=";
   const std::string blankBack = " BackCoverPage=True BackCoverOption=BlankPrinter";
   const struct {
     std::string options;
     std::vector<std::vector<int>> sides;
     double cellLong, cellShort;  // a Letter page's cell on the sheet
   } layouts[] = {
-      {rows + "2" + columns + "2" + blankBack, {{1, 2, 3, 4}, {}}, 380.16, 293.76},
-      {rows + "1" + columns + "2" + blankBack, {{1, 2}, {3, 4}, {}}, 501.3, 387.4},
+      {kNup4 + blankBack, {{1, 2, 3, 4}, {}}, 380.16, 293.76},
+      {kRows + "1 " + kColumns + "2" + blankBack, {{1, 2}, {3, 4}, {}}, 501.3, 387.4},
       {"VTDuplex=BookletL", {{4, 1}, {2, 3}}, 501.3, 387.4},
       {"FrontCoverPage=True FrontCoverOption=PrintedDouble FrontCoverTray=Tray1 "
        "BackCoverPage=True BackCoverOption=PrintedSingle BackCoverTray=Tray1",
@@ -312,13 +312,10 @@ TEST_F(NupRendering, PagesOfTheirOwnSizeShowWholeInTheirCells) {
     const std::string turn = c % 2 ? "612 0 translate 90 rotate\n" : "";
     const auto &layout = layouts[c / 2];
     SCOPED_TRACE(turn + layout.options);
-    FilterJob job;
-    job.usePpd();
-    const FilterResult r = job.print(SizedDocument(sizes, turn), layout.options);
-    ASSERT_EQ(r.status, 0) << r.err;
-    std::string log;
-    const std::vector<Image> sheets = Render(job, r.out, &log, "letter");
-    ASSERT_EQ(sheets.size(), layout.sides.size()) << log;
+    LetterJob job;
+    const std::vector<Image> sheets =
+        PrintAndRender(job, SizedDocument(sizes, turn), layout.options, "letter");
+    ASSERT_EQ(sheets.size(), layout.sides.size());
     for (size_t s = 0; s < sheets.size(); ++s) {
       std::vector<Extent> shown;
       for (int page : layout.sides[s]) {
@@ -357,33 +354,29 @@ std::pair<int, int> AnnouncedPages(const std::string &out) {
 // and gives the sheet sides it should (tray, media and duplex switches
 // included); the header's "%%Pages:" and the trailer's count those sides.
 TEST_F(NupRendering, CoverAndInterleaveScenariosRenderCleanly) {
-  const std::string nup4 =
-      "com.apple.print.PrintSettings.PMLayoutRows..n.=2 "
-      "com.apple.print.PrintSettings.PMLayoutColumns..n.=2 ";
   const struct {
     int pages;
     std::string options;
     size_t sides;
   } scenarios[] = {
-      {6, nup4 + "VTDuplex=Duplex Binding=LongEdge FrontCoverPage=True FrontCoverOption=PrintedDouble "
+      {6, kNup4 + "VTDuplex=Duplex Binding=LongEdge FrontCoverPage=True FrontCoverOption=PrintedDouble "
                  "FrontCoverTray=Tray3 VTInputSlot=Tray1",
        3},
-      {5, nup4 + "VTDuplex=Duplex Binding=LongEdge BackCoverPage=True BackCoverOption=PrintedSingle "
+      {5, kNup4 + "VTDuplex=Duplex Binding=LongEdge BackCoverPage=True BackCoverOption=PrintedSingle "
                  "BackCoverTray=Tray4",
        3},
-      {2, nup4 + "VTDuplex=Duplex Binding=LongEdge FrontCoverPage=True FrontCoverOption=BlankPrinter "
+      {2, kNup4 + "VTDuplex=Duplex Binding=LongEdge FrontCoverPage=True FrontCoverOption=BlankPrinter "
                  "FrontCoverTray=Manual",
        3},
-      {5, nup4 + "OHPInterleave=true OHPInterOption=PrintedSingle OHPOpTray=Tray5", 4},
+      {5, kNup4 + "OHPInterleave=true OHPInterOption=PrintedSingle OHPOpTray=Tray5", 4},
       {3, "orientation-requested=4 BackCoverPage=True BackCoverOption=PrintedDouble "
           "com.apple.print.PrintSettings.PMBorder..b.=true "
           "com.apple.print.PrintSettings.PMBorderType..n.=4",
        3},
       // Two body sheets, each printed again on an interleave sheet, and the
       // back cover's two pages.
-      {6, "com.apple.print.PrintSettings.PMLayoutRows..n.=1 "
-          "com.apple.print.PrintSettings.PMLayoutColumns..n.=2 BackCoverPage=True "
-          "BackCoverOption=PrintedDouble OHPInterleave=True OHPInterOption=PrintedSingle "
+      {6, kRows + "1 " + kColumns + "2 BackCoverPage=True BackCoverOption=PrintedDouble"
+          " OHPInterleave=True OHPInterOption=PrintedSingle "
           "OHPOpTray=Tray2",
        6},
       // A blank cover on both sides of the first sheet, 1-up, blank interleaves.
@@ -398,20 +391,15 @@ TEST_F(NupRendering, CoverAndInterleaveScenariosRenderCleanly) {
   };
   for (const auto &s : scenarios) {
     SCOPED_TRACE(s.options);
-    FilterJob job;
-    job.usePpd();
+    LetterJob job;
     // The count left to the trailer, as poppler and pstops write it.
     std::string doc = GreyDocument(s.pages);
     const std::string pages = "%%Pages: " + std::to_string(s.pages) + "\n";
     doc.replace(doc.find(pages), pages.size(), "%%Pages: (atend)\n");
     doc.insert(doc.find("%%Trailer\n") + 10, pages);
-    const FilterResult r = job.print(
-        doc, s.options + " com.apple.print.PrintSettings.PMTotalBeginPages..n.=" + std::to_string(s.pages));
-    ASSERT_EQ(r.status, 0) << r.err;
-    std::string log;
-    const std::vector<Image> sheets = Render(job, r.out, &log);
-    EXPECT_EQ(log.find("Error"), std::string::npos) << log;
-    EXPECT_EQ(sheets.size(), s.sides) << log;
+    FilterResult r;
+    const std::vector<Image> sheets = PrintAndRender(job, doc, s.options + " " + Total(s.pages), "", &r);
+    EXPECT_EQ(sheets.size(), s.sides);
     EXPECT_EQ(AnnouncedPages(r.out),
               std::make_pair(static_cast<int>(sheets.size()), static_cast<int>(sheets.size())));
     EXPECT_EQ(r.out.find("%%Pages: (atend)"), std::string::npos);
@@ -454,9 +442,7 @@ TEST_F(NupRendering, DocumentsWithoutPageCommentsArePagedAndImposed) {
       // Three pages and a blank make one booklet sheet: 4 and 1, then 2 and 3.
       {"VTDuplex=BookletL", {{0, 1}, {2, 3}}},
       // A printed cover carries page 1 over the whole sheet, then two to a side.
-      {"com.apple.print.PrintSettings.PMLayoutRows..n.=1 "
-       "com.apple.print.PrintSettings.PMLayoutColumns..n.=2 FrontCoverPage=True "
-       "FrontCoverOption=PrintedSingle FrontCoverTray=Tray1",
+      {kRows + "1 " + kColumns + "2 " + kPrintedCover,
        {{1}, {2, 3}}},
   };
   const double slack = 2 * 72.0 / kDpi;
@@ -464,17 +450,14 @@ TEST_F(NupRendering, DocumentsWithoutPageCommentsArePagedAndImposed) {
     ASSERT_FALSE(doc.empty()) << name;
     for (const auto &layout : layouts) {
       SCOPED_TRACE(std::string(name) + ", " + layout.options);
-      FilterJob job;
-      job.usePpd();
-      const FilterResult r = job.print(doc, layout.options);
-      ASSERT_EQ(r.status, 0) << r.err;
-      EXPECT_EQ(r.err.find("WARNING"), std::string::npos) << r.err;
-      EXPECT_TRUE(job.spoolFiles().empty());
-      std::string log;
+      LetterJob job;
       // The job's paper (Letter) is loaded: a page of that size sets it
       // without changing the sheet.
-      const std::vector<Image> sheets = Render(job, r.out, &log, "letter");
-      ASSERT_EQ(sheets.size(), layout.sides.size()) << log;
+      FilterResult r;
+      const std::vector<Image> sheets = PrintAndRender(job, doc, layout.options, "letter", &r);
+      EXPECT_EQ(r.err.find("WARNING"), std::string::npos) << r.err;
+      EXPECT_TRUE(job.spoolFiles().empty());
+      ASSERT_EQ(sheets.size(), layout.sides.size());
       EXPECT_EQ(AnnouncedPages(r.out).first, static_cast<int>(sheets.size()));
       for (size_t s = 0; s < sheets.size(); ++s) {
         const std::vector<int> &cells = layout.sides[s];
@@ -506,16 +489,12 @@ TEST_F(NupRendering, DocumentsWithoutPageCommentsArePagedAndImposed) {
 // Ghostscript pages every copy: pages 1 to 3 twice, a printed cover
 // carrying the first, then two to a side.
 TEST_F(NupRendering, CopiesPstopsWrappedArePagedEach) {
-  const FilterResult r = job_.print(
-      ReadFile(VT_SOURCE_DIR "/filter/tests/impose/data/three-grey-pages-pstops-copies2.ps"),
-      "com.apple.print.PrintSettings.PMLayoutRows..n.=1 "
-      "com.apple.print.PrintSettings.PMLayoutColumns..n.=2 FrontCoverPage=True "
-      "FrontCoverOption=PrintedSingle FrontCoverTray=Tray1");
-  ASSERT_EQ(r.status, 0) << r.err;
+  FilterResult r;
+  const std::vector<Image> sheets = PrintAndRender(
+      job_, ReadFile(VT_SOURCE_DIR "/filter/tests/impose/data/three-grey-pages-pstops-copies2.ps"),
+      kRows + "1 " + kColumns + "2 " + kPrintedCover, "letter", &r);
   EXPECT_EQ(r.err.find("WARNING"), std::string::npos) << r.err;
-  std::string log;
-  const std::vector<Image> sheets = Render(job_, r.out, &log, "letter");
-  ASSERT_EQ(sheets.size(), 4u) << log;
+  ASSERT_EQ(sheets.size(), 4u);
   const std::vector<std::vector<int>> sides = {{1}, {2, 3}, {1, 2}, {3}};
   for (size_t side = 0; side < sides.size(); ++side)
     for (int page = 1; page <= 3; ++page) {
@@ -539,8 +518,7 @@ TEST_F(NupRendering, DocumentsWithoutPageCommentsPrintWholeWithoutGhostscript) {
                {"/bin/false", "exit status 1"}};
   for (const auto &c : cases) {
     SCOPED_TRACE(c.gs);
-    FilterJob job;
-    job.usePpd();
+    LetterJob job;
     const FilterResult r = job.run({"1", "user", "title", "1", "VTDuplex=BookletL"}, doc,
                                    {{"VT_TEST_GHOSTSCRIPT", c.gs}});
     ASSERT_EQ(r.status, 0) << r.err;
@@ -549,14 +527,10 @@ TEST_F(NupRendering, DocumentsWithoutPageCommentsPrintWholeWithoutGhostscript) {
     EXPECT_NE(r.out.find(doc), std::string::npos);
     EXPECT_TRUE(job.spoolFiles().empty());
     // CUPS's page log counts the sides it prints, from its showpage calls.
-    size_t reports = 0;
-    for (size_t at = r.err.find("PAGE: "); at != std::string::npos; at = r.err.find("PAGE: ", at + 1))
-      ++reports;
-    EXPECT_EQ(reports, 3u) << r.err;
+    EXPECT_EQ(imposetest::Count(r.err, "PAGE: "), 3) << r.err;
     EXPECT_NE(r.err.find("ATTR: job-impressions-completed=3\n"), std::string::npos);
-    std::string log;
-    const std::vector<Image> sheets = Render(job, r.out, &log, "letter");
-    ASSERT_EQ(sheets.size(), 3u) << log;
+    const std::vector<Image> sheets = Render(job, r.out, "letter");
+    ASSERT_EQ(sheets.size(), 3u);
     for (int page = 1; page <= 3; ++page)
       EXPECT_NEAR(ExtentOf(sheets[page - 1], page).area(), 612.0 * 792.0, 612.0 * 792.0 * 0.02);
   }

@@ -20,6 +20,7 @@
 
 using imposetest::CellsOf;
 using imposetest::Count;
+using imposetest::LetterJob;
 using imposetest::MarkedDocument;
 using imposetest::Sides;
 using Cells = std::vector<std::vector<int>>;
@@ -46,54 +47,146 @@ Cells RenderedCells(const std::vector<imposetest::Image> &images) {
   return cells;
 }
 
+// One booklet job: the document of `pages` marked pages printed with
+// `options`, the pages each side carries (its first cell, then its second)
+// and where the rendered sides show them (upper half, lower half; empty when
+// the halves lie otherwise).
+struct BookletCase {
+  const char *name;
+  int pages;
+  std::string options;
+  Cells cells;
+  Cells rendered;
+  // Further checks of the output (may be null).
+  void (*check)(const std::string &out, const std::vector<imposetest::Side> &sides);
+};
+
+const BookletCase kBookletCases[] = {
+    // Eight booklet pages, the last three blank, on four sheet sides.
+    {"five pages left to right", 5, "VTDuplex=BookletL", {{-1, 0}, {1, -1}, {-1, 2}, {3, 4}},
+     {{-1, 0}, {1, -1}, {-1, 2}, {3, 4}},
+     [](const std::string &out, const std::vector<imposetest::Side> &sides) {
+       const char *labels[] = {"(0,1)", "(2,3)", "(4,5)", "(6,7)"};
+       for (size_t i = 0; i < sides.size() && i < 4; ++i) {
+         EXPECT_EQ(sides[i].label, labels[i]);
+         EXPECT_EQ(sides[i].number, static_cast<int>(i) + 1);
+         EXPECT_EQ(Count(sides[i].text, kPortraitSideEnd), 1) << sides[i].text;
+       }
+       // Two pages per side, turned and scaled to fit the halves of the
+       // sheet: scale min(372/588, 588/768), centred by (588 - 768 s) / 2.
+       EXPECT_NE(sides[0].text.find("userdict/ESPsave save put\n12.0 12.0 translate\n"
+                                    "0.0 768.0 translate -90 rotate\n"
+                                    "0.0 51.1 translate 0.633 0.633 scale\n0 0 612.0 792.0 ESPrc\n"),
+                 std::string::npos)
+           << sides[0].text;
+       EXPECT_NE(sides[0].text.find("387.2 51.1 translate 0.633 0.633 scale\n"), std::string::npos);
+       // The converter's showpage is handed back before the trailer, and
+       // the side's own showpage takes its place while pages are placed.
+       EXPECT_NE(out.find("userdict/showpage/ESPshowpage load put\n%%Trailer"), std::string::npos);
+       EXPECT_LT(out.find("userdict/showpage{}put\n"), out.find("/vtMarkedProlog"));
+     }},
+    {"five pages right to left come innermost sheet first", 5, "VTDuplex=BookletR",
+     {{4, 3}, {2, -1}, {-1, 1}, {0, -1}}, {{4, 3}, {2, -1}, {-1, 1}, {0, -1}}, nullptr},
+    // Four blanks: the cover sheet (both sides) and two pages at the back.
+    {"eight pages with a blank front cover from the manual feed", 8,
+     std::string("VTDuplex=BookletL") + kFrontCoverManual,
+     {{-1, -1}, {-1, -1}, {7, 0}, {1, 6}, {5, 2}, {3, 4}},
+     {{-1, -1}, {-1, -1}, {7, 0}, {1, 6}, {5, 2}, {3, 4}},
+     // The outer sheet comes from the manual feed; the body's tray is back
+     // after its second side.
+     [](const std::string &out, const std::vector<imposetest::Side> &sides) {
+       const size_t cover = out.find(kManualTray);
+       EXPECT_NE(cover, std::string::npos);
+       EXPECT_LT(cover, out.find("%%Page: (0,1) 1"));
+       EXPECT_EQ(Count(out, kManualTray), 1);
+       EXPECT_EQ(Count(out, kBodyTray), 1);
+       const std::string &second = sides[1].text;
+       EXPECT_EQ(second.substr(second.size() - std::string(kBodyTray).size()), kBodyTray);
+     }},
+    {"back to front takes the cover tray for the last two sides", 8,
+     std::string("VTDuplex=BookletU") + kFrontCoverManual,
+     {{4, 3}, {2, 5}, {6, 1}, {0, 7}, {-1, -1}, {-1, -1}},
+     {{4, 3}, {2, 5}, {6, 1}, {0, 7}, {-1, -1}, {-1, -1}},
+     // The selection precedes each of the outer sheet's sides; nothing
+     // restores the body's tray afterwards, the job ends there.
+     [](const std::string &out, const std::vector<imposetest::Side> &sides) {
+       EXPECT_EQ(Count(out, kManualTray), 2);
+       EXPECT_EQ(Count(sides[3].text, kManualTray), 1);
+       EXPECT_EQ(Count(sides[4].text, kManualTray), 1);
+       EXPECT_EQ(Count(out, kBodyTray), 0);
+     }},
+    // Turned by 180 degrees the two halves change places; on Letter the
+    // pages keep the cells' fit (0.633), where the printer's 0.678 would
+    // overlap them.
+    {"rotate180 swaps the halves", 5, "VTDuplex=BookletL Rotate180=true",
+     {{-1, 0}, {1, -1}, {-1, 2}, {3, 4}}, {{0, -1}, {-1, 1}, {2, -1}, {4, 3}},
+     [](const std::string &, const std::vector<imposetest::Side> &sides) {
+       EXPECT_NE(sides[0].text.find("0.0 768.0 translate -90 rotate\n"
+                                    "387.2 51.1 translate 0.633 0.633 scale\n"),
+                 std::string::npos)
+           << sides[0].text;
+       EXPECT_NE(sides[0].text.find("0.0 51.1 translate 0.633 0.633 scale\n"), std::string::npos);
+     }},
+    // A landscape job keeps the sheet upright: no turn, the clip and the end
+    // of the side in landscape terms.
+    {"landscape sheets are not turned", 4, "VTDuplex=BookletL orientation-requested=4",
+     {{3, 0}, {1, 2}}, {},
+     [](const std::string &, const std::vector<imposetest::Side> &sides) {
+       for (const imposetest::Side &side : sides) {
+         EXPECT_EQ(Count(side.text, " rotate\n"), 1) << side.text;
+         EXPECT_NE(side.text.find("userdict/ESPsave save put\n12.0 12.0 translate\n"
+                                  "51.1 0.0 translate 0.633 0.633 scale\n0 0 792.0 612.0 ESPrc\n"),
+                   std::string::npos)
+             << side.text;
+         EXPECT_NE(side.text.find("51.1 387.2 translate 0.633 0.633 scale\n"), std::string::npos);
+         EXPECT_NE(side.text.find("userdict /ESPsave get restore\ngsave\n612.0 792.0 translate 180 "
+                                  "rotate\nESPwl\ngrestore\nESPshowpage\n"),
+                   std::string::npos);
+       }
+     }},
+    {"border frames each half", 4,
+     "VTDuplex=BookletL com.apple.print.PrintSettings.PMBorder..b.=true "
+     "com.apple.print.PrintSettings.PMBorderType..n.=1",
+     {{3, 0}, {1, 2}}, {{3, 0}, {1, 2}},
+     // A single hairline of the 2-up size class inside every cell.
+     [](const std::string &out, const std::vector<imposetest::Side> &) {
+       EXPECT_EQ(Count(out, "gsave\n0.35 setlinewidth 0 setgray newpath\n"
+                            "3.30 3.30 605.40 785.40 ESPrs\ngrestore\n"
+                            "userdict /ESPsave get restore\n"),
+                 4);
+     }},
+};
+
 }  // namespace
 
-TEST(BookletJob, FivePagesLeftToRight) {
-  FilterJob job;
-  job.usePpd();
-  FilterResult r = job.print(MarkedDocument(5), "VTDuplex=BookletL");
-  ASSERT_EQ(r.status, 0) << r.err;
-
-  // Eight booklet pages, the last three blank, on four sheet sides.
-  EXPECT_NE(r.out.find("%%Pages: 4 0\n"), std::string::npos);
-  std::vector<imposetest::Side> sides = Sides(r.out);
-  EXPECT_EQ(CellsOf(sides), (Cells{{-1, 0}, {1, -1}, {-1, 2}, {3, 4}}));
-  ASSERT_EQ(sides.size(), 4u);
-  const char *labels[] = {"(0,1)", "(2,3)", "(4,5)", "(6,7)"};
-  for (int i = 0; i < 4; ++i) {
-    EXPECT_EQ(sides[i].label, labels[i]);
-    EXPECT_EQ(sides[i].number, i + 1);
-    EXPECT_EQ(Count(sides[i].text, kPortraitSideEnd), 1) << sides[i].text;
+// Every case: the pages on each side, the header and CUPS's page log
+// counting each sheet side once, the rendered sides, and no spool file left.
+TEST(BookletJob, Layouts) {
+  for (const BookletCase &c : kBookletCases) {
+    SCOPED_TRACE(c.name);
+    LetterJob job;
+    FilterResult r = job.print(MarkedDocument(c.pages), c.options);
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<imposetest::Side> sides = Sides(r.out);
+    EXPECT_EQ(CellsOf(sides), c.cells);
+    ASSERT_EQ(sides.size(), c.cells.size());
+    EXPECT_NE(r.out.find("%%Pages: " + std::to_string(c.cells.size()) + " 0\n"), std::string::npos);
+    EXPECT_EQ(Count(r.err, "PAGE: "), static_cast<int>(c.cells.size())) << r.err;
+    EXPECT_TRUE(job.spoolFiles().empty());
+    if (c.check) c.check(r.out, sides);
+    std::vector<imposetest::Image> images = imposetest::Rendered(job, r.out);
+    EXPECT_EQ(images.size(), c.cells.size());
+    if (!c.rendered.empty()) {
+      EXPECT_EQ(RenderedCells(images), c.rendered);
+    }
   }
-  // Two pages per side, turned and scaled to fit the halves of the sheet:
-  // scale min(372/588, 588/768), centred by (588 - 768 s) / 2.
-  EXPECT_NE(sides[0].text.find("userdict/ESPsave save put\n12.0 12.0 translate\n"
-                               "0.0 768.0 translate -90 rotate\n"
-                               "0.0 51.1 translate 0.633 0.633 scale\n0 0 612.0 792.0 ESPrc\n"),
-            std::string::npos)
-      << sides[0].text;
-  EXPECT_NE(sides[0].text.find("387.2 51.1 translate 0.633 0.633 scale\n"), std::string::npos);
-  // The converter's showpage is handed back before the trailer, and the
-  // side's own showpage takes its place while pages are placed.
-  size_t handBack = r.out.find("userdict/showpage/ESPshowpage load put\n%%Trailer");
-  EXPECT_NE(handBack, std::string::npos);
-  EXPECT_LT(r.out.find("userdict/showpage{}put\n"), r.out.find("/vtMarkedProlog"));
-  EXPECT_TRUE(job.spoolFiles().empty());
-  // CUPS hears of every sheet side once.
-  EXPECT_EQ(Count(r.err, "PAGE: "), 4) << r.err;
-
-  std::vector<imposetest::Image> images;
-  std::string log;
-  ASSERT_TRUE(imposetest::Render(job, r.out, &images, &log)) << log;
-  EXPECT_EQ(RenderedCells(images), (Cells{{-1, 0}, {1, -1}, {-1, 2}, {3, 4}}));
 }
 
 // A pstops document whose pages end in a plain showpage: the run defers it
 // to the sheet ends, and the sheets come out on a printer that has nothing
 // resident but its own procedure set.
 TEST(BookletJob, PstopsDocumentRendersWithOnlyThePrintersProcedures) {
-  FilterJob job;
-  job.usePpd();
+  LetterJob job;
   FilterResult r = job.print(MarkedDocument(5, "pstops"), "VTDuplex=BookletL");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(Count(r.out, "userdict/showpage{}put"), 1);
@@ -101,140 +194,7 @@ TEST(BookletJob, PstopsDocumentRendersWithOnlyThePrintersProcedures) {
 
   std::string prelude = ReadFile(VT_SOURCE_DIR "/filter/tests/impose/prelude.ps");
   if (prelude.empty()) GTEST_SKIP() << "no shared prelude";
-  std::vector<imposetest::Image> images;
-  std::string log;
-  ASSERT_TRUE(imposetest::Render(job, r.out, &images, &log, prelude)) << log;
-  EXPECT_EQ(RenderedCells(images), (Cells{{-1, 0}, {1, -1}, {-1, 2}, {3, 4}}));
-}
-
-TEST(BookletJob, FivePagesRightToLeftComesInnermostSheetFirst) {
-  FilterJob job;
-  job.usePpd();
-  FilterResult r = job.print(MarkedDocument(5), "VTDuplex=BookletR");
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("%%Pages: 4 0\n"), std::string::npos);
-  std::vector<imposetest::Side> sides = Sides(r.out);
-  EXPECT_EQ(CellsOf(sides), (Cells{{4, 3}, {2, -1}, {-1, 1}, {0, -1}}));
-  EXPECT_TRUE(job.spoolFiles().empty());
-
-  std::vector<imposetest::Image> images;
-  std::string log;
-  ASSERT_TRUE(imposetest::Render(job, r.out, &images, &log)) << log;
-  EXPECT_EQ(RenderedCells(images), (Cells{{4, 3}, {2, -1}, {-1, 1}, {0, -1}}));
-}
-
-TEST(BookletJob, EightPagesWithABlankFrontCoverFromTheManualFeed) {
-  FilterJob job;
-  job.usePpd();
-  FilterResult r =
-      job.print(MarkedDocument(8), std::string("VTDuplex=BookletL") + kFrontCoverManual);
-  ASSERT_EQ(r.status, 0) << r.err;
-
-  // Four blanks: the cover sheet (both sides) and two pages at the back.
-  EXPECT_NE(r.out.find("%%Pages: 6 0\n"), std::string::npos);
-  std::vector<imposetest::Side> sides = Sides(r.out);
-  const Cells expected{{-1, -1}, {-1, -1}, {7, 0}, {1, 6}, {5, 2}, {3, 4}};
-  EXPECT_EQ(CellsOf(sides), expected);
-  ASSERT_EQ(sides.size(), 6u);
-
-  // The outer sheet comes from the manual feed; the body's tray is back
-  // after its second side.
-  size_t cover = r.out.find(kManualTray);
-  ASSERT_NE(cover, std::string::npos);
-  EXPECT_LT(cover, r.out.find("%%Page: (0,1) 1"));
-  EXPECT_EQ(Count(r.out, kManualTray), 1);
-  EXPECT_EQ(Count(r.out, kBodyTray), 1);
-  const std::string &second = sides[1].text;
-  EXPECT_EQ(second.substr(second.size() - std::string(kBodyTray).size()), kBodyTray);
-  EXPECT_TRUE(job.spoolFiles().empty());
-
-  std::vector<imposetest::Image> images;
-  std::string log;
-  ASSERT_TRUE(imposetest::Render(job, r.out, &images, &log)) << log;
-  EXPECT_EQ(RenderedCells(images), expected);
-}
-
-TEST(BookletJob, BackToFrontTakesTheCoverTrayForTheLastTwoSides) {
-  FilterJob job;
-  job.usePpd();
-  FilterResult r =
-      job.print(MarkedDocument(8), std::string("VTDuplex=BookletU") + kFrontCoverManual);
-  ASSERT_EQ(r.status, 0) << r.err;
-  std::vector<imposetest::Side> sides = Sides(r.out);
-  EXPECT_EQ(CellsOf(sides), (Cells{{4, 3}, {2, 5}, {6, 1}, {0, 7}, {-1, -1}, {-1, -1}}));
-  ASSERT_EQ(sides.size(), 6u);
-  // The selection precedes each of the outer sheet's sides; nothing restores
-  // the body's tray afterwards, the job ends there.
-  EXPECT_EQ(Count(r.out, kManualTray), 2);
-  EXPECT_EQ(Count(sides[3].text, kManualTray), 1);
-  EXPECT_EQ(Count(sides[4].text, kManualTray), 1);
-  EXPECT_EQ(Count(r.out, kBodyTray), 0);
-}
-
-// Turned by 180 degrees the two halves change places; on Letter the pages
-// keep the cells' fit (0.633), where the printer's 0.678 would overlap them.
-TEST(BookletJob, Rotate180SwapsTheHalves) {
-  FilterJob job;
-  job.usePpd();
-  FilterResult r = job.print(MarkedDocument(5), "VTDuplex=BookletL Rotate180=true");
-  ASSERT_EQ(r.status, 0) << r.err;
-  std::vector<imposetest::Side> sides = Sides(r.out);
-  EXPECT_EQ(CellsOf(sides), (Cells{{-1, 0}, {1, -1}, {-1, 2}, {3, 4}}));
-  ASSERT_EQ(sides.size(), 4u);
-  EXPECT_NE(sides[0].text.find("0.0 768.0 translate -90 rotate\n"
-                               "387.2 51.1 translate 0.633 0.633 scale\n"),
-            std::string::npos)
-      << sides[0].text;
-  EXPECT_NE(sides[0].text.find("0.0 51.1 translate 0.633 0.633 scale\n"), std::string::npos);
-
-  std::vector<imposetest::Image> images;
-  std::string log;
-  ASSERT_TRUE(imposetest::Render(job, r.out, &images, &log)) << log;
-  EXPECT_EQ(RenderedCells(images), (Cells{{0, -1}, {-1, 1}, {2, -1}, {4, 3}}));
-}
-
-// A landscape job keeps the sheet upright: no turn, the clip and the end of
-// the side in landscape terms.
-TEST(BookletJob, LandscapeSheetsAreNotTurned) {
-  FilterJob job;
-  job.usePpd();
-  FilterResult r = job.print(MarkedDocument(4), "VTDuplex=BookletL orientation-requested=4");
-  ASSERT_EQ(r.status, 0) << r.err;
-  std::vector<imposetest::Side> sides = Sides(r.out);
-  EXPECT_EQ(CellsOf(sides), (Cells{{3, 0}, {1, 2}}));
-  for (const imposetest::Side &side : sides) {
-    EXPECT_EQ(Count(side.text, " rotate\n"), 1) << side.text;
-    EXPECT_NE(side.text.find("userdict/ESPsave save put\n12.0 12.0 translate\n"
-                             "51.1 0.0 translate 0.633 0.633 scale\n0 0 792.0 612.0 ESPrc\n"),
-              std::string::npos)
-        << side.text;
-    EXPECT_NE(side.text.find("51.1 387.2 translate 0.633 0.633 scale\n"), std::string::npos);
-    EXPECT_NE(side.text.find("userdict /ESPsave get restore\ngsave\n612.0 792.0 translate 180 "
-                             "rotate\nESPwl\ngrestore\nESPshowpage\n"),
-              std::string::npos);
-  }
-  std::vector<imposetest::Image> images;
-  std::string log;
-  ASSERT_TRUE(imposetest::Render(job, r.out, &images, &log)) << log;
-  EXPECT_EQ(images.size(), 2u);
-}
-
-TEST(BookletJob, BorderFramesEachHalf) {
-  FilterJob job;
-  job.usePpd();
-  FilterResult r = job.print(MarkedDocument(4),
-                             "VTDuplex=BookletL com.apple.print.PrintSettings.PMBorder..b.=true "
-                             "com.apple.print.PrintSettings.PMBorderType..n.=1");
-  ASSERT_EQ(r.status, 0) << r.err;
-  // A single hairline of the 2-up size class inside every cell.
-  EXPECT_EQ(Count(r.out, "gsave\n0.35 setlinewidth 0 setgray newpath\n"
-                         "3.30 3.30 605.40 785.40 ESPrs\ngrestore\n"
-                         "userdict /ESPsave get restore\n"),
-            4);
-  std::vector<imposetest::Image> images;
-  std::string log;
-  ASSERT_TRUE(imposetest::Render(job, r.out, &images, &log)) << log;
-  EXPECT_EQ(RenderedCells(images), (Cells{{3, 0}, {1, 2}}));
+  EXPECT_EQ(RenderedCells(imposetest::Rendered(job, r.out, prelude)), (Cells{{-1, 0}, {1, -1}, {-1, 2}, {3, 4}}));
 }
 
 // A document without "%%Page:" comments gives the imposition nothing to
@@ -263,8 +223,7 @@ TEST(BookletJob, DocumentWithoutPageCommentsPrintsWholeWithAWarningWithoutGhosts
       "FrontCoverPage=True FrontCoverOption=PrintedSingle FrontCoverTray=Tray1"};
   for (const std::string &doc : documents) {
     for (const char *layout : layouts) {
-      FilterJob job;
-      job.usePpd();
+      LetterJob job;
       job.setCustomization(ReadFile(VT_SOURCE_DIR "/examples/FilterCustomize.plist"));
       FilterResult r = job.run({"1", "tester", "title", "1", layout}, doc,
                                {{"VT_TEST_GHOSTSCRIPT", "/nonexistent/gs"}});
@@ -292,8 +251,7 @@ TEST(BookletJob, DocumentWithoutPageCommentsPrintsWholeWithAWarningWithoutGhosts
 }
 
 TEST(BookletJob, OnePageWithADoubleFrontCoverCopiesNothingFromBeyondTheDocument) {
-  FilterJob job;
-  job.usePpd();
+  LetterJob job;
   FilterResult r = job.print(
       MarkedDocument(1),
       "VTDuplex=BookletL FrontCoverPage=True FrontCoverOption=PrintedDouble FrontCoverTray=Tray1");

@@ -73,12 +73,6 @@ TEST(BookletBlankCount, RuleFunctionsLeaveTheFillUpToTheCaller) {
   EXPECT_EQ(iAddWhite_F_Double_B_Single(7), 1);
 }
 
-TEST(BookletBlankCount, WorkedExamples) {
-  EXPECT_EQ(iBookletBlankPages(kNone, kNone, 5), 3);   // 5 pages: 8-page booklet
-  EXPECT_EQ(iBookletBlankPages(kNone, kBlank, 8), 4);  // blank front: 12 pages, 3 sheets
-  EXPECT_EQ(iBookletBlankPages(kNone, kBlank, 9), 7);  // 16 pages
-}
-
 TEST(BookletCoverTables, IndexedBackThenFrontWithAnEmptyFifthRowAndColumn) {
   EXPECT_EQ(stAddWhiteRules[kNone][kBlank], &iAddWhite_F_Blank_B_None);
   EXPECT_EQ(stAddWhiteRules[kDouble][kSingle], &iAddWhite_F_Single_B_Double);

@@ -16,6 +16,7 @@
 
 using imposetest::CellsOf;
 using imposetest::Count;
+using imposetest::LetterJob;
 using imposetest::MarkedDocument;
 using imposetest::Sides;
 using Cells = std::vector<std::vector<int>>;
@@ -64,196 +65,178 @@ Cells OnePageEach(std::vector<int> pages) {
   return cells;
 }
 
+// One poster job: the document of `pages` marked pages printed with
+// `options`, the page each side shows, and what each side's text holds.
+struct PosterCase {
+  const char *name;
+  int pages;
+  const char *options;
+  Cells cells;
+  std::string (*sideHas)(int side);
+  // Further checks of the output and of its rendered sides (may be null).
+  void (*checkOutput)(const std::string &out, const std::vector<imposetest::Side> &sides);
+  void (*checkImages)(const std::vector<imposetest::Image> &images);
+};
+
+const PosterCase kPosterCases[] = {
+    {"three pages 2x2", 3, "Combination=2x2", OnePageEach({0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2}),
+     // Tile numbers run on across pages: the fifth tile is tile 0 again.
+     [](int i) { return std::string(kTileStart) + kTile2x2[i % 4]; },
+     [](const std::string &out, const std::vector<imposetest::Side> &sides) {
+       for (size_t i = 0; i < sides.size(); ++i) {
+         EXPECT_EQ(sides[i].label, "(p" + std::to_string(i / 4) + ")");
+         EXPECT_EQ(sides[i].number, static_cast<int>(i) + 1);
+         EXPECT_NE(sides[i].text.find(std::string(kPortraitClose) + "ESPshowpage\n"),
+                   std::string::npos);
+         EXPECT_EQ(Count(sides[i].text, "setdash"), 0);
+       }
+       EXPECT_LT(out.find("userdict/ESPshowpage/showpage load put\nuserdict/showpage{}put\n"),
+                 out.find("/vtMarkedProlog"));
+     },
+     // Each sheet's centre shows its quarter of the page.
+     [](const std::vector<imposetest::Image> &images) {
+       for (size_t i = 0; i < images.size(); ++i) {
+         int quarter = -1;
+         EXPECT_EQ(images[i].PageAt(306, 396, &quarter), static_cast<int>(i) / 4) << "tile " << i;
+         EXPECT_EQ(quarter, static_cast<int>(i) % 4) << "tile " << i;
+       }
+     }},
+    // A printed back cover carries the document's last page, placed as a
+    // printed front cover is (the whole page); that page is not tiled in the
+    // body before it. It used to come out blank, after the page's tiles.
+    {"printed back cover", 3,
+     "Combination=2x2 BackCoverPage=True BackCoverOption=PrintedSingle BackCoverTray=Tray1",
+     OnePageEach({0, 0, 0, 0, 1, 1, 1, 1, 2}),
+     [](int i) { return std::string(i < 8 ? kTile2x2[i % 4] : ""); }, nullptr,
+     [](const std::vector<imposetest::Image> &images) {
+       if (images.size() == 9) ExpectWholePage(images[8], 2);
+     }},
+    // A printed front cover comes before any tile has been written: it shows
+    // its whole page, and the body's tiles start from the first.
+    {"printed front cover", 3,
+     "Combination=2x2 FrontCoverPage=True FrontCoverOption=PrintedSingle FrontCoverTray=Tray2",
+     OnePageEach({0, 1, 1, 1, 1, 2, 2, 2, 2}),
+     [](int i) { return std::string(i > 0 ? kTile2x2[(i - 1) % 4] : ""); },
+     // Tray 2 is the printer's position 0; one side only, not duplexed.
+     [](const std::string &out, const std::vector<imposetest::Side> &) {
+       EXPECT_LT(out.find("/MediaPosition 0>>setpagedevice"), out.find("%%Page:"));
+       EXPECT_LT(out.find("<</Duplex false>>setpagedevice\n<</Tumble false>>setpagedevice\n"),
+                 out.find("%%Page:"));
+     },
+     [](const std::vector<imposetest::Image> &images) {
+       if (!images.empty()) ExpectWholePage(images[0], 0);
+     }},
+    // Reverse portrait is tiled as portrait: each tile shows its own quarter
+    // of the page, at the tile's centre and at its corners inside the
+    // margins. With the landscape steps half the page never printed.
+    {"reverse portrait", 1, "Combination=2x2 orientation-requested=6", OnePageEach({0, 0, 0, 0}),
+     [](int i) { return std::string(kTileStart) + kTile2x2[i]; }, nullptr,
+     // The page's quarters are filled from 36 to 576 and 36 to 756; enlarged
+     // about 1.93 times, each fills its tile from the inner corner out to the
+     // page margin's image (about 70 points in from the sheet's outer edges).
+     [](const std::vector<imposetest::Image> &images) {
+       for (int i = 0; i < static_cast<int>(images.size()); ++i) {
+         const double outerX = i % 2 == 0 ? 90 : 522, outerY = i < 2 ? 700 : 90;
+         for (const auto &[x, y] : {std::pair{306.0, 396.0}, std::pair{outerX, outerY},
+                                    std::pair{outerX, 396.0}, std::pair{306.0, outerY}}) {
+           int quarter = -1;
+           EXPECT_EQ(images[i].PageAt(x, y, &quarter), 0) << "tile " << i << " at " << x << "," << y;
+           EXPECT_EQ(quarter, i) << "tile " << i << " at " << x << "," << y;
+         }
+       }
+     }},
+    // A landscape page is turned onto the sheet; its tiles step across the
+    // sheet's long side and the sheet is closed in landscape terms.
+    {"landscape", 1, "Combination=2x2 orientation-requested=4", OnePageEach({0, 0, 0, 0}),
+     [](int i) {
+       const char *const shifts[4] = {"-0.0 -1176.0", "-768.0 -1176.0", "-0.0 -588.0",
+                                      "-768.0 -588.0"};
+       return std::string(kTileStart) + "0.0 0.0 translate 90 rotate\n" + shifts[i] +
+              " translate 1.925 1.941 scale\n0 0 792.0 612.0 ESPrc\n";
+     },
+     [](const std::string &, const std::vector<imposetest::Side> &sides) {
+       for (const imposetest::Side &side : sides)
+         EXPECT_NE(side.text.find("userdict /ESPsave get restore\ngsave\n0.0 -792.0 translate 90 "
+                                  "rotate\nESPwl\ngrestore\nESPshowpage\n"),
+                   std::string::npos);
+     },
+     nullptr},
+    {"cut lines just inside the margins", 3, "Combination=2x2 VTBorderLine=True",
+     OnePageEach({0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2}),
+     [](int) { return std::string(kPortraitClose) + kCutLine + "ESPshowpage\n"; },
+     [](const std::string &out, const std::vector<imposetest::Side> &) {
+       EXPECT_EQ(Count(out, kCutLine), 12);
+     },
+     nullptr},
+    {"rotate180 prints every tile unscaled", 3, "Combination=2x2 Rotate180=true",
+     OnePageEach({0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2}),
+     [](int) {
+       return std::string(kTileStart) + "0.0 0.0 translate 1.000 1.000 scale\n0 0 612.0 792.0 ESPrc\n";
+     },
+     [](const std::string &out, const std::vector<imposetest::Side> &) {
+       EXPECT_EQ(Count(out, " scale\n"), 12);
+     },
+     nullptr},
+    // Interleave reprints each tile with its placement and number.
+    {"interleave", 2, "Combination=1x2 OHPInterleave=True OHPInterOption=PrintedSingle OHPOpTray=Tray3",
+     OnePageEach({0, 0, 0, 0, 1, 1, 1, 1}), nullptr,
+     [](const std::string &, const std::vector<imposetest::Side> &sides) {
+       for (size_t i = 0; i + 1 < sides.size(); i += 2) {
+         EXPECT_EQ(sides[i].number, sides[i + 1].number);
+         EXPECT_EQ(sides[i].number, static_cast<int>(i) / 2 + 1);
+         // The reprint follows the interleave tray (Tray 3, position 1).
+         EXPECT_NE(sides[i].text.find("/MediaPosition 1>>setpagedevice"), std::string::npos);
+         std::string placed = sides[i].text.substr(sides[i].text.find("scale\n") - 40, 40);
+         EXPECT_NE(sides[i + 1].text.find(placed), std::string::npos) << placed;
+       }
+     },
+     // "1x2" turns the page across two sheets: its upper half on the first
+     // tile, its lower half on the second; each reprint shows the same half.
+     [](const std::vector<imposetest::Image> &images) {
+       for (int i = 0; i < static_cast<int>(images.size()); ++i) {
+         int quarter = -1;
+         EXPECT_EQ(images[i].PageAt(306, 300, &quarter), i / 4) << "side " << i;
+         EXPECT_EQ(quarter, (i / 2) % 2 == 0 ? 0 : 2) << "side " << i;
+       }
+     }},
+    // A layout of no columns at all prints one page per sheet.
+    {"layout of no columns", 2,
+     "Combination=2x2 com.apple.print.PrintSettings.PMLayoutRows..n.=2 "
+     "com.apple.print.PrintSettings.PMLayoutColumns..n.=0",
+     OnePageEach({0, 0, 0, 0, 1, 1, 1, 1}), nullptr, nullptr, nullptr},
+};
+
 }  // namespace
 
-TEST(PosterJob, ThreePagesTwoByTwo) {
-  FilterJob job;
-  job.usePpd();
-  FilterResult r = job.print(MarkedDocument(3), "Combination=2x2");
-  ASSERT_EQ(r.status, 0) << r.err;
-
-  std::vector<imposetest::Side> sides = Sides(r.out);
-  EXPECT_EQ(CellsOf(sides), OnePageEach({0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2}));
-  ASSERT_EQ(sides.size(), 12u);
-  for (int i = 0; i < 12; ++i) {
-    SCOPED_TRACE("tile " + std::to_string(i));
-    EXPECT_EQ(sides[i].label, "(p" + std::to_string(i / 4) + ")");
-    EXPECT_EQ(sides[i].number, i + 1);
-    // Tile numbers run on across pages: the fifth tile is tile 0 again.
-    EXPECT_NE(sides[i].text.find(std::string(kTileStart) + kTile2x2[i % 4]), std::string::npos)
-        << sides[i].text;
-    EXPECT_NE(sides[i].text.find(std::string(kPortraitClose) + "ESPshowpage\n"),
-              std::string::npos);
-    EXPECT_EQ(Count(sides[i].text, "setdash"), 0);
+// Every case: the pages on each side, the header counting every sheet side
+// printed (not document pages), CUPS hearing of each side once, each side
+// rendering, and no spool file left.
+TEST(PosterJob, Layouts) {
+  for (const PosterCase &c : kPosterCases) {
+    SCOPED_TRACE(c.name);
+    LetterJob job;
+    FilterResult r = job.print(MarkedDocument(c.pages), c.options);
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<imposetest::Side> sides = Sides(r.out);
+    EXPECT_EQ(CellsOf(sides), c.cells);
+    const int count = static_cast<int>(c.cells.size());
+    ASSERT_EQ(static_cast<int>(sides.size()), count);
+    for (int i = 0; c.sideHas && i < count; ++i)
+      EXPECT_NE(sides[i].text.find(c.sideHas(i)), std::string::npos) << i << "\n" << sides[i].text;
+    EXPECT_EQ(AnnouncedPages(r.out), count);
+    EXPECT_EQ(Count(r.err, "PAGE: "), count) << r.err;
+    EXPECT_TRUE(job.spoolFiles().empty());
+    if (c.checkOutput) c.checkOutput(r.out, sides);
+    std::vector<imposetest::Image> images = imposetest::Rendered(job, r.out);
+    ASSERT_EQ(static_cast<int>(images.size()), count);
+    if (c.checkImages) c.checkImages(images);
   }
-  EXPECT_LT(r.out.find("userdict/ESPshowpage/showpage load put\nuserdict/showpage{}put\n"),
-            r.out.find("/vtMarkedProlog"));
-  EXPECT_TRUE(job.spoolFiles().empty());
-  EXPECT_EQ(Count(r.err, "PAGE: "), 12) << r.err;
-
-  // Each sheet's centre shows its quarter of the page.
-  std::vector<imposetest::Image> images;
-  std::string log;
-  ASSERT_TRUE(imposetest::Render(job, r.out, &images, &log)) << log;
-  ASSERT_EQ(images.size(), 12u);
-  // The header counts every sheet side printed, not document pages.
-  EXPECT_EQ(AnnouncedPages(r.out), 12);
-  for (int i = 0; i < 12; ++i) {
-    int quarter = -1;
-    EXPECT_EQ(images[i].PageAt(306, 396, &quarter), i / 4) << "tile " << i;
-    EXPECT_EQ(quarter, i % 4) << "tile " << i;
-  }
-}
-
-// A printed back cover carries the document's last page, placed as a
-// printed front cover is (the whole page); that page is not tiled in the
-// body before it. It used to come out blank, after the page's tiles.
-TEST(PosterJob, PrintedBackCoverCarriesTheLastPage) {
-  FilterJob job;
-  job.usePpd();
-  FilterResult r = job.print(MarkedDocument(3), "Combination=2x2 BackCoverPage=True "
-                                                "BackCoverOption=PrintedSingle BackCoverTray=Tray1");
-  ASSERT_EQ(r.status, 0) << r.err;
-  std::vector<imposetest::Side> sides = Sides(r.out);
-  EXPECT_EQ(CellsOf(sides), OnePageEach({0, 0, 0, 0, 1, 1, 1, 1, 2}));
-  ASSERT_EQ(sides.size(), 9u);
-  std::vector<imposetest::Image> images;
-  std::string log;
-  ASSERT_TRUE(imposetest::Render(job, r.out, &images, &log)) << log;
-  ASSERT_EQ(images.size(), 9u);
-  EXPECT_EQ(AnnouncedPages(r.out), 9);
-  ExpectWholePage(images[8], 2);
-}
-
-// Reverse portrait (orientation-requested=6) is tiled as portrait: each
-// tile shows its own quarter of the page, at the tile's centre and at its
-// corners inside the margins. With the landscape steps half the page never
-// printed.
-TEST(PosterJob, ReversePortraitTilesCoverTheWholePage) {
-  FilterJob job;
-  job.usePpd();
-  FilterResult r = job.print(MarkedDocument(1), "Combination=2x2 orientation-requested=6");
-  ASSERT_EQ(r.status, 0) << r.err;
-  std::vector<imposetest::Side> sides = Sides(r.out);
-  ASSERT_EQ(sides.size(), 4u);
-  for (int i = 0; i < 4; ++i)
-    EXPECT_NE(sides[i].text.find(std::string(kTileStart) + kTile2x2[i]), std::string::npos)
-        << sides[i].text;
-  std::vector<imposetest::Image> images;
-  std::string log;
-  ASSERT_TRUE(imposetest::Render(job, r.out, &images, &log)) << log;
-  ASSERT_EQ(images.size(), 4u);
-  // The page's quarters are filled from 36 to 576 and 36 to 756; enlarged
-  // about 1.93 times, each fills its tile from the inner corner out to the
-  // page margin's image (about 70 points in from the sheet's outer edges).
-  for (int i = 0; i < 4; ++i) {
-    const double outerX = i % 2 == 0 ? 90 : 522, outerY = i < 2 ? 700 : 90;
-    for (const auto &[x, y] : {std::pair{306.0, 396.0}, std::pair{outerX, outerY},
-                               std::pair{outerX, 396.0}, std::pair{306.0, outerY}}) {
-      int quarter = -1;
-      EXPECT_EQ(images[i].PageAt(x, y, &quarter), 0) << "tile " << i << " at " << x << "," << y;
-      EXPECT_EQ(quarter, i) << "tile " << i << " at " << x << "," << y;
-    }
-  }
-}
-
-// A landscape page is turned onto the sheet; its tiles step across the
-// sheet's long side and the sheet is closed in landscape terms.
-TEST(PosterJob, LandscapeTilesAreTurned) {
-  FilterJob job;
-  job.usePpd();
-  FilterResult r = job.print(MarkedDocument(1), "Combination=2x2 orientation-requested=4");
-  ASSERT_EQ(r.status, 0) << r.err;
-  std::vector<imposetest::Side> sides = Sides(r.out);
-  EXPECT_EQ(CellsOf(sides), OnePageEach({0, 0, 0, 0}));
-  ASSERT_EQ(sides.size(), 4u);
-  const char *const shifts[4] = {"-0.0 -1176.0", "-768.0 -1176.0", "-0.0 -588.0", "-768.0 -588.0"};
-  for (int i = 0; i < 4; ++i) {
-    EXPECT_NE(sides[i].text.find(std::string(kTileStart) + "0.0 0.0 translate 90 rotate\n" +
-                                 shifts[i] + " translate 1.925 1.941 scale\n0 0 792.0 612.0 ESPrc\n"),
-              std::string::npos)
-        << sides[i].text;
-    EXPECT_NE(sides[i].text.find("userdict /ESPsave get restore\ngsave\n0.0 -792.0 translate 90 "
-                                 "rotate\nESPwl\ngrestore\nESPshowpage\n"),
-              std::string::npos);
-  }
-  std::vector<imposetest::Image> images;
-  std::string log;
-  ASSERT_TRUE(imposetest::Render(job, r.out, &images, &log)) << log;
-  EXPECT_EQ(images.size(), 4u);
-}
-
-TEST(PosterJob, CutLinesSitJustInsideTheMargins) {
-  FilterJob job;
-  job.usePpd();
-  FilterResult r = job.print(MarkedDocument(3), "Combination=2x2 VTBorderLine=True");
-  ASSERT_EQ(r.status, 0) << r.err;
-  std::vector<imposetest::Side> sides = Sides(r.out);
-  EXPECT_EQ(CellsOf(sides), OnePageEach({0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2}));
-  for (const imposetest::Side &side : sides) {
-    EXPECT_NE(side.text.find(std::string(kPortraitClose) + kCutLine + "ESPshowpage\n"),
-              std::string::npos)
-        << side.text;
-  }
-  EXPECT_EQ(Count(r.out, kCutLine), 12);
-  EXPECT_TRUE(job.spoolFiles().empty());
-
-  std::vector<imposetest::Image> images;
-  std::string log;
-  ASSERT_TRUE(imposetest::Render(job, r.out, &images, &log)) << log;
-  EXPECT_EQ(images.size(), 12u);
-}
-
-TEST(PosterJob, Rotate180PrintsEveryTileUnscaled) {
-  FilterJob job;
-  job.usePpd();
-  FilterResult r = job.print(MarkedDocument(3), "Combination=2x2 Rotate180=true");
-  ASSERT_EQ(r.status, 0) << r.err;
-  std::vector<imposetest::Side> sides = Sides(r.out);
-  EXPECT_EQ(CellsOf(sides), OnePageEach({0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2}));
-  EXPECT_EQ(Count(r.out, std::string(kTileStart) +
-                             "0.0 0.0 translate 1.000 1.000 scale\n0 0 612.0 792.0 ESPrc\n"),
-            12);
-  EXPECT_EQ(Count(r.out, " scale\n"), 12);
-  EXPECT_TRUE(job.spoolFiles().empty());
-
-  std::vector<imposetest::Image> images;
-  std::string log;
-  ASSERT_TRUE(imposetest::Render(job, r.out, &images, &log)) << log;
-  EXPECT_EQ(images.size(), 12u);
-}
-
-// A printed front cover comes before any tile has been written: it shows
-// its whole page, and the body's tiles start from the first.
-TEST(PosterJob, PrintedFrontCoverShowsTheWholePage) {
-  FilterJob job;
-  job.usePpd();
-  FilterResult r = job.print(
-      MarkedDocument(3),
-      "Combination=2x2 FrontCoverPage=True FrontCoverOption=PrintedSingle FrontCoverTray=Tray2");
-  ASSERT_EQ(r.status, 0) << r.err;
-  std::vector<imposetest::Side> sides = Sides(r.out);
-  EXPECT_EQ(CellsOf(sides), OnePageEach({0, 1, 1, 1, 1, 2, 2, 2, 2}));
-  ASSERT_EQ(sides.size(), 9u);
-  for (int i = 1; i < 9; ++i)
-    EXPECT_NE(sides[i].text.find(kTile2x2[(i - 1) % 4]), std::string::npos) << sides[i].text;
-  std::vector<imposetest::Image> images;
-  std::string log;
-  ASSERT_TRUE(imposetest::Render(job, r.out, &images, &log)) << log;
-  ASSERT_EQ(images.size(), 9u);
-  EXPECT_EQ(AnnouncedPages(r.out), 9);
-  ExpectWholePage(images[0], 0);
-  // Tray 2 is the printer's position 0; one side only, not duplexed.
-  EXPECT_LT(r.out.find("/MediaPosition 0>>setpagedevice"), r.out.find("%%Page:"));
-  EXPECT_LT(r.out.find("<</Duplex false>>setpagedevice\n<</Tumble false>>setpagedevice\n"),
-            r.out.find("%%Page:"));
 }
 
 // An N-up layout rounds the sheet count up; pages the document does not
 // have are not tiled into blank sheets.
 TEST(PosterJob, LayoutRoundingPrintsNoTilesForMissingPages) {
-  FilterJob job;
-  job.usePpd();
+  LetterJob job;
   FilterResult r = job.print(MarkedDocument(3),
                              "Combination=2x2 com.apple.print.PrintSettings.PMLayoutRows..n.=1 "
                              "com.apple.print.PrintSettings.PMLayoutColumns..n.=2");
@@ -261,57 +244,15 @@ TEST(PosterJob, LayoutRoundingPrintsNoTilesForMissingPages) {
   EXPECT_EQ(AnnouncedPages(r.out), 12);
   EXPECT_EQ(CellsOf(Sides(r.out)), OnePageEach({0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2}));
 
-  // A layout of no columns at all prints one page per sheet.
-  FilterResult zero = job.print(MarkedDocument(2),
-                                "Combination=2x2 com.apple.print.PrintSettings.PMLayoutRows..n.=2 "
-                                "com.apple.print.PrintSettings.PMLayoutColumns..n.=0");
-  ASSERT_EQ(zero.status, 0) << zero.err;
-  EXPECT_EQ(AnnouncedPages(zero.out), 8);
-  EXPECT_EQ(CellsOf(Sides(zero.out)), OnePageEach({0, 0, 0, 0, 1, 1, 1, 1}));
-
   // Blank covers, both sides of each when duplexed, count as sides too.
   FilterResult covers = job.print(
       MarkedDocument(2), "Combination=1x2 VTDuplex=Duplex Binding=LongEdge FrontCoverPage=True "
                          "FrontCoverOption=BlankPrinter BackCoverPage=True "
                          "BackCoverOption=BlankPrinter");
   ASSERT_EQ(covers.status, 0) << covers.err;
-  std::vector<imposetest::Image> images;
-  std::string log;
-  ASSERT_TRUE(imposetest::Render(job, covers.out, &images, &log)) << log;
+  std::vector<imposetest::Image> images = imposetest::Rendered(job, covers.out);
   EXPECT_EQ(AnnouncedPages(covers.out), static_cast<int>(images.size()));
   EXPECT_GE(images.size(), 8u);
-}
-
-TEST(PosterJob, InterleaveReprintsEachTileWithItsPlacementAndNumber) {
-  FilterJob job;
-  job.usePpd();
-  FilterResult r = job.print(MarkedDocument(2),
-                             "Combination=1x2 OHPInterleave=True OHPInterOption=PrintedSingle "
-                             "OHPOpTray=Tray3");
-  ASSERT_EQ(r.status, 0) << r.err;
-  std::vector<imposetest::Side> sides = Sides(r.out);
-  EXPECT_EQ(CellsOf(sides), OnePageEach({0, 0, 0, 0, 1, 1, 1, 1}));
-  ASSERT_EQ(sides.size(), 8u);
-  for (int i = 0; i < 8; i += 2) {
-    EXPECT_EQ(sides[i].number, sides[i + 1].number);
-    EXPECT_EQ(sides[i].number, i / 2 + 1);
-    // The reprint follows the interleave tray (Tray 3, position 1).
-    EXPECT_NE(sides[i].text.find("/MediaPosition 1>>setpagedevice"), std::string::npos);
-    std::string placed = sides[i].text.substr(sides[i].text.find("scale\n") - 40, 40);
-    EXPECT_NE(sides[i + 1].text.find(placed), std::string::npos) << placed;
-  }
-  std::vector<imposetest::Image> images;
-  std::string log;
-  ASSERT_TRUE(imposetest::Render(job, r.out, &images, &log)) << log;
-  ASSERT_EQ(images.size(), 8u);
-  EXPECT_EQ(AnnouncedPages(r.out), 8);
-  // "1x2" turns the page across two sheets: its upper half on the first
-  // tile, its lower half on the second; each reprint shows the same half.
-  for (int i = 0; i < 8; ++i) {
-    int quarter = -1;
-    EXPECT_EQ(images[i].PageAt(306, 300, &quarter), i / 4) << "side " << i;
-    EXPECT_EQ(quarter, (i / 2) % 2 == 0 ? 0 : 2) << "side " << i;
-  }
 }
 
 // The tile placement in its own right: positions below zero and the tile
@@ -353,8 +294,7 @@ TEST(PosterPlacement, ATilePositionBelowZeroShowsTheFirstTile) {
 TEST(PosterJob, EveryConverterGetsEveryTile) {
   for (const char *creator : {"pstops", "pdftops", "texttops"}) {
     SCOPED_TRACE(creator);
-    FilterJob job;
-    job.usePpd();
+    LetterJob job;
     FilterResult r = job.print(MarkedDocument(1, creator), "Combination=2x2");
     ASSERT_EQ(r.status, 0) << r.err;
     size_t at = 0;
@@ -392,13 +332,10 @@ TEST(PosterJob, WidePageWithoutOrientationIsTiledWhole) {
                    1u},
         std::tuple{"", "Combination=2x2", 4u}, std::tuple{"", "Combination=1x2", 2u}}) {
     SCOPED_TRACE(std::string(creator) + " " + layout);
-    FilterJob job;
-    job.usePpd();
+    LetterJob job;
     FilterResult r = job.print(*creator ? wide(creator) : sized, layout);
     ASSERT_EQ(r.status, 0) << r.err;
-    std::vector<imposetest::Image> images;
-    std::string log;
-    ASSERT_TRUE(imposetest::Render(job, r.out, &images, &log)) << log;
+    std::vector<imposetest::Image> images = imposetest::Rendered(job, r.out);
     ASSERT_EQ(images.size(), tiles);
     long area[4] = {0, 0, 0, 0};
     for (const imposetest::Image &image : images)
@@ -435,8 +372,7 @@ TEST(PosterJob, WidePageWithoutOrientationIsTiledWhole) {
         std::tuple{inkedMedia, std::string(), 0}, std::tuple{inkedSize, std::string(), 0},
         std::tuple{sized, std::string(), 4}}) {
     SCOPED_TRACE(layout);
-    FilterJob job;
-    job.usePpd();
+    LetterJob job;
     FilterResult r = job.print(doc, "Combination=2x2 " + layout);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(Count(r.out, "0.0 0.0 translate 90 rotate\n"), turned);
