@@ -43,6 +43,34 @@ constexpr size_t kMaxIppBytes = 16u << 20;
 
 // ---- the checks ------------------------------------------------------------
 
+// True when the encoding of `ipp` reads back. libcups reads some values
+// it cannot write again (a member name with a NUL in it becomes an empty
+// one, which it refuses to read).
+bool ReadsBack(ipp_t *ipp) {
+  std::string bytes;
+  auto append = [](void *ctx, ipp_uchar_t *buf, size_t n) -> ssize_t {
+    static_cast<std::string *>(ctx)->append(reinterpret_cast<const char *>(buf), n);
+    return static_cast<ssize_t>(n);
+  };
+  ippSetState(ipp, IPP_STATE_IDLE);
+  if (ippWriteIO(&bytes, append, 1, nullptr, ipp) != IPP_STATE_DATA) return false;
+  struct Src {
+    const std::string &s;
+    size_t pos = 0;
+  } src{bytes};
+  auto read = [](void *ctx, ipp_uchar_t *buf, size_t n) -> ssize_t {
+    auto *x = static_cast<Src *>(ctx);
+    size_t k = std::min(n, x->s.size() - x->pos);
+    std::memcpy(buf, x->s.data() + x->pos, k);
+    x->pos += k;
+    return static_cast<ssize_t>(k);
+  };
+  ipp_t *again = ippNew();
+  bool ok = ippReadIO(&src, read, 1, nullptr, again) == IPP_STATE_DATA;
+  ippDelete(again);
+  return ok;
+}
+
 ipp_t *ErrorResponse(ipp_t *request, ipp_status_t status, const std::string &message,
                      ipp_attribute_t *unsupported) {
   ipp_t *r = ippNewResponse(request);
@@ -51,6 +79,9 @@ ipp_t *ErrorResponse(ipp_t *request, ipp_status_t status, const std::string &mes
   if (unsupported) {
     ipp_attribute_t *c = ippCopyAttribute(r, unsupported, 0);
     if (c) ippSetGroupTag(r, &c, IPP_TAG_UNSUPPORTED_GROUP);
+    // The client must be able to read the answer: a value that does not
+    // encode is left out, the status message still names it.
+    if (c && !ReadsBack(r)) ippDeleteAttribute(r, c);
   }
   return r;
 }
@@ -91,7 +122,8 @@ ipp_t *CheckRequest(ipp_t *request) {
   int minor = 0;
   int major = ippGetVersion(request, &minor);
   if (major < 1 || major > 2 || ippGetRequestId(request) <= 0) return nullptr;
-  ipp_op_t op = ippGetOperation(request);
+  // An int: a client may send any 16-bit code, most of them outside ipp_op_t.
+  const int op = ippGetOperation(request);
   if (op == IPP_OP_SET_PRINTER_ATTRIBUTES) {
     for (ipp_attribute_t *a = ippFirstAttribute(request); a; a = ippNextAttribute(request)) {
       const char *name = ippGetName(a);
@@ -269,7 +301,9 @@ bool ReadHead(Conn &c, Head &h) {
     total += line.size();
     if (total > kMaxHeadBytes || h.fields.size() >= kMaxFields) return false;
     if ((line[0] == ' ' || line[0] == '\t') && !h.fields.empty()) {  // folded
-      h.fields.back().second += ' ' + line.substr(line.find_first_not_of(" \t"));
+      // A continuation of blanks only adds nothing.
+      if (size_t b = line.find_first_not_of(" \t"); b != std::string::npos)
+        h.fields.back().second += ' ' + line.substr(b);
       continue;
     }
     size_t colon = line.find(':');
@@ -645,6 +679,43 @@ void AcceptLoop(std::vector<int> fds, std::string backendPath) {
 }
 
 }  // namespace
+
+RequestRead ReadRequest(int fd, int timeoutMs) {
+  RequestRead out;
+  Conn client(fd, timeoutMs);
+  Head req;
+  if (!(out.head = ReadHead(client, req))) return out;
+  out.method = req.start.substr(0, req.start.find(' '));
+  Framing rf;
+  if (!(out.framing = RequestFraming(req, rf))) return out;
+  out.chunked = rf.kind == Framing::kChunked;
+  if (rf.kind == Framing::kLength) out.length = rf.length;
+  Body body(client, rf);
+  const std::string *type = req.Get("Content-Type");
+  if (out.method == "POST" && type && !strncasecmp(type->c_str(), "application/ipp", 15)) {
+    ipp_t *request = ippNew();
+    IppSource src{body};
+    if ((out.ipp = ippReadIO(&src, ReadBodyCb, 1, nullptr, request) == IPP_STATE_DATA)) {
+      if (ipp_t *answer = CheckRequest(request)) {
+        out.answer = Encode(answer);
+        ippDelete(answer);
+      } else {
+        out.relayed = Encode(request);
+      }
+    }
+    ippDelete(request);
+    if (!out.ipp) return out;
+  }
+  char buf[16384];
+  for (;;) {
+    ssize_t n = body.Read(buf, sizeof(buf));
+    if (n <= 0) {
+      out.ended = n == 0;
+      return out;
+    }
+    out.rest += n;
+  }
+}
 
 bool IsLoopbackOnly(const std::string &host, int port) {
   if (host.empty()) return false;
