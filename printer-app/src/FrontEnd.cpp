@@ -43,17 +43,22 @@ constexpr size_t kMaxIppBytes = 16u << 20;
 
 // ---- the checks ------------------------------------------------------------
 
-// True when the encoding of `ipp` reads back. libcups reads some values
-// it cannot write again (a member name with a NUL in it becomes an empty
-// one, which it refuses to read).
-bool ReadsBack(ipp_t *ipp) {
-  std::string bytes;
-  auto append = [](void *ctx, ipp_uchar_t *buf, size_t n) -> ssize_t {
-    static_cast<std::string *>(ctx)->append(reinterpret_cast<const char *>(buf), n);
-    return static_cast<ssize_t>(n);
-  };
+ssize_t AppendCb(void *ctx, ipp_uchar_t *buf, size_t n) {
+  static_cast<std::string *>(ctx)->append(reinterpret_cast<const char *>(buf), n);
+  return static_cast<ssize_t>(n);
+}
+
+// The message as the front end sends it on; "" when libcups cannot write it.
+std::string Encode(ipp_t *ipp) {
+  std::string s;
   ippSetState(ipp, IPP_STATE_IDLE);
-  if (ippWriteIO(&bytes, append, 1, nullptr, ipp) != IPP_STATE_DATA) return false;
+  if (ippWriteIO(&s, AppendCb, 1, nullptr, ipp) != IPP_STATE_DATA) s.clear();
+  return s;
+}
+
+// The message libcups reads from `bytes`; nullptr when it does not read
+// all of them as one message.
+ipp_t *Decode(const std::string &bytes) {
   struct Src {
     const std::string &s;
     size_t pos = 0;
@@ -65,8 +70,27 @@ bool ReadsBack(ipp_t *ipp) {
     x->pos += k;
     return static_cast<ssize_t>(k);
   };
-  ipp_t *again = ippNew();
-  bool ok = ippReadIO(&src, read, 1, nullptr, again) == IPP_STATE_DATA;
+  ipp_t *ipp = ippNew();
+  if (ippReadIO(&src, read, 1, nullptr, ipp) != IPP_STATE_DATA || src.pos != bytes.size()) {
+    ippDelete(ipp);
+    return nullptr;
+  }
+  return ipp;
+}
+
+// Makes `ipp` the message its encoding reads back as, which is what PAPPL
+// or a client reads: libcups keeps some values it reads in a form it then
+// writes otherwise (a name with a NUL byte in it is cut there, and a
+// nameless attribute is written as more values of the one before it).
+// False when that message does not encode the same again.
+bool AsReadBack(ipp_t *ipp) {
+  const std::string bytes = Encode(ipp);
+  ipp_t *again = bytes.empty() ? nullptr : Decode(bytes);
+  bool ok = again && Encode(again) == bytes;
+  if (ok) {
+    while (ipp_attribute_t *a = ippFirstAttribute(ipp)) ippDeleteAttribute(ipp, a);
+    ok = ippCopyAttributes(ipp, again, 0, nullptr, nullptr);
+  }
   ippDelete(again);
   return ok;
 }
@@ -81,7 +105,12 @@ ipp_t *ErrorResponse(ipp_t *request, ipp_status_t status, const std::string &mes
     if (c) ippSetGroupTag(r, &c, IPP_TAG_UNSUPPORTED_GROUP);
     // The client must be able to read the answer: a value that does not
     // encode is left out, the status message still names it.
-    if (c && !ReadsBack(r)) ippDeleteAttribute(r, c);
+    if (c) {
+      const std::string bytes = Encode(r);
+      ipp_t *back = bytes.empty() ? nullptr : Decode(bytes);
+      if (!back) ippDeleteAttribute(r, c);
+      ippDelete(back);
+    }
   }
   return r;
 }
@@ -118,6 +147,11 @@ std::string CheckWakeDefault(ipp_attribute_t *a) {
 }  // namespace
 
 ipp_t *CheckRequest(ipp_t *request) {
+  // The front end sends PAPPL its own encoding of the request: what is
+  // checked is that message as PAPPL reads it.
+  if (!AsReadBack(request))
+    return ErrorResponse(request, IPP_STATUS_ERROR_BAD_REQUEST,
+                         "the request has values that cannot be passed on as read", nullptr);
   // A request PAPPL refuses as a whole (version, request-id) it answers itself.
   int minor = 0;
   int major = ippGetVersion(request, &minor);
@@ -451,18 +485,6 @@ ssize_t ReadBodyCb(void *ctx, ipp_uchar_t *buf, size_t n) {
   }
   src->total += got;
   return static_cast<ssize_t>(got);
-}
-
-ssize_t AppendCb(void *ctx, ipp_uchar_t *buf, size_t n) {
-  static_cast<std::string *>(ctx)->append(reinterpret_cast<const char *>(buf), n);
-  return static_cast<ssize_t>(n);
-}
-
-std::string Encode(ipp_t *ipp) {
-  std::string s;
-  ippSetState(ipp, IPP_STATE_IDLE);
-  if (ippWriteIO(&s, AppendCb, 1, nullptr, ipp) != IPP_STATE_DATA) s.clear();
-  return s;
 }
 
 int ConnectBackend(const std::string &path) {

@@ -183,8 +183,7 @@ TEST(FrontEnd, RequestsWithBadValuesAreAnsweredWithTheAttribute) {
          Pin(r, IPP_TAG_JOB, "5678");
        },
        IPP_STATUS_ERROR_BAD_REQUEST, nullptr},
-      // libcups writes the empty name but does not read it back: the
-      // answer leaves the value out.
+      // libcups writes an empty member name but does not read it back.
       {"cover member without a name", IPP_OP_PRINT_JOB,
        [](ipp_t *r) {
          ipp_t *cover = ippNew();
@@ -193,7 +192,15 @@ TEST(FrontEnd, RequestsWithBadValuesAreAnsweredWithTheAttribute) {
          ippAddCollection(r, IPP_TAG_JOB, "cover-front", cover);
          ippDelete(cover);
        },
-       IPP_STATUS_ERROR_ATTRIBUTES_OR_VALUES, nullptr},
+       IPP_STATUS_ERROR_BAD_REQUEST, nullptr},
+      // A nameless attribute is written as one more value of the one before:
+      // PAPPL reads a poster value that is not in the attribute as given.
+      {"value behind a nameless attribute", IPP_OP_PRINT_JOB,
+       [](ipp_t *r) {
+         ippAddString(r, IPP_TAG_JOB, IPP_TAG_KEYWORD, "vantora-poster", nullptr, "2x2");
+         ippAddString(r, IPP_TAG_JOB, IPP_TAG_KEYWORD, "", nullptr, "5x5");
+       },
+       IPP_STATUS_ERROR_ATTRIBUTES_OR_VALUES, "vantora-poster"},
       {"good job", IPP_OP_PRINT_JOB,
        [](ipp_t *r) {
          ippAddString(r, IPP_TAG_JOB, IPP_TAG_KEYWORD, "vantora-poster", nullptr, "2x2");
