@@ -43,6 +43,58 @@ constexpr size_t kMaxIppBytes = 16u << 20;
 
 // ---- the checks ------------------------------------------------------------
 
+ssize_t AppendCb(void *ctx, ipp_uchar_t *buf, size_t n) {
+  static_cast<std::string *>(ctx)->append(reinterpret_cast<const char *>(buf), n);
+  return static_cast<ssize_t>(n);
+}
+
+// The message as the front end sends it on; "" when libcups cannot write it.
+std::string Encode(ipp_t *ipp) {
+  std::string s;
+  ippSetState(ipp, IPP_STATE_IDLE);
+  if (ippWriteIO(&s, AppendCb, 1, nullptr, ipp) != IPP_STATE_DATA) s.clear();
+  return s;
+}
+
+// The message libcups reads from `bytes`; nullptr when it does not read
+// all of them as one message.
+ipp_t *Decode(const std::string &bytes) {
+  struct Src {
+    const std::string &s;
+    size_t pos = 0;
+  } src{bytes};
+  auto read = [](void *ctx, ipp_uchar_t *buf, size_t n) -> ssize_t {
+    auto *x = static_cast<Src *>(ctx);
+    size_t k = std::min(n, x->s.size() - x->pos);
+    std::memcpy(buf, x->s.data() + x->pos, k);
+    x->pos += k;
+    return static_cast<ssize_t>(k);
+  };
+  ipp_t *ipp = ippNew();
+  if (ippReadIO(&src, read, 1, nullptr, ipp) != IPP_STATE_DATA || src.pos != bytes.size()) {
+    ippDelete(ipp);
+    return nullptr;
+  }
+  return ipp;
+}
+
+// Makes `ipp` the message its encoding reads back as, which is what PAPPL
+// or a client reads: libcups keeps some values it reads in a form it then
+// writes otherwise (a name with a NUL byte in it is cut there, and a
+// nameless attribute is written as more values of the one before it).
+// False when that message does not encode the same again.
+bool AsReadBack(ipp_t *ipp) {
+  const std::string bytes = Encode(ipp);
+  ipp_t *again = bytes.empty() ? nullptr : Decode(bytes);
+  bool ok = again && Encode(again) == bytes;
+  if (ok) {
+    while (ipp_attribute_t *a = ippFirstAttribute(ipp)) ippDeleteAttribute(ipp, a);
+    ok = ippCopyAttributes(ipp, again, 0, nullptr, nullptr);
+  }
+  ippDelete(again);
+  return ok;
+}
+
 ipp_t *ErrorResponse(ipp_t *request, ipp_status_t status, const std::string &message,
                      ipp_attribute_t *unsupported) {
   ipp_t *r = ippNewResponse(request);
@@ -51,6 +103,14 @@ ipp_t *ErrorResponse(ipp_t *request, ipp_status_t status, const std::string &mes
   if (unsupported) {
     ipp_attribute_t *c = ippCopyAttribute(r, unsupported, 0);
     if (c) ippSetGroupTag(r, &c, IPP_TAG_UNSUPPORTED_GROUP);
+    // The client must be able to read the answer: a value that does not
+    // encode is left out, the status message still names it.
+    if (c) {
+      const std::string bytes = Encode(r);
+      ipp_t *back = bytes.empty() ? nullptr : Decode(bytes);
+      if (!back) ippDeleteAttribute(r, c);
+      ippDelete(back);
+    }
   }
   return r;
 }
@@ -87,11 +147,17 @@ std::string CheckWakeDefault(ipp_attribute_t *a) {
 }  // namespace
 
 ipp_t *CheckRequest(ipp_t *request) {
+  // The front end sends PAPPL its own encoding of the request: what is
+  // checked is that message as PAPPL reads it.
+  if (!AsReadBack(request))
+    return ErrorResponse(request, IPP_STATUS_ERROR_BAD_REQUEST,
+                         "the request has values that cannot be passed on as read", nullptr);
   // A request PAPPL refuses as a whole (version, request-id) it answers itself.
   int minor = 0;
   int major = ippGetVersion(request, &minor);
   if (major < 1 || major > 2 || ippGetRequestId(request) <= 0) return nullptr;
-  ipp_op_t op = ippGetOperation(request);
+  // An int: a client may send any 16-bit code, most of them outside ipp_op_t.
+  const int op = ippGetOperation(request);
   if (op == IPP_OP_SET_PRINTER_ATTRIBUTES) {
     for (ipp_attribute_t *a = ippFirstAttribute(request); a; a = ippNextAttribute(request)) {
       const char *name = ippGetName(a);
@@ -269,7 +335,9 @@ bool ReadHead(Conn &c, Head &h) {
     total += line.size();
     if (total > kMaxHeadBytes || h.fields.size() >= kMaxFields) return false;
     if ((line[0] == ' ' || line[0] == '\t') && !h.fields.empty()) {  // folded
-      h.fields.back().second += ' ' + line.substr(line.find_first_not_of(" \t"));
+      // A continuation of blanks only adds nothing.
+      if (size_t b = line.find_first_not_of(" \t"); b != std::string::npos)
+        h.fields.back().second += ' ' + line.substr(b);
       continue;
     }
     size_t colon = line.find(':');
@@ -417,18 +485,6 @@ ssize_t ReadBodyCb(void *ctx, ipp_uchar_t *buf, size_t n) {
   }
   src->total += got;
   return static_cast<ssize_t>(got);
-}
-
-ssize_t AppendCb(void *ctx, ipp_uchar_t *buf, size_t n) {
-  static_cast<std::string *>(ctx)->append(reinterpret_cast<const char *>(buf), n);
-  return static_cast<ssize_t>(n);
-}
-
-std::string Encode(ipp_t *ipp) {
-  std::string s;
-  ippSetState(ipp, IPP_STATE_IDLE);
-  if (ippWriteIO(&s, AppendCb, 1, nullptr, ipp) != IPP_STATE_DATA) s.clear();
-  return s;
 }
 
 int ConnectBackend(const std::string &path) {
@@ -645,6 +701,43 @@ void AcceptLoop(std::vector<int> fds, std::string backendPath) {
 }
 
 }  // namespace
+
+RequestRead ReadRequest(int fd, int timeoutMs) {
+  RequestRead out;
+  Conn client(fd, timeoutMs);
+  Head req;
+  if (!(out.head = ReadHead(client, req))) return out;
+  out.method = req.start.substr(0, req.start.find(' '));
+  Framing rf;
+  if (!(out.framing = RequestFraming(req, rf))) return out;
+  out.chunked = rf.kind == Framing::kChunked;
+  if (rf.kind == Framing::kLength) out.length = rf.length;
+  Body body(client, rf);
+  const std::string *type = req.Get("Content-Type");
+  if (out.method == "POST" && type && !strncasecmp(type->c_str(), "application/ipp", 15)) {
+    ipp_t *request = ippNew();
+    IppSource src{body};
+    if ((out.ipp = ippReadIO(&src, ReadBodyCb, 1, nullptr, request) == IPP_STATE_DATA)) {
+      if (ipp_t *answer = CheckRequest(request)) {
+        out.answer = Encode(answer);
+        ippDelete(answer);
+      } else {
+        out.relayed = Encode(request);
+      }
+    }
+    ippDelete(request);
+    if (!out.ipp) return out;
+  }
+  char buf[16384];
+  for (;;) {
+    ssize_t n = body.Read(buf, sizeof(buf));
+    if (n <= 0) {
+      out.ended = n == 0;
+      return out;
+    }
+    out.rest += n;
+  }
+}
 
 bool IsLoopbackOnly(const std::string &host, int port) {
   if (host.empty()) return false;

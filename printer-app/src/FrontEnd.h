@@ -26,6 +26,25 @@ namespace vtpapp {
 // request may go on to PAPPL; otherwise the response to send instead.
 ipp_t *CheckRequest(ipp_t *request);
 
+// One client request read as the front end reads it, without PAPPL: for the
+// tests and the fuzz target, which drive it over a socketpair().
+struct RequestRead {
+  bool head = false;         // a whole request head within the limits
+  bool framing = false;      // Content-Length / Transfer-Encoding understood
+  std::string method;
+  bool chunked = false;
+  long long length = -1;     // Content-Length; -1 without one
+  bool ipp = false;          // an IPP message was read from the body
+  std::string answer;        // the front end's own IPP answer, encoded; "": passed on
+  std::string relayed;       // the IPP message as it goes on to PAPPL, encoded
+  long long rest = 0;        // bytes of the body after the IPP message
+  bool ended = false;        // the body was read to its end
+};
+
+// Reads one request from the socket `fd` (and closes it); every wait is
+// bounded by `timeoutMs`.
+RequestRead ReadRequest(int fd, int timeoutMs);
+
 // True when `host` names loopback addresses only (e.g. "localhost").
 bool IsLoopbackOnly(const std::string &host, int port);
 
