@@ -34,12 +34,14 @@ constexpr int kClientMs = 60000;  // a client silent this long is dropped
 constexpr int kBackendMs = 3600000;
 constexpr size_t kMaxHeadBytes = 65536;  // request or response line and fields
 constexpr size_t kMaxFields = 200;
-constexpr int kMaxConnections = 1000;
+constexpr int kMaxConnections = 256;
 // A refused request's document is read and dropped up to this much, so that
 // the client reads the answer; past it the connection is closed.
 constexpr long long kMaxDrainBytes = 64LL << 20;
-// The IPP message before the document: far larger than any real request.
-constexpr size_t kMaxIppBytes = 16u << 20;
+// The IPP message before the document: far larger than any real request
+// (a few KiB), and small enough that what libcups holds of it (up to about
+// 18 times its size for many tiny values) stays bounded per connection.
+constexpr size_t kMaxIppBytes = 1u << 20;
 
 // ---- the checks ------------------------------------------------------------
 

@@ -90,6 +90,13 @@ TEST(FrontEnd, ClientRequestsAreReadToTheirEnd) {
   ippAddString(bad, IPP_TAG_JOB, IPP_TAG_KEYWORD, "vantora-poster", nullptr, "5x5");
   const std::string badIpp = Encoded(bad);
   const std::string doc = "%!PS\nshowpage\n";
+  // A message past the front end's limit (1 MiB): 40 values of 30000 octets.
+  ipp_t *huge = Request(IPP_OP_PRINT_JOB);
+  const std::string value(30000, 'x');
+  for (int i = 0; i < 40; ++i)
+    ippAddString(huge, IPP_TAG_JOB, IPP_TAG_TEXT, ("vantora-note-" + std::to_string(i)).c_str(),
+                 nullptr, value.c_str());
+  const std::string hugeIpp = Encoded(huge);
   auto post = [](const std::string &fields, const std::string &body) {
     return "POST /ipp/print/Q610 HTTP/1.1\r\nContent-Type: application/ipp\r\n" + fields +
            "\r\n" + body;
@@ -123,6 +130,9 @@ TEST(FrontEnd, ClientRequestsAreReadToTheirEnd) {
       {"document cut short",
        post("Content-Length: " + std::to_string(ipp.size() + 100) + "\r\n", ipp + doc), true,
        true, true, false, false, static_cast<long long>(doc.size())},
+      {"message past the limit",
+       post("Content-Length: " + std::to_string(hugeIpp.size()) + "\r\n", hugeIpp), true, true,
+       false, false, false, 0},
       {"bad chunk size", post("Transfer-Encoding: chunked\r\n", "zz\r\n" + ipp), true, true,
        false, false, false, 0},
       {"continuation of blanks only", "GET / HTTP/1.1\r\nHost: a\r\n \t\r\n\r\n", true, true,
