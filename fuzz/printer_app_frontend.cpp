@@ -41,9 +41,7 @@ ipp_t *Parse(const uint8_t *data, size_t size) {
   return ipp;
 }
 
-ipp_t *Parse(const std::string &s) {
-  return Parse(reinterpret_cast<const uint8_t *>(s.data()), s.size());
-}
+ipp_t *Parse(const std::string &s) { return vtpapp::DecodeIpp(s); }
 
 void MapIfJob(ipp_t *request) {
   const int op = ippGetOperation(request);  // any 16-bit code
@@ -71,25 +69,14 @@ void CheckAnswer(const std::string &bytes) {
   ippDelete(answer);
 }
 
-std::string Encode(ipp_t *ipp) {
-  std::string s;
-  ippSetState(ipp, IPP_STATE_IDLE);
-  auto append = [](void *ctx, ipp_uchar_t *buf, size_t n) -> ssize_t {
-    static_cast<std::string *>(ctx)->append(reinterpret_cast<const char *>(buf), n);
-    return static_cast<ssize_t>(n);
-  };
-  if (ippWriteIO(&s, append, 1, nullptr, ipp) != IPP_STATE_DATA) s.clear();
-  return s;
-}
-
 void OneMessage(const uint8_t *data, size_t size) {
   ipp_t *request = Parse(data, size);
   if (!request) return;
   if (ipp_t *answer = vtpapp::CheckRequest(request)) {
-    CheckAnswer(Encode(answer));
+    CheckAnswer(vtpapp::EncodeIpp(answer));
     ippDelete(answer);
   } else {
-    CheckRelayed(Encode(request));
+    CheckRelayed(vtpapp::EncodeIpp(request));
   }
   ippDelete(request);
 }

@@ -25,6 +25,41 @@
 #include "Wake.h"
 
 namespace vtpapp {
+
+// The message as the front end sends it on; "" when libcups cannot write it.
+std::string EncodeIpp(ipp_t *ipp) {
+  std::string s;
+  auto append = [](void *ctx, ipp_uchar_t *buf, size_t n) -> ssize_t {
+    static_cast<std::string *>(ctx)->append(reinterpret_cast<const char *>(buf), n);
+    return static_cast<ssize_t>(n);
+  };
+  ippSetState(ipp, IPP_STATE_IDLE);
+  if (ippWriteIO(&s, append, 1, nullptr, ipp) != IPP_STATE_DATA) s.clear();
+  return s;
+}
+
+// The message libcups reads from `bytes`; nullptr when it does not read
+// all of them as one message.
+ipp_t *DecodeIpp(const std::string &bytes) {
+  struct Src {
+    const std::string &s;
+    size_t pos = 0;
+  } src{bytes};
+  auto read = [](void *ctx, ipp_uchar_t *buf, size_t n) -> ssize_t {
+    auto *x = static_cast<Src *>(ctx);
+    size_t k = std::min(n, x->s.size() - x->pos);
+    std::memcpy(buf, x->s.data() + x->pos, k);
+    x->pos += k;
+    return static_cast<ssize_t>(k);
+  };
+  ipp_t *ipp = ippNew();
+  if (ippReadIO(&src, read, 1, nullptr, ipp) != IPP_STATE_DATA || src.pos != bytes.size()) {
+    ippDelete(ipp);
+    return nullptr;
+  }
+  return ipp;
+}
+
 namespace {
 
 constexpr int kClientMs = 60000;  // a client silent this long is dropped
@@ -45,50 +80,15 @@ constexpr size_t kMaxIppBytes = 1u << 20;
 
 // ---- the checks ------------------------------------------------------------
 
-ssize_t AppendCb(void *ctx, ipp_uchar_t *buf, size_t n) {
-  static_cast<std::string *>(ctx)->append(reinterpret_cast<const char *>(buf), n);
-  return static_cast<ssize_t>(n);
-}
-
-// The message as the front end sends it on; "" when libcups cannot write it.
-std::string Encode(ipp_t *ipp) {
-  std::string s;
-  ippSetState(ipp, IPP_STATE_IDLE);
-  if (ippWriteIO(&s, AppendCb, 1, nullptr, ipp) != IPP_STATE_DATA) s.clear();
-  return s;
-}
-
-// The message libcups reads from `bytes`; nullptr when it does not read
-// all of them as one message.
-ipp_t *Decode(const std::string &bytes) {
-  struct Src {
-    const std::string &s;
-    size_t pos = 0;
-  } src{bytes};
-  auto read = [](void *ctx, ipp_uchar_t *buf, size_t n) -> ssize_t {
-    auto *x = static_cast<Src *>(ctx);
-    size_t k = std::min(n, x->s.size() - x->pos);
-    std::memcpy(buf, x->s.data() + x->pos, k);
-    x->pos += k;
-    return static_cast<ssize_t>(k);
-  };
-  ipp_t *ipp = ippNew();
-  if (ippReadIO(&src, read, 1, nullptr, ipp) != IPP_STATE_DATA || src.pos != bytes.size()) {
-    ippDelete(ipp);
-    return nullptr;
-  }
-  return ipp;
-}
-
 // Makes `ipp` the message its encoding reads back as, which is what PAPPL
 // or a client reads: libcups keeps some values it reads in a form it then
 // writes otherwise (a name with a NUL byte in it is cut there, and a
 // nameless attribute is written as more values of the one before it).
 // False when that message does not encode the same again.
 bool AsReadBack(ipp_t *ipp) {
-  const std::string bytes = Encode(ipp);
-  ipp_t *again = bytes.empty() ? nullptr : Decode(bytes);
-  bool ok = again && Encode(again) == bytes;
+  const std::string bytes = EncodeIpp(ipp);
+  ipp_t *again = bytes.empty() ? nullptr : DecodeIpp(bytes);
+  bool ok = again && EncodeIpp(again) == bytes;
   if (ok) {
     while (ipp_attribute_t *a = ippFirstAttribute(ipp)) ippDeleteAttribute(ipp, a);
     ok = ippCopyAttributes(ipp, again, 0, nullptr, nullptr);
@@ -108,8 +108,8 @@ ipp_t *ErrorResponse(ipp_t *request, ipp_status_t status, const std::string &mes
     // The client must be able to read the answer: a value that does not
     // encode is left out, the status message still names it.
     if (c) {
-      const std::string bytes = Encode(r);
-      ipp_t *back = bytes.empty() ? nullptr : Decode(bytes);
+      const std::string bytes = EncodeIpp(r);
+      ipp_t *back = bytes.empty() ? nullptr : DecodeIpp(bytes);
       if (!back) ippDeleteAttribute(r, c);
       ippDelete(back);
     }
@@ -614,7 +614,7 @@ void Serve(int fd, std::string backendPath) {
         return;
       }
       if (ipp_t *answer = CheckRequest(request)) {
-        std::string bytes = Encode(answer);
+        std::string bytes = EncodeIpp(answer);
         ippDelete(answer);
         ippDelete(request);
         bool drained = Drain(body);
@@ -630,7 +630,7 @@ void Serve(int fd, std::string backendPath) {
       req.Remove("Content-Length");
       req.Remove("Transfer-Encoding");
       req.fields.emplace_back("Transfer-Encoding", "chunked");
-      std::string bytes = Encode(request);
+      std::string bytes = EncodeIpp(request);
       ippDelete(request);
       sent = !bytes.empty() && backend->Write(req.Text()) &&
              WriteChunk(*backend, bytes.data(), bytes.size()) && CopyBody(body, *backend, true);
@@ -721,10 +721,10 @@ RequestRead ReadRequest(int fd, int timeoutMs) {
     IppSource src{body};
     if ((out.ipp = ippReadIO(&src, ReadBodyCb, 1, nullptr, request) == IPP_STATE_DATA)) {
       if (ipp_t *answer = CheckRequest(request)) {
-        out.answer = Encode(answer);
+        out.answer = EncodeIpp(answer);
         ippDelete(answer);
       } else {
-        out.relayed = Encode(request);
+        out.relayed = EncodeIpp(request);
       }
     }
     ippDelete(request);

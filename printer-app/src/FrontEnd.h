@@ -21,6 +21,13 @@
 
 namespace vtpapp {
 
+// The message as libcups writes it; "" when it cannot be written.
+std::string EncodeIpp(ipp_t *ipp);
+
+// The message libcups reads from `bytes`; nullptr unless all of them read
+// as one message.
+ipp_t *DecodeIpp(const std::string &bytes);
+
 // Checks a request and moves an operation-group job-password (and its
 // job-password-encryption) into the job attributes group. nullptr: the
 // request may go on to PAPPL; otherwise the response to send instead.

@@ -49,34 +49,16 @@ RequestRead Feed(const std::string &bytes) {
 }
 
 std::string Encoded(ipp_t *r) {
-  std::string s;
-  auto append = [](void *ctx, ipp_uchar_t *buf, size_t n) -> ssize_t {
-    static_cast<std::string *>(ctx)->append(reinterpret_cast<const char *>(buf), n);
-    return static_cast<ssize_t>(n);
-  };
-  ippSetState(r, IPP_STATE_IDLE);
-  ippWriteIO(&s, append, 1, nullptr, r);
+  std::string s = EncodeIpp(r);
   ippDelete(r);
   return s;
 }
 
 // True when an encoded message reads back as a whole.
 bool ReadsBack(const std::string &bytes) {
-  struct Src {
-    const std::string &s;
-    size_t pos = 0;
-  } src{bytes};
-  auto read = [](void *ctx, ipp_uchar_t *buf, size_t n) -> ssize_t {
-    auto *x = static_cast<Src *>(ctx);
-    size_t k = std::min(n, x->s.size() - x->pos);
-    std::memcpy(buf, x->s.data() + x->pos, k);
-    x->pos += k;
-    return static_cast<ssize_t>(k);
-  };
-  ipp_t *ipp = ippNew();
-  bool ok = ippReadIO(&src, read, 1, nullptr, ipp) == IPP_STATE_DATA;
+  ipp_t *ipp = DecodeIpp(bytes);
   ippDelete(ipp);
-  return ok;
+  return ipp != nullptr;
 }
 
 }  // namespace
