@@ -31,5 +31,12 @@ if printf '%s\n' "${missing[@]}" | grep -q ':i386$'; then
   dpkg --add-architecture i386
 fi
 export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq
+# A mirror in the middle of a sync fails one index now and then; try again,
+# and go on with what was fetched: the install below says if anything is
+# really missing.
+for attempt in 1 2 3; do
+  apt-get update -qq && break
+  echo "install-deps: apt-get update failed (attempt $attempt)" >&2
+  sleep $((attempt * 10))
+done
 apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -9,6 +9,7 @@
 // and the other sub-commands of PAPPL's main loop (see --help).
 
 #include <pappl/pappl.h>
+#include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -44,7 +45,40 @@ bool SaveState(pappl_system_t *system, void *) {
   return papplSystemSaveState(system, gStateFile.c_str());
 }
 
+// The socket on which PAPPL's main loop serves its sub-commands (add,
+// delete, shutdown, ...): one path per user (root: one per machine, or per
+// SNAP_COMMON), whatever the port.
+std::string CommandSocket() {
+  if (uid_t uid = getuid(); uid != 0)
+    return std::string(papplGetTempDir()) + "/" + kName + std::to_string(uid) + ".sock";
+  if (const char *snap = std::getenv("SNAP_COMMON"); snap && *snap)
+    return std::string(snap) + "/" + kName + ".sock";
+  return std::string("/run/") + kName + ".sock";
+}
+
+// True when a server already answers on `path`. A second server would take
+// the path over, so that the sub-commands reach it instead of the first
+// one, and its exit would remove the first one's socket.
+bool ServerAnswers(const std::string &path) {
+  sockaddr_un addr{};
+  if (path.size() >= sizeof(addr.sun_path)) return false;
+  int fd = socket(AF_LOCAL, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  addr.sun_family = AF_LOCAL;
+  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+  bool answers = connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)) == 0;
+  close(fd);
+  return answers;
+}
+
 pappl_system_t *SystemCallback(int numOptions, cups_option_t *options, void *) {
+  if (std::string command = CommandSocket(); ServerAnswers(command)) {
+    std::fprintf(stderr,
+                 "%s: a server is already running for this user (its socket is %s); stop it "
+                 "with '%s shutdown', or start this one with another TMPDIR (root: SNAP_COMMON)\n",
+                 kName, command.c_str(), kName);
+    return nullptr;
+  }
   std::string base;
   if (const char *env = std::getenv("XDG_STATE_HOME"); env && *env)
     base = env;

@@ -36,7 +36,7 @@ stop_all() {
 trap stop_all EXIT
 
 out=$tmp/out
-mkdir -p "$tmp/root/Library/Printers/VANTORA/Q610/Plist" "$tmp/vtspool" "$tmp/pspool" "$out"
+mkdir -p "$tmp/root/Library/Printers/VANTORA/Q610/Plist" "$tmp/vtspool" "$tmp/spool" "$out"
 cp "$src/examples/FilterCustomize.plist" "$tmp/root/Library/Printers/VANTORA/Q610/Plist/"
 # cupsd's ipp backend runs as lp when cupsd runs as root.
 chmod 0755 "$tmp"
@@ -44,23 +44,11 @@ export VT_TEST_ROOT=$tmp/root VT_TEST_SPOOL_DIR=$tmp/vtspool
 export VANTORA_PRINTER_APP_FILTER=$filter VANTORA_PRINTER_APP_PPD=$src/packaging/ppd/Q610.ppd
 
 # ---- the application ---------------------------------------------------------
-port=
-for try in $(seq 20); do
-  p=$((20000 + (RANDOM % 20000)))
-  TMPDIR=$tmp "$app" server -o server-port=$p -o listen-hostname=localhost -o tls=no \
-    -o spool-directory="$tmp/pspool" -o state-file="$tmp/state" -o log-file="$tmp/papp.log" \
-    -o log-level=debug >"$tmp/server.out" 2>&1 &
-  server_pid=$!
-  for _ in $(seq 50); do
-    kill -0 "$server_pid" 2>/dev/null || break
-    (exec 3<>"/dev/tcp/localhost/$p") 2>/dev/null && { port=$p; break; }
-    sleep 0.1
-  done
-  [ -n "$port" ] && break
-  kill "$server_pid" 2>/dev/null; wait "$server_pid" 2>/dev/null; server_pid=
-done
-[ -n "$port" ] || { cat "$tmp/server.out"; echo "FAIL: the application did not start"; exit 1; }
-TMPDIR=$tmp "$app" add -u "ipp://localhost:$port/ipp/system" -d Q610 -m vantora_q610 \
+# The mainloop's sub-commands look for the server's socket in TMPDIR, root's
+# in SNAP_COMMON.
+source "$src/printer-app/tests/start_server.sh"
+TMPDIR=$tmp SNAP_COMMON=$tmp start_printer_app "$app" "$tmp" || { cat "$tmp/server.out"; echo "FAIL: the application did not start"; exit 1; }
+TMPDIR=$tmp SNAP_COMMON=$tmp "$app" add -u "ipp://localhost:$port/ipp/system" -d Q610 -m vantora_q610 \
   -v "file://$out" >"$tmp/add.log" 2>&1 || { cat "$tmp/add.log"; echo "FAIL: printer not added"; exit 1; }
 pass "application on localhost:$port with printer Q610"
 
@@ -89,7 +77,7 @@ lp -d Q610-ipp -U alice -t Driverless -o media=A4 -o InputSlot=Tray2 -o MediaTyp
   -o orientation-requested=4 -o print-scaling=fit "$tmp/doc.pdf" >"$tmp/lp.log" 2>&1 ||
   { cat "$tmp/lp.log"; echo "FAIL: lp"; exit 1; }
 for _ in $(seq 120); do lpstat -o Q610-ipp 2>/dev/null | grep -q . || break; sleep 1; done
-for _ in $(seq 50); do [ -s "$out/Driverless.prn" ] && grep -q 'Completed, job' "$tmp/papp.log" && break; sleep 0.2; done
+for _ in $(seq 50); do [ -s "$out/Driverless.prn" ] && grep -q 'Completed, job' "$tmp/log" && break; sleep 0.2; done
 
 # ---- what the device got ---------------------------------------------------------
 s=$out/Driverless.prn
@@ -102,7 +90,7 @@ if [ -s "$s" ]; then
 else
   fail "nothing reached the device"; tail -20 "$tmp/cups/log/error_log"
 fi
-options=$(sed -n 's/.* with options: //p' "$tmp/papp.log" | tail -1)
+options=$(sed -n 's/.* with options: //p' "$tmp/log" | tail -1)
 for o in PageSize=A4 VTInputSlot=Tray2 MediaType=Thick VTDuplex=Duplex Binding=LongEdge \
          OutputMethod=Secure VTSecurePIN=31323334; do
   [[ " $options " == *" $o "* ]] || fail "the filter did not get $o (it got: $options)"
@@ -112,9 +100,9 @@ done
 # The job's Create-Job (or Print-Job) request as PAPPL logged it, behind the
 # check of requests (which moves an operation-group job-password into the
 # job's attributes): "NAME@GROUP" for each attribute.
-client=$(grep -m1 'request:   job-name nameWithoutLanguage Driverless' "$tmp/papp.log" |
+client=$(grep -m1 'request:   job-name nameWithoutLanguage Driverless' "$tmp/log" |
          sed 's/.*\[Client \([0-9]*\)\].*/\1/')
-received=$(grep -E "\[Client $client\] (Create-Job|Print-Job) request:" "$tmp/papp.log" |
+received=$(grep -E "\[Client $client\] (Create-Job|Print-Job) request:" "$tmp/log" |
   sed 's/.* request: *//' |
   awk '/^operation-attributes-tag/ { g = "operation"; next }
        /^job-attributes-tag/ { g = "job"; next }
@@ -144,7 +132,7 @@ orientation-requested absent
 print-scaling absent
 EOF
 [ $measured -eq 0 ] && pass "the options a driverless queue passes on are the README's"
-grep -q 'media-source=tray-2' <(grep -E "\[Client $client\] Create-Job request:|\[Client $client\] Print-Job request:" "$tmp/papp.log") ||
+grep -q 'media-source=tray-2' <(grep -E "\[Client $client\] Create-Job request:|\[Client $client\] Print-Job request:" "$tmp/log") ||
   fail "media-col without the tray (media-source=tray-2)"
 
 if [ $failures -gt 0 ]; then

@@ -54,31 +54,16 @@ mkdir -p "$tmp/root/Library/Printers/VANTORA/Q610/Plist" "$tmp/vtspool" "$tmp/sp
 cp "$src/examples/FilterCustomize.plist" "$tmp/root/Library/Printers/VANTORA/Q610/Plist/"
 export VT_TEST_ROOT=$tmp/root VT_TEST_SPOOL_DIR=$tmp/vtspool
 export VANTORA_PRINTER_APP_FILTER=$filter VANTORA_PRINTER_APP_PPD=$src/packaging/ppd/Q610.ppd
-# The mainloop's sub-commands look for the server's socket in TMPDIR.
-export TMPDIR=$tmp
+# The mainloop's sub-commands look for the server's socket in TMPDIR, root's
+# in SNAP_COMMON.
+export TMPDIR=$tmp SNAP_COMMON=$tmp
+source "$src/printer-app/tests/start_server.sh"
 # The SNMP agent of network printers: a loopback port of this test's own.
 snmp_port=$(python3 -c 'import socket; s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 export VANTORA_PRINTER_APP_SNMP_PORT=$snmp_port
 
 # ---- the server, on a free loopback port -----------------------------------
-port=
-for try in $(seq 20); do
-  p=$((20000 + (RANDOM % 20000)))
-  "$app" server -o server-port=$p -o listen-hostname=localhost -o tls=no \
-    -o spool-directory="$tmp/spool" -o state-file="$tmp/state" -o log-file="$tmp/log" \
-    -o log-level=debug >"$tmp/server.out" 2>&1 &
-  server_pid=$!
-  for _ in $(seq 50); do
-    kill -0 "$server_pid" 2>/dev/null || break
-    # A plain connection: the program's own sub-commands start a private
-    # server of their own when they find none.
-    (exec 3<>"/dev/tcp/localhost/$p") 2>/dev/null && { port=$p; break; }
-    sleep 0.1
-  done
-  [ -n "$port" ] && break
-  kill "$server_pid" 2>/dev/null; wait "$server_pid" 2>/dev/null; server_pid=
-done
-[ -n "$port" ] || { cat "$tmp/server.out"; echo "FAIL: the server did not start"; exit 1; }
+start_printer_app "$app" "$tmp" || { cat "$tmp/server.out"; echo "FAIL: the server did not start"; exit 1; }
 pass "server listening on localhost:$port"
 
 if ! "$app" add -u "ipp://localhost:$port/ipp/system" -d Q610 -m vantora_q610 -v "file://$out" >"$tmp/add.log" 2>&1; then
@@ -88,6 +73,19 @@ uri=ipp://localhost:$port/ipp/print/Q610
 # PAPPL itself, behind the check of requests of a loopback server.
 direct_uri=ipp://$(printf %s "$tmp/spool/vantora-printer-app.sock" | sed 's|/|%2F|g')/ipp/print/Q610
 pass "printer Q610 added with a file: device"
+
+# A second server for the same user is refused: it would take over the
+# sub-commands' socket. The sub-commands still reach the first one.
+mkdir -p "$tmp/second"
+timeout 20 "$app" server -o server-port=$((port + 1)) -o listen-hostname=localhost \
+  -o spool-directory="$tmp/second" -o log-file="$tmp/second/log" >"$tmp/second.out" 2>&1
+rc=$?
+if [ $rc -ne 0 ] && [ $rc -ne 124 ] && grep -q 'a server is already running' "$tmp/second.out" &&
+   "$app" printers 2>&1 | grep -qx Q610; then
+  pass "a second server is refused, the first keeps its socket"
+else
+  fail "second server: exit $rc, $(head -c 300 "$tmp/second.out"); printers: $("$app" printers 2>&1 | head -3)"
+fi
 
 # ---- documents ---------------------------------------------------------------
 pages=6
