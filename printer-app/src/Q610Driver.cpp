@@ -110,7 +110,9 @@ ipp_t *PrinterDefaults(pappl_printer_t *printer) {
     ippAddString(d, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-scaling", nullptr, "auto");
 
   if (ipp_t *attrs = papplPrinterGetDriverAttributes(printer)) {
-    for (const char *name : {"vantora-poster", "vantora-cut-lines"}) {
+    // The defaults the printing-defaults page sets. A stamp is a job's own:
+    // that page cannot set a text, and saving it would store a number.
+    for (const char *name : {"vantora-poster", "vantora-cut-lines", "imposition-template"}) {
       std::string def = std::string(name) + "-default";
       if (ipp_attribute_t *a = ippFindAttribute(attrs, def.c_str(), IPP_TAG_ZERO)) {
         // A value the printer does not have leaves the driver's own default.
@@ -889,9 +891,55 @@ bool DriverCallback(pappl_system_t *system, const char *driverName, const char *
 
 void SetJobPasswordKept(bool kept) { gJobPasswordKept = kept; }
 
-void RegisterFormats(pappl_system_t *system) {
+// Labels of the driver's attributes and their values, for the web pages.
+// Rows whose printer default is
+// not used (what a cover or insert sheet may carry, the stamp's longest
+// length) say so in their label: PAPPL's defaults page lists every vendor
+// attribute with its -supported values.
+const char kEnglishStrings[] = R"("vantora-poster" = "Poster";
+"vantora-poster.none" = "Off";
+"vantora-poster.1x2" = "1 x 2 sheets";
+"vantora-poster.2x2" = "2 x 2 sheets";
+"vantora-poster.3x3" = "3 x 3 sheets";
+"vantora-poster.4x4" = "4 x 4 sheets";
+"vantora-cut-lines" = "Poster cut lines";
+"vantora-stamp-text" = "Stamp text (set per job), longest in bytes";
+"cover-front" = "Front cover (set per job) with";
+"cover-back" = "Back cover (set per job) with";
+"cover-front.cover-type" = "Cover type";
+"cover-back.cover-type" = "Cover type";
+"cover-front.media" = "Media";
+"cover-back.media" = "Media";
+"cover-front.media-col" = "Media and tray";
+"cover-back.media-col" = "Media and tray";
+"cover-type" = "Cover";
+"cover-type.no-cover" = "No cover";
+"cover-type.print-none" = "Blank";
+"cover-type.print-front" = "Printed on the front";
+"cover-type.print-both" = "Printed on both sides";
+"insert-sheet" = "Separator sheets (set per job) with";
+"insert-sheet.insert-after-page-number" = "After page";
+"insert-sheet.insert-count" = "Count";
+"insert-sheet.media" = "Media";
+"insert-sheet.media-col" = "Media and tray";
+"imposition-template" = "Layout";
+"imposition-template.none" = "Pages in order";
+"imposition-template.booklet" = "Booklet";
+"vantora-wake-mac" = "Wake-on-LAN MAC address";
+"vantora-wake-address" = "Wake-on-LAN broadcast address";
+"vantora-wake-port" = "Wake-on-LAN port";
+)";
+
+void RegisterResources(pappl_system_t *system) {
   papplSystemAddMIMEFilter(system, "application/pdf", "application/postscript", PdfFilterCallback,
                            nullptr);
+  // PAPPL keeps the labels when the file is removed. Served as a file,
+  // PAPPL 1.3.1 would offer it through printer-strings-uri, but would also
+  // add printer-strings-languages-supported to the printer once more with
+  // every Get-Printer-Attributes, which makes the answers invalid.
+  static constexpr char kPath[] = "/vantora-en.strings";
+  papplSystemAddStringsData(system, kPath, "en", kEnglishStrings);
+  papplSystemRemoveResource(system, kPath);
 }
 
 }  // namespace vtpapp

@@ -30,7 +30,8 @@ void EventCallback(pappl_system_t *system, pappl_printer_t *printer, pappl_job_t
 // check of requests runs in front of PAPPL): then job-password is offered.
 void SetJobPasswordKept(bool kept);
 
-// Registers the PDF and PostScript paths of a job with the system.
-void RegisterFormats(pappl_system_t *system);
+// Registers the PDF and PostScript paths of a job, and the labels of the
+// driver's attributes (an English strings file), with the system.
+void RegisterResources(pappl_system_t *system);
 
 }  // namespace vtpapp

@@ -136,7 +136,7 @@ pappl_system_t *SystemCallback(int numOptions, cups_option_t *options, void *) {
   pappl_pr_driver_t *drivers = vtpapp::Drivers(&numDrivers);
   papplSystemSetPrinterDrivers(system, numDrivers, drivers, vtpapp::AutoAddCallback,
                                vtpapp::PrinterCreated, vtpapp::DriverCallback, nullptr);
-  vtpapp::RegisterFormats(system);
+  vtpapp::RegisterResources(system);
   papplSystemSetEventCallback(system, vtpapp::EventCallback, nullptr);
   papplSystemSetFooterHTML(system, "VANTORA Q610 Printer Application");
   papplSystemSetSaveCallback(system, SaveState, nullptr);

@@ -541,23 +541,23 @@ done
 # front of PAPPL; PAPPL itself stores any value a client sets as a vendor
 # attribute's default, and the driver then ignores it (jobs print as if it
 # were not set) rather than failing every job.
-set_poster_default() {  # VALUE URI STATUS
-  cat > "$tmp/posterdef.test" <<EOF
+set_default() {  # NAME VALUE URI STATUS
+  cat > "$tmp/setdef.test" <<EOF
 {
-  NAME "vantora-poster-default $1"
+  NAME "$1-default $2"
   OPERATION Set-Printer-Attributes
   GROUP operation-attributes-tag
   $common_ops
   GROUP printer-attributes-tag
-  ATTR keyword vantora-poster-default $1
-  STATUS $3
+  ATTR keyword $1-default $2
+  STATUS $4
 }
 EOF
-  timeout 60 ipptool -t "$2" "$tmp/posterdef.test" >"$tmp/posterdef.log" 2>&1 ||
-    fail "Set-Printer-Attributes vantora-poster-default $1 not answered with $3"
+  timeout 60 ipptool -t "$3" "$tmp/setdef.test" >"$tmp/setdef.log" 2>&1 ||
+    fail "Set-Printer-Attributes $1-default $2 not answered with $4"
 }
-set_poster_default 5x5 "$uri" client-error-attributes-or-values-not-supported
-set_poster_default 5x5 "$direct_uri" successful-ok
+set_default vantora-poster 5x5 "$uri" client-error-attributes-or-values-not-supported
+set_default vantora-poster 5x5 "$direct_uri" successful-ok
 submit BadDefault application/postscript "$tmp/sample.ps" ''
 s=$(stream_of BadDefault)
 if [ "$(job_state BadDefault)" = completed ] && [ -n "$s" ] && [ "$(render BadDefault "$s")" -eq $pages ]; then
@@ -565,7 +565,16 @@ if [ "$(job_state BadDefault)" = completed ] && [ -n "$s" ] && [ "$(render BadDe
 else
   fail "BadDefault: job state '$(job_state BadDefault)'"; tail -5 "$tmp/BadDefault.log"
 fi
-set_poster_default none "$uri" successful-ok
+set_default vantora-poster none "$uri" successful-ok
+# The layout chosen on the printing-defaults page makes booklets of jobs
+# that name none.
+set_default imposition-template booklet "$uri" successful-ok
+submit DefaultBooklet application/postscript "$tmp/sample.ps" ''
+s=$(stream_of DefaultBooklet)
+[ -n "$s" ] && [ "$(page_comments "$s")" = '%%Page: (0,1) 1 %%Page: (2,3) 2 %%Page: (4,5) 3 %%Page: (6,7) 4 ' ] &&
+  pass "DefaultBooklet: the printer's imposition-template default makes a booklet" ||
+  fail "DefaultBooklet: sheet comments are: $([ -n "$s" ] && page_comments "$s")"
+set_default imposition-template none "$uri" successful-ok
 
 # Malformed HTTP and IPP: an HTTP error, and the server goes on.
 # (an attribute name of 65535 octets in a message of 14)
@@ -617,6 +626,10 @@ for page in / /Q610 /Q610/printing; do
 done
 [ "$(curl -s -o /dev/null -w '%{http_code}' --max-time 30 --http1.0 "http://localhost:$port/")" = 200 ] &&
   pass "web pages served through the check" || fail "HTTP/1.0 request not served"
+# The driver's attributes have labels on the printing-defaults page.
+grep -q '<th>Poster:</th>' "$tmp/page.html" && grep -q '>Booklet</option>' "$tmp/page.html" &&
+  pass "labels on the printing-defaults page" ||
+  fail "the printing-defaults page has no labels for the driver's attributes"
 
 # The server still serves, and prints.
 submit After application/postscript "$tmp/sample.ps" ''
