@@ -1,7 +1,10 @@
 #include "FrontEnd.h"
 
 #include <arpa/inet.h>
+#include <net/if.h>
 #include <poll.h>
+#include <sched.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -15,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <strings.h>
 #include <thread>
@@ -25,6 +29,10 @@
 #include "Wake.h"
 
 namespace vtpapp {
+
+// On PAPPL's own network: the address the front end connects from for a
+// client that is not on loopback.
+constexpr char kRemoteSource[] = "10.255.255.1";
 
 // The message as the front end sends it on; "" when libcups cannot write it.
 std::string EncodeIpp(ipp_t *ipp) {
@@ -489,13 +497,45 @@ ssize_t ReadBodyCb(void *ctx, ipp_uchar_t *buf, size_t n) {
   return static_cast<ssize_t>(got);
 }
 
-int ConnectBackend(const std::string &path) {
-  int fd = socket(AF_LOCAL, SOCK_STREAM | SOCK_CLOEXEC, 0);
+// True when the client on `fd` connected from a loopback address, as PAPPL
+// tells local clients from remote ones.
+bool PeerIsLoopback(int fd) {
+  http_addr_t addr{};
+  socklen_t len = sizeof(addr);
+  if (getpeername(fd, reinterpret_cast<sockaddr *>(&addr), &len) != 0) return false;
+  if (addr.addr.sa_family == AF_INET6 && IN6_IS_ADDR_V4MAPPED(&addr.ipv6.sin6_addr)) {
+    const uint8_t *b = addr.ipv6.sin6_addr.s6_addr;
+    return b[12] == 127;
+  }
+  return httpAddrLocalhost(&addr) != 0;
+}
+
+// A connection to PAPPL for a client. On PAPPL's own network it comes from
+// loopback for a loopback client and from kRemoteSource for any other, so
+// that PAPPL grants each what it would grant it directly.
+int ConnectBackend(const Backend &backend, bool loopbackClient) {
+  if (backend.netns < 0) {
+    int fd = socket(AF_LOCAL, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    sockaddr_un addr{};
+    addr.sun_family = AF_LOCAL;
+    std::snprintf(addr.sun_path, sizeof(addr.sun_path), "%s", backend.unixPath.c_str());
+    if (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)) != 0) {
+      close(fd);
+      return -1;
+    }
+    return fd;
+  }
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
-  sockaddr_un addr{};
-  addr.sun_family = AF_LOCAL;
-  std::snprintf(addr.sun_path, sizeof(addr.sun_path), "%s", path.c_str());
-  if (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)) != 0) {
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(static_cast<uint16_t>(backend.port));
+  inet_pton(AF_INET, loopbackClient ? "127.0.0.1" : kRemoteSource, &to.sin_addr);
+  sockaddr_in from = to;
+  from.sin_port = 0;
+  if (bind(fd, reinterpret_cast<sockaddr *>(&from), sizeof(from)) != 0 ||
+      connect(fd, reinterpret_cast<sockaddr *>(&to), sizeof(to)) != 0) {
     close(fd);
     return -1;
   }
@@ -547,14 +587,15 @@ bool Respond(Conn &client, const char *status, const std::string &type, const st
 
 // One client connection: each request checked, then relayed to PAPPL with its
 // answer. Returns when either side closes or a message is malformed.
-void Serve(int fd, std::string backendPath) {
+void Serve(int fd, const Backend &backendAt) {
+  const bool loopbackClient = PeerIsLoopback(fd);
   Conn client(fd, kClientMs);
   std::unique_ptr<Conn> backend;
 
   char first;
   if (!client.Peek(first)) return;
   if (!first || !std::strchr("DGHOPT", first)) {  // TLS: PAPPL's own
-    int bfd = ConnectBackend(backendPath);
+    int bfd = ConnectBackend(backendAt, loopbackClient);
     if (bfd < 0) return;
     Conn b(bfd, kBackendMs);
     Tunnel(client, b);
@@ -573,7 +614,7 @@ void Serve(int fd, std::string backendPath) {
     }
     bool closeAfter = http10 ? !req.Has("Connection", "keep-alive") : req.Has("Connection", "close");
     if (!backend || Closed(*backend)) {  // PAPPL ends idle connections
-      int bfd = ConnectBackend(backendPath);
+      int bfd = ConnectBackend(backendAt, loopbackClient);
       if (bfd < 0) {
         Respond(client, "503 Service Unavailable", "", "", true);
         return;
@@ -669,7 +710,14 @@ void Serve(int fd, std::string backendPath) {
 
 std::atomic<int> gConnections{0};
 
-void AcceptLoop(std::vector<int> fds, std::string backendPath) {
+void AcceptLoop(std::vector<int> fds, Backend backend) {
+  // Its connections to PAPPL are made on PAPPL's network: this thread and
+  // those it starts join it.
+  if (backend.netns >= 0 && setns(backend.netns, CLONE_NEWNET) != 0) {
+    std::fprintf(stderr, "vantora-printer-app: cannot join the server's network: %s\n",
+                 std::strerror(errno));
+    return;
+  }
   std::vector<pollfd> p;
   for (int fd : fds) p.push_back({fd, POLLIN, 0});
   for (;;) {
@@ -687,9 +735,9 @@ void AcceptLoop(std::vector<int> fds, std::string backendPath) {
       }
       ++gConnections;
       try {
-        std::thread([fd, backendPath] {
+        std::thread([fd, backend] {
           try {
-            Serve(fd, backendPath);
+            Serve(fd, backend);
           } catch (...) {
           }
           --gConnections;
@@ -751,9 +799,46 @@ bool IsLoopbackOnly(const std::string &host, int port) {
   return ok;
 }
 
-std::string StartFrontEnd(const std::string &host, int port, const std::string &backend) {
-  if (!IsLoopbackOnly(host, port)) return "'" + host + "' is not a loopback address";
-  http_addrlist_t *list = httpAddrGetList(host.c_str(), AF_UNSPEC, std::to_string(port).c_str());
+int MakePrivateNetwork(std::string &why) {
+  int netns = -1;
+  // A thread of its own: a network namespace is a thread's, and this one
+  // ends once the namespace is made.
+  std::thread([&] {
+    if (unshare(CLONE_NEWNET) != 0) {
+      why = std::string("cannot make a network of its own: ") + std::strerror(errno);
+      return;
+    }
+    int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ifreq lo{};
+    std::snprintf(lo.ifr_name, sizeof(lo.ifr_name), "lo");
+    ifreq alias{};
+    std::snprintf(alias.ifr_name, sizeof(alias.ifr_name), "lo:1");
+    auto *sin = reinterpret_cast<sockaddr_in *>(&alias.ifr_addr);
+    sin->sin_family = AF_INET;
+    inet_pton(AF_INET, kRemoteSource, &sin->sin_addr);
+    bool up = s >= 0 && ioctl(s, SIOCGIFFLAGS, &lo) == 0 &&
+              (lo.ifr_flags |= IFF_UP | IFF_RUNNING, ioctl(s, SIOCSIFFLAGS, &lo) == 0) &&
+              ioctl(s, SIOCSIFADDR, &alias) == 0;
+    if (!up)
+      why = std::string("cannot set up its own network: ") + std::strerror(errno);
+    else if ((netns = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC)) < 0)
+      why = std::string("cannot keep its own network: ") + std::strerror(errno);
+    if (s >= 0) close(s);
+  }).join();
+  return netns;
+}
+
+bool RunInNetwork(int netns, const std::function<bool()> &fn) {
+  bool ok = false;
+  std::thread([&] { ok = setns(netns, CLONE_NEWNET) == 0 && fn(); }).join();
+  return ok;
+}
+
+std::string StartFrontEnd(const std::string &host, int port, const Backend &backend) {
+  if (backend.netns < 0 && !IsLoopbackOnly(host, port))
+    return "'" + host + "' is not a loopback address";
+  http_addrlist_t *list = httpAddrGetList(host.empty() ? nullptr : host.c_str(), AF_UNSPEC,
+                                          std::to_string(port).c_str());
   std::vector<int> fds;
   std::string error;
   for (http_addrlist_t *a = list; a && error.empty(); a = a->next) {

@@ -1,5 +1,4 @@
-// The check of requests in front of PAPPL, for a server that listens on
-// loopback only.
+// The check of requests in front of PAPPL.
 //
 // PAPPL 1.3 gives a driver no say before it creates a job: it takes any
 // value of the driver's own attributes and drops a job-password sent as an
@@ -7,16 +6,19 @@
 // each IPP request, answers one with a bad value of those attributes with an
 // IPP error itself, moves an operation-group job-password into the job's
 // attributes, and relays everything else (web pages, TLS connections, the
-// document data) to PAPPL on a private Unix socket, unchanged.
+// document data) to PAPPL unchanged.
 //
 // PAPPL decides by the client's address who may administer and which URIs
-// it offers; it sees every client of the front end as local. That is only
-// what it would see anyway when every client is local, so the front end
-// runs only for a server that listens on loopback addresses.
+// it offers, so it must still see each client as local or remote. For a
+// server on loopback, where every client is local, PAPPL listens on a
+// private Unix socket. For a server on the network, PAPPL listens in a
+// network namespace of the server's own, where the front end connects from
+// loopback for a loopback client and from another address for any other.
 #pragma once
 
 #include <cups/cups.h>
 
+#include <functional>
 #include <string>
 
 namespace vtpapp {
@@ -55,8 +57,25 @@ RequestRead ReadRequest(int fd, int timeoutMs);
 // True when `host` names loopback addresses only (e.g. "localhost").
 bool IsLoopbackOnly(const std::string &host, int port);
 
-// Listens on host:port (loopback only) and relays to PAPPL's Unix socket
-// `backend`, in threads of its own. "" when listening, else the reason.
-std::string StartFrontEnd(const std::string &host, int port, const std::string &backend);
+// Where the front end finds PAPPL.
+struct Backend {
+  std::string unixPath;  // a loopback server: PAPPL's Unix socket
+  int netns = -1;        // a network server: PAPPL's own network namespace,
+  int port = 0;          // and PAPPL's port in it
+};
+
+// A network namespace of the server's own (root only) for PAPPL to listen
+// in: loopback up, and one more address from which the front end relays
+// clients that are not on loopback, so that PAPPL still tells them from
+// local ones. Its descriptor, or -1 with `why`.
+int MakePrivateNetwork(std::string &why);
+
+// Runs `fn` in a thread that has joined the network `netns`.
+bool RunInNetwork(int netns, const std::function<bool()> &fn);
+
+// Listens on host:port ("" for every address; loopback only for a Unix
+// socket backend) and relays to PAPPL, in threads of its own. "" when
+// listening, else the reason.
+std::string StartFrontEnd(const std::string &host, int port, const Backend &backend);
 
 }  // namespace vtpapp

@@ -108,15 +108,31 @@ pappl_system_t *SystemCallback(int numOptions, cups_option_t *options, void *) {
       logFile.c_str(), LogLevel(Option("log-level", numOptions, options, "warn")), nullptr, false);
   if (!system) return nullptr;
 
-  // A server on loopback only gets the check of requests in front of PAPPL,
-  // which then listens on a socket in the spool directory (see FrontEnd.h).
-  bool frontEnd = Option("check-requests", numOptions, options, "yes") != "no" &&
-                  vtpapp::IsLoopbackOnly(hostName, port);
-  std::string backend = spool + "/" + kName + ".sock";
-  if (frontEnd && (backend.size() >= sizeof(sockaddr_un::sun_path) ||
-                   !papplSystemAddListeners(system, backend.c_str()))) {
-    std::fprintf(stderr, "%s: no socket %s for the check of requests\n", kName, backend.c_str());
-    frontEnd = false;
+  // The check of requests in front of PAPPL (see FrontEnd.h). PAPPL then
+  // listens where only the front end reaches it: for a server on loopback,
+  // on a socket in the spool directory; for one on the network, in a
+  // network of the server's own (root only), so that PAPPL still tells
+  // remote clients from local ones. Elsewhere PAPPL listens itself.
+  bool check = Option("check-requests", numOptions, options, "yes") != "no";
+  vtpapp::Backend backend;
+  bool frontEnd = false;
+  if (check && vtpapp::IsLoopbackOnly(hostName, port)) {
+    backend.unixPath = spool + "/" + kName + ".sock";
+    frontEnd = backend.unixPath.size() < sizeof(sockaddr_un::sun_path) &&
+               papplSystemAddListeners(system, backend.unixPath.c_str());
+    if (!frontEnd)
+      std::fprintf(stderr, "%s: no socket %s for the check of requests\n", kName,
+                   backend.unixPath.c_str());
+  } else if (check) {
+    std::string why;
+    backend.netns = vtpapp::MakePrivateNetwork(why);
+    backend.port = port;
+    frontEnd = backend.netns >= 0 && vtpapp::RunInNetwork(backend.netns, [system] {
+                 return papplSystemAddListeners(system, nullptr);
+               });
+    if (!frontEnd)
+      std::fprintf(stderr, "%s: requests are checked only when jobs start: %s\n", kName,
+                   why.empty() ? "PAPPL cannot listen in the server's own network" : why.c_str());
   }
   if (frontEnd) {
     if (std::string why = vtpapp::StartFrontEnd(hostName, port, backend); !why.empty()) {
