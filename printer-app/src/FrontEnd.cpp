@@ -551,31 +551,6 @@ bool Closed(Conn &c) {
   return recv(c.fd(), &x, 1, MSG_PEEK | MSG_DONTWAIT) <= 0;
 }
 
-// Both ways, byte for byte, until either side closes (a TLS connection,
-// which PAPPL itself encrypts and ends when idle).
-void Tunnel(Conn &a, Conn &b) {
-  char buf[16384];
-  // What was read ahead goes first.
-  while (a.Buffered() > 0) {
-    ssize_t n = a.Read(buf, sizeof(buf));
-    if (n <= 0 || !b.Write(buf, static_cast<size_t>(n))) return;
-  }
-  while (b.Buffered() > 0) {
-    ssize_t n = b.Read(buf, sizeof(buf));
-    if (n <= 0 || !a.Write(buf, static_cast<size_t>(n))) return;
-  }
-  for (;;) {
-    pollfd p[2] = {{a.fd(), POLLIN, 0}, {b.fd(), POLLIN, 0}};
-    if (poll(p, 2, kBackendMs) <= 0) return;
-    for (int i = 0; i < 2; ++i) {
-      if (!(p[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-      ssize_t n = recv(p[i].fd, buf, sizeof(buf), 0);
-      if (n <= 0) return;
-      if (!(i == 0 ? b : a).Write(buf, static_cast<size_t>(n))) return;
-    }
-  }
-}
-
 bool Respond(Conn &client, const char *status, const std::string &type, const std::string &body,
              bool close) {
   std::string head = std::string("HTTP/1.1 ") + status + "\r\n";
@@ -592,15 +567,10 @@ void Serve(int fd, const Backend &backendAt) {
   Conn client(fd, kClientMs);
   std::unique_ptr<Conn> backend;
 
+  // PAPPL runs without TLS behind the front end, which could not read a
+  // TLS connection: one is closed.
   char first;
-  if (!client.Peek(first)) return;
-  if (!first || !std::strchr("DGHOPT", first)) {  // TLS: PAPPL's own
-    int bfd = ConnectBackend(backendAt, loopbackClient);
-    if (bfd < 0) return;
-    Conn b(bfd, kBackendMs);
-    Tunnel(client, b);
-    return;
-  }
+  if (!client.Peek(first) || !first || !std::strchr("DGHOPT", first)) return;
 
   for (;;) {
     Head req;
@@ -621,13 +591,7 @@ void Serve(int fd, const Backend &backendAt) {
       }
       backend = std::make_unique<Conn>(bfd, kBackendMs);
     }
-    // An upgrade to TLS (an OPTIONS request without a body): PAPPL answers
-    // it and encrypts, and the connection is relayed as it is from then on.
-    if (req.Has("Connection", "upgrade") && req.Has("Upgrade", "tls/") &&
-        rf.kind == Framing::kNone) {
-      if (backend->Write(req.Text())) Tunnel(client, *backend);
-      return;
-    }
+    // An upgrade to TLS is not offered: the request is answered as it is.
     // The front end answers Expect itself.
     if (req.Get("Expect")) {
       if (!req.Has("Expect", "100-continue")) {

@@ -3,7 +3,7 @@
 //   vantora-printer-app server [-o server-port=N] [-o listen-hostname=H]
 //                              [-o spool-directory=DIR] [-o state-file=FILE]
 //                              [-o log-file=FILE] [-o log-level=LEVEL]
-//                              [-o check-requests=no]
+//                              [-o check-requests=no] [-o tls=no|yes]
 //   vantora-printer-app add -d NAME -m vantora_q610 -v socket://host:9100
 //
 // and the other sub-commands of PAPPL's main loop (see --help).
@@ -99,24 +99,45 @@ pappl_system_t *SystemCallback(int numOptions, cups_option_t *options, void *) {
     return nullptr;
   }
 
-  pappl_soptions_t soptions = PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE |
-                              PAPPL_SOPTIONS_WEB_LOG | PAPPL_SOPTIONS_WEB_SECURITY;
-  if (Option("tls", numOptions, options, "yes") == "no") soptions |= PAPPL_SOPTIONS_NO_TLS;
-
-  pappl_system_t *system = papplSystemCreate(
-      soptions, "VANTORA Q610 Printer Application", port, "_print,_universal", spool.c_str(),
-      logFile.c_str(), LogLevel(Option("log-level", numOptions, options, "warn")), nullptr, false);
-  if (!system) return nullptr;
-
   // The check of requests in front of PAPPL (see FrontEnd.h). PAPPL then
   // listens where only the front end reaches it: for a server on loopback,
   // on a socket in the spool directory; for one on the network, in a
   // network of the server's own (root only), so that PAPPL still tells
   // remote clients from local ones. Elsewhere PAPPL listens itself.
   bool check = Option("check-requests", numOptions, options, "yes") != "no";
+  const bool loopback = vtpapp::IsLoopbackOnly(hostName, port);
   vtpapp::Backend backend;
+  if (check && !loopback) {
+    std::string why;
+    if ((backend.netns = vtpapp::MakePrivateNetwork(why)) < 0) {
+      std::fprintf(stderr, "%s: requests are checked only when jobs start: %s\n", kName,
+                   why.c_str());
+      check = false;
+    }
+    backend.port = port;
+  }
+  // The front end cannot read a TLS connection, and a PIN sent in one would
+  // be lost: the job would print at once instead of being held. While it
+  // checks requests, PAPPL offers no TLS.
+  const std::string tls = Option("tls", numOptions, options, "");
+  if (check && tls == "yes") {
+    std::fprintf(stderr,
+                 "%s: tls=yes needs check-requests=no: TLS connections cannot be checked\n",
+                 kName);
+    return nullptr;
+  }
+
+  pappl_soptions_t soptions = PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE |
+                              PAPPL_SOPTIONS_WEB_LOG | PAPPL_SOPTIONS_WEB_SECURITY;
+  if (check || tls == "no") soptions |= PAPPL_SOPTIONS_NO_TLS;
+
+  pappl_system_t *system = papplSystemCreate(
+      soptions, "VANTORA Q610 Printer Application", port, "_print,_universal", spool.c_str(),
+      logFile.c_str(), LogLevel(Option("log-level", numOptions, options, "warn")), nullptr, false);
+  if (!system) return nullptr;
+
   bool frontEnd = false;
-  if (check && vtpapp::IsLoopbackOnly(hostName, port)) {
+  if (check && loopback) {
     backend.unixPath = spool + "/" + kName + ".sock";
     frontEnd = backend.unixPath.size() < sizeof(sockaddr_un::sun_path) &&
                papplSystemAddListeners(system, backend.unixPath.c_str());
@@ -124,15 +145,12 @@ pappl_system_t *SystemCallback(int numOptions, cups_option_t *options, void *) {
       std::fprintf(stderr, "%s: no socket %s for the check of requests\n", kName,
                    backend.unixPath.c_str());
   } else if (check) {
-    std::string why;
-    backend.netns = vtpapp::MakePrivateNetwork(why);
-    backend.port = port;
-    frontEnd = backend.netns >= 0 && vtpapp::RunInNetwork(backend.netns, [system] {
-                 return papplSystemAddListeners(system, nullptr);
-               });
+    frontEnd = vtpapp::RunInNetwork(backend.netns, [system] {
+      return papplSystemAddListeners(system, nullptr);
+    });
     if (!frontEnd)
-      std::fprintf(stderr, "%s: requests are checked only when jobs start: %s\n", kName,
-                   why.empty() ? "PAPPL cannot listen in the server's own network" : why.c_str());
+      std::fprintf(stderr, "%s: requests are checked only when jobs start: PAPPL cannot listen "
+                   "in the server's own network\n", kName);
   }
   if (frontEnd) {
     if (std::string why = vtpapp::StartFrontEnd(hostName, port, backend); !why.empty()) {

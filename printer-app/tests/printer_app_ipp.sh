@@ -6,8 +6,8 @@
 # (poster with cut lines, stamp), checks what reached the device (PJL header,
 # sheet comments, rendering through vt-preview), sends hostile requests (to
 # the loopback port, where they are checked in front of PAPPL, and straight
-# to PAPPL's socket) and checks the server keeps serving, and TLS through the
-# check on a second server. Stops its servers itself.
+# to PAPPL's socket) and checks the server keeps serving, and TLS: none while
+# requests are checked, PAPPL's own on a second server without the check. Stops its servers itself.
 #
 # usage: printer_app_ipp.sh APP FILTER SOURCE_DIR
 #   APP         vantora-printer-app
@@ -637,10 +637,19 @@ submit After application/postscript "$tmp/sample.ps" ''
   pass "the server still prints after the hostile requests" || fail "the server stopped printing"
 kill -0 "$server_pid" 2>/dev/null || fail "the server died"
 
-# TLS through the check of requests of a loopback server (PAPPL encrypts):
-# ipps, an HTTP upgrade (ipptool -E) and https. PAPPL makes its certificate
-# in HOME, or in CUPS's own folder for root: a root test runs this server as
-# nobody, in a folder of its own.
+# TLS: the check cannot read it, so a checking server offers none (a PIN
+# sent over TLS would be lost) and refuses tls=yes; without the check PAPPL
+# serves ipps, an HTTP upgrade (ipptool -E) and https. PAPPL makes its
+# certificate in HOME, or in CUPS's own folder for root: a root test runs
+# that server as nobody, in a folder of its own.
+[ "$(curl -sk -o /dev/null -w '%{http_code}' --max-time 30 "https://localhost:$port/")" = 000 ] ||
+  fail "the checking server answered over TLS"
+TMPDIR=$tmp/second SNAP_COMMON=$tmp/second timeout 20 "$app" server -o server-port=$((port + 2)) \
+  -o listen-hostname=localhost -o tls=yes \
+  -o spool-directory="$tmp/second" -o log-file="$tmp/second/log" >"$tmp/tlsyes.out" 2>&1
+rc=$?
+[ $rc -ne 0 ] && [ $rc -ne 124 ] && grep -q 'tls=yes needs check-requests=no' "$tmp/tlsyes.out" &&
+  pass "no TLS while requests are checked" || fail "tls=yes with the check: exit $rc, $(head -c 200 "$tmp/tlsyes.out")"
 tls_dir=$(mktemp -d /tmp/vt-papp-tls.XXXXXX)
 as_user=(env)
 if [ "$(id -u)" = 0 ]; then
@@ -651,7 +660,7 @@ tls_port=
 for try in $(seq 20); do
   p=$((20000 + (RANDOM % 20000)))
   "${as_user[@]}" HOME="$tls_dir" TMPDIR="$tls_dir" "$app" server -o server-port=$p \
-    -o listen-hostname=localhost -o spool-directory="$tls_dir/spool" \
+    -o listen-hostname=localhost -o check-requests=no -o spool-directory="$tls_dir/spool" \
     -o state-file="$tls_dir/state" -o log-file="$tls_dir/log" >"$tmp/tls.out" 2>&1 &
   tls_pid=$!
   for _ in $(seq 50); do
@@ -677,8 +686,8 @@ EOF
   timeout 60 ipptool -t "ipps://localhost:$tls_port/ipp/system" "$tmp/system.test" >"$tmp/ipps.log" 2>&1 &&
     timeout 60 ipptool -E -t "ipp://localhost:$tls_port/ipp/system" "$tmp/system.test" >"$tmp/upgrade.log" 2>&1 &&
     [ "$(curl -sk -o /dev/null -w '%{http_code}' --max-time 30 "https://localhost:$tls_port/")" = 200 ] &&
-    pass "ipps, an upgrade to TLS and https through the check of requests" ||
-    { fail "TLS through the check of requests"; tail -3 "$tmp/ipps.log" "$tmp/upgrade.log"; }
+    pass "ipps, an upgrade to TLS and https without the check" ||
+    { fail "TLS without the check"; tail -3 "$tmp/ipps.log" "$tmp/upgrade.log"; }
   kill "$tls_pid" 2>/dev/null; wait "$tls_pid" 2>/dev/null; tls_pid=
 else
   fail "no second server with TLS"; cat "$tmp/tls.out"

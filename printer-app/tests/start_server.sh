@@ -10,7 +10,7 @@ start_printer_app() {
   port=
   for _try in $(seq 20); do
     p=$((20000 + (RANDOM % 20000)))
-    "$app" server -o server-port=$p -o listen-hostname=localhost -o tls=no \
+    "$app" server -o server-port=$p -o listen-hostname=localhost \
       -o spool-directory="$dir/spool" -o state-file="$dir/state" -o log-file="$dir/log" \
       -o log-level=debug "$@" >"$dir/server.out" 2>&1 &
     server_pid=$!
