@@ -650,27 +650,15 @@ TMPDIR=$tmp/second SNAP_COMMON=$tmp/second timeout 20 "$app" server -o server-po
 rc=$?
 [ $rc -ne 0 ] && [ $rc -ne 124 ] && grep -q 'tls=yes needs check-requests=no' "$tmp/tlsyes.out" &&
   pass "no TLS while requests are checked" || fail "tls=yes with the check: exit $rc, $(head -c 200 "$tmp/tlsyes.out")"
-tls_dir=$(mktemp -d /tmp/vt-papp-tls.XXXXXX)
-as_user=(env)
+tls_dir=$(mktemp -d /tmp/vt-papp-tls.XXXXXX) tls_port=
+run_as=(env HOME="$tls_dir" TMPDIR="$tls_dir")
 if [ "$(id -u)" = 0 ]; then
   chown 65534:65534 "$tls_dir"
-  as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups env)
+  run_as=(setpriv --reuid=65534 --regid=65534 --clear-groups "${run_as[@]}")
 fi
-tls_port=
-for try in $(seq 20); do
-  p=$((20000 + (RANDOM % 20000)))
-  "${as_user[@]}" HOME="$tls_dir" TMPDIR="$tls_dir" "$app" server -o server-port=$p \
-    -o listen-hostname=localhost -o check-requests=no -o spool-directory="$tls_dir/spool" \
-    -o state-file="$tls_dir/state" -o log-file="$tls_dir/log" >"$tmp/tls.out" 2>&1 &
-  tls_pid=$!
-  for _ in $(seq 50); do
-    kill -0 "$tls_pid" 2>/dev/null || break
-    (exec 3<>"/dev/tcp/localhost/$p") 2>/dev/null && { tls_port=$p; break; }
-    sleep 0.1
-  done
-  [ -n "$tls_port" ] && break
-  kill "$tls_pid" 2>/dev/null; wait "$tls_pid" 2>/dev/null; tls_pid=
-done
+main_port=$port main_pid=$server_pid
+start_printer_app "$app" "$tls_dir" -o check-requests=no && tls_port=$port tls_pid=$server_pid
+port=$main_port server_pid=$main_pid run_as=()
 if [ -n "$tls_port" ]; then
   cat > "$tmp/system.test" <<'EOF'
 {
@@ -690,7 +678,7 @@ EOF
     { fail "TLS without the check"; tail -3 "$tmp/ipps.log" "$tmp/upgrade.log"; }
   kill "$tls_pid" 2>/dev/null; wait "$tls_pid" 2>/dev/null; tls_pid=
 else
-  fail "no second server with TLS"; cat "$tmp/tls.out"
+  fail "no second server with TLS"; cat "$tls_dir/server.out"
 fi
 
 if [ $failures -gt 0 ]; then

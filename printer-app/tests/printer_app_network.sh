@@ -115,21 +115,16 @@ grep -q "Accepted connection from '10.255.255.1'" "$tmp/log" ||
 
 # Not root: no network of its own, so PAPPL listens itself and says so.
 if command -v setpriv >/dev/null 2>&1; then
-  mkdir -p "$tmp/user" && chmod 0777 "$tmp/user"
-  p=$((port + 1))
-  setpriv --reuid=65534 --regid=65534 --clear-groups env HOME="$tmp/user" TMPDIR="$tmp/user" \
-    "$app" server -o server-port=$p -o tls=no -o spool-directory="$tmp/user/spool" \
-    -o state-file="$tmp/user/state" -o log-file="$tmp/user/log" >"$tmp/user.out" 2>&1 &
-  user_pid=$!
-  served=
-  for _ in $(seq 50); do
-    (exec 3<>"/dev/tcp/$remote/$p") 2>/dev/null && { served=1; break; }
-    sleep 0.1
-  done
-  kill "$user_pid" 2>/dev/null; wait "$user_pid" 2>/dev/null
-  [ -n "$served" ] && grep -q 'requests are checked only when jobs start' "$tmp/user.out" &&
+  mkdir -p "$tmp/user" && chmod 0777 "$tmp/user" && served=
+  main_port=$port main_pid=$server_pid
+  run_as=(setpriv --reuid=65534 --regid=65534 --clear-groups env HOME="$tmp/user" TMPDIR="$tmp/user")
+  start_printer_app "$app" "$tmp/user" -o listen-hostname= &&
+    (exec 3<>"/dev/tcp/$remote/$port") 2>/dev/null && served=1
+  kill "$server_pid" 2>/dev/null; wait "$server_pid" 2>/dev/null
+  port=$main_port server_pid=$main_pid run_as=()
+  [ -n "$served" ] && grep -q 'requests are checked only when jobs start' "$tmp/user/server.out" &&
     pass "a server that is not root is PAPPL's alone, and says so" ||
-    fail "server as nobody: served '$served', $(head -c 300 "$tmp/user.out")"
+    fail "server as nobody: served '$served', $(head -c 300 "$tmp/user/server.out")"
 fi
 
 if [ "$failures" -ne 0 ]; then

@@ -2,7 +2,8 @@
 #
 # start_printer_app APP DIR [OPTION...]: starts `APP server` on a free
 # loopback port with its spool, state and log in DIR and the extra `-o`
-# options given; sets `port` and `server_pid`. Returns 1 when no server
+# options given, through the command in the array `run_as` if set (e.g. as
+# another user); sets `port` and `server_pid`. Returns 1 when no server
 # started (its output is in DIR/server.out).
 start_printer_app() {
   local app=$1 dir=$2 p
@@ -10,7 +11,7 @@ start_printer_app() {
   port=
   for _try in $(seq 20); do
     p=$((20000 + (RANDOM % 20000)))
-    "$app" server -o server-port=$p -o listen-hostname=localhost \
+    ${run_as[@]+"${run_as[@]}"} "$app" server -o server-port=$p -o listen-hostname=localhost \
       -o spool-directory="$dir/spool" -o state-file="$dir/state" -o log-file="$dir/log" \
       -o log-level=debug "$@" >"$dir/server.out" 2>&1 &
     server_pid=$!
