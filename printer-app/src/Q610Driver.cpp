@@ -73,9 +73,13 @@ std::string FilterProgram() {
 std::string PpdFile() {
   const char *env = std::getenv("VANTORA_PRINTER_APP_PPD");
   if (env && *env) return FirstReadable({env});
+  // Where `cmake --install` puts it beside the program, then where the
+  // Debian package (/usr/share/ppd) or an install into /usr puts it.
   std::string dir = ProgramDir();
   return FirstReadable({dir.empty() ? "" : dir + "/../share/cups/model/vantora/Q610.ppd",
-                        "/usr/share/cups/model/vantora/Q610.ppd", VT_PAPP_SOURCE_PPD});
+                        dir.empty() ? "" : dir + "/../share/ppd/vantora/Q610.ppd",
+                        "/usr/share/ppd/vantora/Q610.ppd", "/usr/share/cups/model/vantora/Q610.ppd",
+                        VT_PAPP_SOURCE_PPD});
 }
 
 // The printer's defaults under the names the job would use.
