@@ -497,6 +497,24 @@ ssize_t ReadBodyCb(void *ctx, ipp_uchar_t *buf, size_t n) {
   return static_cast<ssize_t>(got);
 }
 
+}  // namespace
+
+int ConnectUnix(const std::string &path) {
+  sockaddr_un addr{};
+  if (path.size() >= sizeof(addr.sun_path)) return -1;
+  int fd = socket(AF_LOCAL, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  addr.sun_family = AF_LOCAL;
+  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+  if (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+namespace {
+
 // True when the client on `fd` connected from a loopback address, as PAPPL
 // tells local clients from remote ones.
 bool PeerIsLoopback(int fd) {
@@ -514,18 +532,7 @@ bool PeerIsLoopback(int fd) {
 // loopback for a loopback client and from kRemoteSource for any other, so
 // that PAPPL grants each what it would grant it directly.
 int ConnectBackend(const Backend &backend, bool loopbackClient) {
-  if (backend.netns < 0) {
-    int fd = socket(AF_LOCAL, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
-    sockaddr_un addr{};
-    addr.sun_family = AF_LOCAL;
-    std::snprintf(addr.sun_path, sizeof(addr.sun_path), "%s", backend.unixPath.c_str());
-    if (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)) != 0) {
-      close(fd);
-      return -1;
-    }
-    return fd;
-  }
+  if (backend.netns < 0) return ConnectUnix(backend.unixPath);
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
   sockaddr_in to{};

@@ -57,6 +57,9 @@ RequestRead ReadRequest(int fd, int timeoutMs);
 // True when `host` names loopback addresses only (e.g. "localhost").
 bool IsLoopbackOnly(const std::string &host, int port);
 
+// A connection to the Unix socket `path`, or -1.
+int ConnectUnix(const std::string &path);
+
 // Where the front end finds PAPPL.
 struct Backend {
   std::string unixPath;  // a loopback server: PAPPL's Unix socket

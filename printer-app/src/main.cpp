@@ -9,7 +9,6 @@
 // and the other sub-commands of PAPPL's main loop (see --help).
 
 #include <pappl/pappl.h>
-#include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -60,15 +59,9 @@ std::string CommandSocket() {
 // the path over, so that the sub-commands reach it instead of the first
 // one, and its exit would remove the first one's socket.
 bool ServerAnswers(const std::string &path) {
-  sockaddr_un addr{};
-  if (path.size() >= sizeof(addr.sun_path)) return false;
-  int fd = socket(AF_LOCAL, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
-  addr.sun_family = AF_LOCAL;
-  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-  bool answers = connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)) == 0;
-  close(fd);
-  return answers;
+  int fd = vtpapp::ConnectUnix(path);
+  if (fd >= 0) close(fd);
+  return fd >= 0;
 }
 
 pappl_system_t *SystemCallback(int numOptions, cups_option_t *options, void *) {
